@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test; then again under AddressSanitizer and UBSan.
+# Exits non-zero on any failure.  GUI tests need a display: everything runs under xvfb-run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+jobs=$(nproc)
+run_tests() {
+  local dir=$1
+  xvfb-run -a -s "-screen 0 1600x1200x24" \
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900
+}
+
+echo "== build"
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/test -j "$jobs"
+echo "== tests"
+run_tests build/test
+
+echo "== build (AddressSanitizer, UBSan)"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRELO_SANITIZE=ON \
+      -DVANTRELO_BENCH=OFF >/dev/null
+cmake --build build/sanitize -j "$jobs"
+echo "== tests (AddressSanitizer, UBSan)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_tests build/sanitize
+echo "== all tests passed"
