@@ -81,7 +81,7 @@ struct ParamRecord {
     std::vector<std::string> choiceLabels;  // parallel to choiceCodes
     std::array<ParamValue, 6> slots{};      // indexed by ParamSlot
     std::uint32_t flags = 0;
-    double scale = 1.0;        // consumers multiply the value by it (a percentage becomes a fraction)
+    double scale = 1.0;  // consumers multiply the value by it (a percentage becomes a fraction)
     std::int32_t reserved = -1;  // copied with the record, read by nothing
 
     // The default state: kind ParamPopup, everything empty or zero, scale 1.0, reserved -1.

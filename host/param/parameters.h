@@ -86,12 +86,33 @@ public:
     const ParamRecord& record(std::size_t index) const { return records_[index]; }
     std::size_t count() const { return records_.size(); }
 
+    // Undo history (protocol in host/param/undo.h).  Each returns false, changing nothing, when
+    // there is nothing to apply.
+    bool undo();
+    bool redo();
+    // Returns to the state the checkpoint was set in, or returns false.
+    bool revertToCheckpoint();
+    const std::vector<UndoStep>& undoSteps() const { return undoList_; }
+    const std::vector<UndoStep>& redoSteps() const { return redoList_; }
+    // 0 means none; otherwise the undo-list length to return to, plus one.  The checkpoint command
+    // sets it to undoSteps().size() + 1.
+    std::uint64_t undoCheckpoint() const { return undoCheckpoint_; }
+    void setUndoCheckpoint(std::uint64_t checkpoint) { undoCheckpoint_ = checkpoint; }
+    // Above 0 while a change group is open; the viewer holds back full renders meanwhile.
+    std::int32_t changeDepth() const { return changeDepth_; }
+
 protected:
     std::vector<ParamRecord> records_;
     std::vector<UndoStep> undoList_;  // oldest first
     std::vector<UndoStep> redoList_;  // oldest first
     std::uint64_t undoCheckpoint_ = 0;
     std::int32_t changeDepth_ = 0;
+
+    friend void beginChange(Parameters& set);
+    friend void endChange(Parameters& set);
+    friend void closeChangeGroup(Parameters& set);
+    friend void recordChange(Parameters& set, std::size_t index);
+    friend void applyUndoStep(Parameters& set, const UndoStep& step, bool toRedo);
 };
 
 // An owning or borrowing pointer to a set, as the host keeps one per input.

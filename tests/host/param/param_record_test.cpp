@@ -13,7 +13,8 @@ TEST(ParamRecord, ConstructorSetsScaleFromPercentFlagOnly) {
         std::uint32_t flags;
         double scale;
     };
-    const Case cases[] = {{0, 1.0}, {ParamUnscaledPoint, 1.0}, {0x1000001, 0.01}, {0x9000001, 0.01}};
+    const Case cases[] = {
+        {0, 1.0}, {ParamUnscaledPoint, 1.0}, {0x1000001, 0.01}, {0x9000001, 0.01}};
     for (const Case& c : cases) {
         ParamRecord record(ParamFloat, "Soften Matte", fourCharCode("pBlr"), 0, c.flags);
         EXPECT_EQ(record.scale, c.scale) << std::hex << c.flags;
