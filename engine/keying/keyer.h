@@ -15,6 +15,7 @@
 // A; A is never read).  Single-pixel records are floats in 16-bit units: a colour is R, G, B; an
 // output record is R, G, B, alpha.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -62,13 +63,14 @@ public:
     // One 16-bit RGBA pixel through the keyer's run routine (spill mode from the state's flags).
     virtual void keySpan(const std::uint16_t* pixel, const std::uint16_t* key, const std::uint16_t* spill,
                          std::uint16_t* out, const KeyState* state) const = 0;
-    // keyPixel, then R, G, B clamped to 0..65535 (NaN gives 0); alpha as keyPixel gave it.
+    // keyPixel, then R, G, B clamped to 0..65535 (NaN gives 0).
     virtual void keyPixelClamped(const float* pixel, const float* key, const float* spill, float* out,
-                                 const KeyState* state) const = 0;
+                                 const KeyState* state) const;
     // Alpha and spill-corrected colour of one pixel.  `key` may be the same record as `pixel`;
     // `spill` is read only when the state has neither KeyFlagSpillSolid nor KeyFlagSpillComplement.
+    // The alpha stored in out[3] is limited to 0..65535 (NaN gives 0); the colour is not clamped.
     virtual void keyPixel(const float* pixel, const float* key, const float* spill, float* out,
-                          const KeyState* state) const = 0;
+                          const KeyState* state) const;
     // Every keyer value of `out` = (1 - t) A + t B.
     virtual void interpolate(KeyState* out, const KeyState* a, const KeyState* b, float t) = 0;
     // Fixed steps near the samples; -1 and nothing done when count < 1, else 1.
@@ -114,9 +116,43 @@ public:
     float backdropChroma = 0.0f;
 
 protected:
+    // The keyer's own single-pixel rule, alpha unlimited (it may lie below 0 or above 65535):
+    // keyPixel limits it, keyPixelAlpha classifies it as it is.
+    virtual void keyPixelUnlimited(const float* pixel, const float* key, const float* spill, float* out,
+                                   const KeyState* state) const = 0;
     // The chromatic frame of the state's backdrop colour (0..1 units).
     void buildChromaticFrame(const KeyState* state);
+    // Chroma h of the state's backdrop colour, single precision.
+    static float backdropChromaOf(const KeyState* state);
 };
+
+namespace keyer_detail {
+// Single-precision constants of the colour frame.  sqrt(6) is never formed: 1/sqrt(6) is
+// (1/sqrt(2)) (1/sqrt(3)), which is what the keys were tuned with.
+inline const float kUnit = 1.0f / 65535.0f;
+inline const float kInvRoot2 = 1.0f / std::sqrt(2.0f);
+inline const float kInvRoot3 = 1.0f / std::sqrt(3.0f);
+inline const float kInvRoot6 = kInvRoot2 * kInvRoot3;
+
+// Float to integer without undefined conversions: NaN gives 0, the rest is limited to the range.
+inline std::int32_t truncToInt32(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<std::int32_t>(v);
+}
+// Limited to 0..65535 (NaN gives 0) and truncated.
+inline std::uint16_t clampTrunc16(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 65535.0) return 65535;
+    return static_cast<std::uint16_t>(v);
+}
+// Limited to 0..65535, NaN gives 0.
+inline float limit16(float v) {
+    if (!(v > 0.0f)) return 0.0f;
+    return v > 65535.0f ? 65535.0f : v;
+}
+}  // namespace keyer_detail
 
 // The coefficient store of compile: with `fixed` false x unchanged; otherwise x as a 16.16 fixed-point
 // number held in a float, |x| limited to 4096 (NaN counts as -4096).
@@ -143,8 +179,8 @@ void destroyKeyer(VantreloBase* keyer);
 // They key `count` 16-bit RGBA pixels with the state's own compiled object (state->keyer), never an
 // engine-wide instance.  `flags` is the call's effective flag word (its spill bits decide the spill
 // source; the record is not read for them).  `key` may be the same array as `colour`; `spill` is
-// read only without KeyFlagSpillSolid and KeyFlagSpillComplement; `mask` (second channel) may be
-// null.  Each returns false and writes nothing when the state holds no keyer of that class.
+// read only without KeyFlagSpillSolid and KeyFlagSpillComplement (a null `spill` then falls back to
+// the replacement colour); `mask` (second channel) may be null.  Each returns false and writes nothing when the state holds no keyer of that class.
 bool keyRunRT(const std::uint16_t* colour, const std::uint16_t* key, const std::uint16_t* spill,
               std::uint16_t* out, std::ptrdiff_t count, const KeyState* state, std::uint32_t flags);
 // With a mask run: out alpha scaled by (65535 - m) / 65535; without one, as keyRunRT.
