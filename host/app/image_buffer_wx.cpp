@@ -1,0 +1,174 @@
+// Conversions between image buffers and the toolkit's images, and the display proxies built on
+// them.  They belong to the buffer but need the toolkit, so they are defined here rather than with
+// the rest of the buffer below the toolkit layer.
+
+#include <wx/image.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "host/system/image_buffer.h"
+
+namespace Mav::Host::System {
+
+namespace {
+
+std::uint8_t to8Bits(std::uint8_t value) { return value; }
+std::uint8_t to8Bits(std::uint16_t value) {
+    return static_cast<std::uint8_t>(std::uint32_t{value} * 255u / 65535u);
+}
+std::uint8_t to8Bits(float value) {
+    if (!(value > 0.0f)) return 0;  // NaN too
+    if (value > 1.0f) value = 1.0f;
+    return static_cast<std::uint8_t>(static_cast<double>(value) * 255.0);
+}
+
+template <class Channel>
+void writeRows(const ImageBuffer& buffer, std::ptrdiff_t columns, std::ptrdiff_t rows,
+               bool withAlpha, unsigned char* data, std::ptrdiff_t dataStride,
+               unsigned char* alpha, std::ptrdiff_t alphaStride) {
+    const std::ptrdiff_t step = buffer.channels;
+    for (std::ptrdiff_t y = 0; y < rows; ++y) {
+        const auto* pixel = reinterpret_cast<const Channel*>(buffer.firstPixel + y * buffer.rowBytes);
+        unsigned char* rgb = data + y * dataStride;
+        unsigned char* a = withAlpha ? alpha + y * alphaStride : nullptr;
+        for (std::ptrdiff_t x = 0; x < columns; ++x, pixel += step, rgb += 3) {
+            rgb[0] = to8Bits(pixel[0]);
+            rgb[1] = to8Bits(pixel[1]);
+            rgb[2] = to8Bits(pixel[2]);
+            if (a) a[x] = to8Bits(pixel[3]);
+        }
+    }
+}
+
+constexpr std::ptrdiff_t kLargestToolkitSide = std::numeric_limits<int>::max();
+
+// What a display proxy shows where the source has nothing to give.
+void fillOpaqueBlack(ImageBuffer& buffer) {
+    if (!buffer.firstPixel) return;
+    const std::ptrdiff_t width = buffer.bounds.width();
+    for (std::ptrdiff_t y = 0; y < buffer.bounds.height(); ++y) {
+        std::uint8_t* pixel = buffer.firstPixel + y * buffer.rowBytes;
+        for (std::ptrdiff_t x = 0; x < width; ++x, pixel += 4) {
+            pixel[0] = pixel[1] = pixel[2] = 0;
+            pixel[3] = 255;
+        }
+    }
+}
+
+}  // namespace
+
+void ImageBuffer::toWxImage(wxImage& image) const {
+    const std::ptrdiff_t width = bounds.width();
+    const std::ptrdiff_t height = bounds.height();
+    if (!firstPixel || width == 0 || height == 0 || channels < 3) return;
+    if (bitsPerChannel != 8 && bitsPerChannel != 16 && bitsPerChannel != 32) return;
+    if (!image.IsOk()) {
+        if (width > kLargestToolkitSide || height > kLargestToolkitSide) return;
+        if (!image.Create(static_cast<int>(width), static_cast<int>(height), true)) return;
+    }
+    if (hasAlpha && !image.HasAlpha()) image.InitAlpha();
+
+    // An image smaller than the bounds takes only what fits.
+    const std::ptrdiff_t imageWidth = image.GetWidth();
+    const std::ptrdiff_t columns = std::min(width, imageWidth);
+    const std::ptrdiff_t rows = std::min<std::ptrdiff_t>(height, image.GetHeight());
+    const bool withAlpha = hasAlpha && channels >= 4 && image.HasAlpha();
+    unsigned char* const data = image.GetData();
+    unsigned char* const alpha = image.GetAlpha();
+    switch (bitsPerChannel) {
+        case 8:
+            writeRows<std::uint8_t>(*this, columns, rows, withAlpha, data, 3 * imageWidth, alpha,
+                                    imageWidth);
+            break;
+        case 16:
+            writeRows<std::uint16_t>(*this, columns, rows, withAlpha, data, 3 * imageWidth, alpha,
+                                     imageWidth);
+            break;
+        default:
+            writeRows<float>(*this, columns, rows, withAlpha, data, 3 * imageWidth, alpha,
+                             imageWidth);
+            break;
+    }
+}
+
+void ImageBuffer::fromWxImage(const wxImage& image) {
+    if (!firstPixel || bitsPerChannel != 8 || channels < 3 || !image.IsOk()) return;
+    const std::ptrdiff_t imageWidth = image.GetWidth();
+    const std::ptrdiff_t columns = std::min(bounds.width(), imageWidth);
+    const std::ptrdiff_t rows = std::min<std::ptrdiff_t>(bounds.height(), image.GetHeight());
+    const unsigned char* const data = image.GetData();
+    const unsigned char* const alpha = image.GetAlpha();
+    const bool withAlpha = hasAlpha && alpha && channels >= 4;
+    const bool opaque = !withAlpha && channels >= 4;
+    for (std::ptrdiff_t y = 0; y < rows; ++y) {
+        std::uint8_t* pixel = firstPixel + y * rowBytes;
+        const unsigned char* rgb = data + y * 3 * imageWidth;
+        const unsigned char* a = withAlpha ? alpha + y * imageWidth : nullptr;
+        for (std::ptrdiff_t x = 0; x < columns; ++x, pixel += channels, rgb += 3) {
+            pixel[0] = rgb[0];
+            pixel[1] = rgb[1];
+            pixel[2] = rgb[2];
+            if (a)
+                pixel[3] = a[x];
+            else if (opaque)
+                pixel[3] = 255;
+        }
+    }
+}
+
+void ImageBuffer::resampleDisplay(const ImageBuffer& source, Rect rect, Rect targetDomain) {
+    if (&source == this) {
+        // Allocating would free the source first; keep its pixels alive in a holder.
+        ImageBuffer held(owner);
+        held.swap(*this);
+        resampleDisplay(held, rect, targetDomain);
+        return;
+    }
+    allocate(rect, 8);
+    domain = targetDomain;
+    const std::ptrdiff_t width = bounds.width();
+    const std::ptrdiff_t height = bounds.height();
+    if (!firstPixel) return;
+
+    const float sx = static_cast<float>(targetDomain.width()) / static_cast<float>(source.domain.width());
+    const float sy =
+        static_cast<float>(targetDomain.height()) / static_cast<float>(source.domain.height());
+    if (!(sx > 0.0f) || !(sy > 0.0f) || !std::isfinite(sx) || !std::isfinite(sy)) {
+        fillOpaqueBlack(*this);
+        return;
+    }
+    const auto down = [](std::int32_t v, float s) {
+        return truncateToInt32(std::floor(static_cast<float>(v) / s));
+    };
+    const auto up = [](std::int32_t v, float s) {
+        return truncateToInt32(std::ceil(static_cast<float>(v) / s));
+    };
+    const Rect needed{down(rect.x0, sx), down(rect.y0, sy), up(rect.x1, sx), up(rect.y1, sy)};
+
+    ImageBuffer view(source.owner);
+    view.makeView(source, needed);
+    wxImage image;
+    view.toWxImage(image);
+    if (!image.IsOk() || width > kLargestToolkitSide || height > kLargestToolkitSide) {
+        fillOpaqueBlack(*this);
+        return;
+    }
+    if (image.GetWidth() != width || image.GetHeight() != height)
+        image = image.Scale(static_cast<int>(width), static_cast<int>(height), wxIMAGE_QUALITY_HIGH);
+    if (!image.IsOk()) {
+        fillOpaqueBlack(*this);
+        return;
+    }
+    fromWxImage(image);
+}
+
+void ImageBuffer::resampleScaled(const ImageBuffer& source, Rect rect, float factor) {
+    Rect scaledDomain = source.domain;
+    scaledDomain.scale(factor);
+    resampleDisplay(source, rect, scaledDomain);
+}
+
+}  // namespace Mav::Host::System

@@ -1,0 +1,7 @@
+#include "host/system/system_host.h"
+
+namespace Mav::Host::System {
+
+Host::~Host() = default;
+
+}  // namespace Mav::Host::System
