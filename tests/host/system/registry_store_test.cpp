@@ -1,0 +1,289 @@
+#include "host/system/registry_store.h"
+
+#include "host/system/file_store.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace Mav::Host::System {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kRoot = "Software\\Mavrendel\\Vantrelo\\";
+
+// Every test gets its own XDG_CONFIG_HOME, removed afterwards.
+class RegistryStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "vantrelo-store-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        if (old) oldConfig_ = old;
+        hadConfig_ = old != nullptr;
+        ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (hadConfig_)
+            ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+        fs::remove_all(folder_);
+    }
+
+    fs::path storeFile() const { return folder_ / "vantrelo" / "registry"; }
+    std::vector<std::string> filesBesideStore() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(storeFile().parent_path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string readFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    static void writeFile(const fs::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    // A store with two keys, committed.
+    void writeOldStore() {
+        RegistryStore store;
+        store.setInteger(kRoot + "grain type", 2);
+        store.setText(kRoot + "key data", "# 6.0 vantrelo data\n1 2 3\n");
+        ASSERT_TRUE(store.commit());
+    }
+    void expectOldStore() {
+        RegistryStore store;
+        EXPECT_TRUE(store.load());
+        ASSERT_NE(store.value(kRoot + "grain type"), nullptr);
+        EXPECT_EQ(*store.value(kRoot + "grain type"), StoreValue::ofInteger(2));
+        ASSERT_NE(store.value(kRoot + "key data"), nullptr);
+        EXPECT_EQ(store.value(kRoot + "key data")->text, "# 6.0 vantrelo data\n1 2 3\n");
+    }
+
+    fs::path folder_;
+    std::string oldConfig_;
+    bool hadConfig_ = false;
+};
+
+TEST_F(RegistryStoreTest, LocationFollowsTheEnvironment) {
+    EXPECT_EQ(RegistryStore::defaultLocation(), storeFile());
+    EXPECT_EQ(RegistryStore().file(), storeFile());
+    // A relative or empty XDG_CONFIG_HOME is ignored in favour of ~/.config.
+    const char* home = std::getenv("HOME");
+    const std::string oldHome = home ? home : "";
+    ::setenv("HOME", "/home/someone", 1);
+    for (const char* value : {"relative/config", ""}) {
+        ::setenv("XDG_CONFIG_HOME", value, 1);
+        EXPECT_EQ(RegistryStore::defaultLocation(),
+                  fs::path("/home/someone/.config/vantrelo/registry"));
+    }
+    if (home)
+        ::setenv("HOME", oldHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}
+
+TEST_F(RegistryStoreTest, ValuesComeBackByteForByte) {
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c) everyByte += char(c);
+    const std::vector<std::pair<std::string, StoreValue>> values = {
+        {kRoot + "grain type", StoreValue::ofInteger(3)},
+        {kRoot + "negative", StoreValue::ofInteger(-17)},
+        {kRoot + "lowest", StoreValue::ofInteger(INT32_MIN)},
+        {kRoot + "highest", StoreValue::ofInteger(INT32_MAX)},
+        {kRoot + "key data", StoreValue::ofText("# 6.0 vantrelo data\n0.5 0.25\r\n\n1 2 3\n")},
+        {kRoot + "empty", StoreValue::ofText("")},
+        {kRoot + "every byte", StoreValue::ofText(everyByte)},
+        {kRoot + "end 3 0123456789abcdef", StoreValue::ofText("end 1 x\n")},
+        {kRoot + "line\nbreak and spaces ", StoreValue::ofText("  padded  ")},
+        {"Software\\Other", StoreValue::ofInteger(1)},
+    };
+    RegistryStore writer;
+    EXPECT_TRUE(writer.load());  // no file yet: an empty store
+    for (const auto& [key, value] : values) {
+        if (value.type == StoreValue::Type::Integer)
+            writer.setInteger(key, value.integer);
+        else
+            writer.setText(key, value.text);
+    }
+    writer.createKey(kRoot + "no value");
+    EXPECT_EQ(writer.value(kRoot + "grain type")->integer, 3);  // seen before the commit
+    ASSERT_TRUE(writer.commit());
+
+    RegistryStore reader;
+    ASSERT_TRUE(reader.load());
+    for (const auto& [key, value] : values) {
+        ASSERT_NE(reader.value(key), nullptr) << key;
+        EXPECT_EQ(*reader.value(key), value) << key;
+    }
+    EXPECT_TRUE(reader.hasKey(kRoot + "no value"));
+    EXPECT_EQ(reader.value(kRoot + "no value"), nullptr);
+    EXPECT_FALSE(reader.hasKey(kRoot + "never written"));
+    EXPECT_EQ(filesBesideStore(), std::vector<std::string>{"registry"});
+
+    // Replacing a value with one of the other type, and creating an existing key, which keeps it.
+    reader.setText(kRoot + "grain type", "3");
+    reader.createKey(kRoot + "negative");
+    ASSERT_TRUE(reader.commit());
+    RegistryStore again;
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(*again.value(kRoot + "grain type"), StoreValue::ofText("3"));
+    EXPECT_EQ(*again.value(kRoot + "negative"), StoreValue::ofInteger(-17));
+}
+
+// Two programs that load, change different keys and commit keep each other's keys.
+TEST_F(RegistryStoreTest, CommitsMergeWithTheStoreOnDisk) {
+    RegistryStore first, second;
+    first.load();
+    second.load();
+    first.setInteger(kRoot + "Install Lightroom", 0);
+    second.setText(kRoot + "last image path", "/photos");
+    ASSERT_TRUE(first.commit());
+    ASSERT_TRUE(second.commit());
+    EXPECT_NE(second.value(kRoot + "Install Lightroom"), nullptr);  // commit refreshed it
+    RegistryStore reader;
+    ASSERT_TRUE(reader.load());
+    EXPECT_EQ(*reader.value(kRoot + "Install Lightroom"), StoreValue::ofInteger(0));
+    EXPECT_EQ(*reader.value(kRoot + "last image path"), StoreValue::ofText("/photos"));
+}
+
+// Each kind of damage: the file is moved aside with a warning, the store reads as empty, and the
+// next commit starts a fresh store.
+TEST_F(RegistryStoreTest, DamagedStoreIsSetAside) {
+    writeOldStore();
+    const std::string good = readFile(storeFile());
+    std::string flipped = good;
+    flipped[good.find("1 2 3")] = '7';  // a changed digit inside a text
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"empty file", ""},
+        {"cut in the end line", good.substr(0, good.size() - 5)},
+        {"cut inside a text", good.substr(0, good.find("1 2 3"))},
+        {"changed byte", flipped},
+        {"trailing bytes", good + "x"},
+        {"another header", "vantrelo store 2" + good.substr(good.find('\n'))},
+        {"garbage", "\x89PNG\r\n\x1a\n garbage"},
+        {"length past the end", "vantrelo store 1\nt 3 99999999999999999999\nabc\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(storeFile(), c.bytes);
+        RegistryStore store;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(store.load());
+        const std::string warning = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(warning.find("is damaged"), std::string::npos) << warning;
+        EXPECT_EQ(store.value(kRoot + "grain type"), nullptr);
+        EXPECT_FALSE(fs::exists(storeFile()));
+        std::vector<std::string> names = filesBesideStore();
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0].rfind("registry.damaged-", 0), 0u) << names[0];
+        EXPECT_EQ(readFile(storeFile().parent_path() / names[0]), c.bytes);  // kept as it was
+        fs::remove(storeFile().parent_path() / names[0]);
+    }
+
+    // A commit over a damaged store also sets it aside first, and writes a sound one.
+    writeFile(storeFile(), "damaged");
+    RegistryStore store;
+    store.setInteger(kRoot + "grain type", 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(store.commit());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("is damaged"), std::string::npos);
+    EXPECT_EQ(filesBesideStore().size(), 2u);
+    RegistryStore reader;
+    EXPECT_TRUE(reader.load());
+    EXPECT_EQ(reader.value(kRoot + "grain type")->integer, 1);
+}
+
+// Runs a commit of a large text in a child process whose file-size limit stops the write of the
+// temporary file halfway.  With the default action the signal kills the writer mid-write; with
+// the signal ignored the write fails and the commit must report it.
+int commitInLimitedChild(bool ignoreSignal) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        rlimit small{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        std::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+        RegistryStore store;
+        store.setText(kRoot + "key data", std::string(200000, 'k'));
+        store.setInteger(kRoot + "grain type", 0);
+        ::_exit(store.commit() ? 0 : 3);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(RegistryStoreTest, WriterKilledMidWriteLeavesTheOldStore) {
+    writeOldStore();
+    const int status = commitInLimitedChild(false);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    expectOldStore();
+    // The dead writer's partial temporary file is still there ...
+    std::vector<std::string> names = filesBesideStore();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].rfind(temporaryFilePrefix(storeFile()), 0), 0u);
+    // ... until the next commit, which clears it away.
+    RegistryStore store;
+    store.setInteger(kRoot + "grain type", 3);
+    ASSERT_TRUE(store.commit());
+    EXPECT_EQ(filesBesideStore(), std::vector<std::string>{"registry"});
+}
+
+TEST_F(RegistryStoreTest, FailingWriteIsReportedAndLeavesTheOldStore) {
+    writeOldStore();
+    ::testing::internal::CaptureStderr();
+    const int status = commitInLimitedChild(true);
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);  // commit returned false
+    EXPECT_NE(warning.find("not saved"), std::string::npos) << warning;
+    expectOldStore();
+    EXPECT_EQ(filesBesideStore(), std::vector<std::string>{"registry"});
+}
+
+TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
+    const fs::path target = folder_ / "preset.txt";
+    const fs::path link = folder_ / "link.txt";
+    writeFile(target, "old");
+    ::chmod(target.c_str(), 0640);
+    fs::create_symlink(target, link);
+    std::string error;
+    ASSERT_TRUE(replaceFile(link, "new", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target), "new");
+    struct stat st {};
+    ::stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    EXPECT_FALSE(replaceFile(folder_ / "missing folder" / "x", "new", error));
+    EXPECT_NE(error.find("missing folder"), std::string::npos);
+    EXPECT_FALSE(replaceFile(folder_, "new", error));  // a folder is never replaced
+}
+
+}  // namespace
+}  // namespace Mav::Host::System
