@@ -1,0 +1,461 @@
+#include "engine/effects/defocus.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/effects/defocus_lines.h"
+#include "engine/effects/defocus_workers.h"
+#include "engine/effects/effect_buffer.h"
+#include "engine/keying/key_state.h"
+
+namespace vantrelo {
+
+namespace {
+
+// Single-precision value nearest to 1/65535.
+constexpr float kInv65535 = 1.5259022e-05f;
+
+float clampShrink(float shrink) {
+    if (!(shrink > 0.0f)) return 0.0f;  // also NaN
+    return std::min(shrink, 1.0f);
+}
+
+// Truncates toward zero and clamps to [0, top]; NaN gives 0.
+template <class T>
+T truncClamp(float value, float top) {
+    if (!(value > 0.0f)) return T{0};
+    if (value >= top) return static_cast<T>(top);
+    return static_cast<T>(value);
+}
+
+// Float clamp to [0, 65535] with NaN to 0.
+float clampFull(float value) {
+    if (!(value > 0.0f)) return 0.0f;
+    return std::min(value, 65535.0f);
+}
+
+// Runs one pass over `lines` with a scratch block of its own.
+template <class T>
+bool runPass(const DefocusLines<T>& lines, std::ptrdiff_t lineCount, int radius) {
+    if (lines.length <= 0 || lineCount <= 0 || radius <= 0) return true;
+    EngineBlock scratch;
+    if (!scratch.allocate(defocusScratchFloats(lines.length), sizeof(float))) return false;
+    filterDefocusLines(lines, 0, lineCount, radius, defocusKernel(radius), scratch.as<float>());
+    return true;
+}
+
+// Pass over channel `channel` of pixels of `channels` samples: rowCount rows of rowLength pixels.
+template <class T>
+bool passX(T* pixels, int channels, int channel, std::ptrdiff_t rowLength, std::ptrdiff_t rowCount,
+           int radius) {
+    return runPass(DefocusLines<T>{pixels + channel, channels, rowLength * channels, rowLength}, rowCount,
+                   radius);
+}
+
+// Pass over channel `channel` down columnCount columns of columnLength pixels.
+template <class T>
+bool passY(T* pixels, int channels, int channel, std::ptrdiff_t columnCount, std::ptrdiff_t columnLength,
+           int radius) {
+    return runPass(DefocusLines<T>{pixels + channel, columnCount * channels, channels, columnLength},
+                   columnCount, radius);
+}
+
+// Checks shared by the public passes: true in `done` when there is nothing to do.
+bool passArguments(const void* pixels, std::ptrdiff_t a, std::ptrdiff_t b, std::ptrdiff_t c,
+                   std::ptrdiff_t d, int radius, bool& done) {
+    done = true;
+    if (a < 0 || b < 0 || c < 0 || d < 0) return false;
+    if (a == 0 || b == 0 || c == 0 || d == 0 || radius <= 0) return true;
+    if (!pixels) return false;
+    done = false;
+    return true;
+}
+
+// The padded copy of the drivers, reduced to the channels a driver filters: `planeChannels`
+// samples per pixel taken from channels srcFirst.. of an image of srcChannels samples per pixel.
+// (width + 2r) x (height + 2r) pixels: image row y at padded row r + y, each such row extended by
+// r copies of its first and last pixel, the first and last image rows repeated r times above and
+// below, and the four r x r corners zero.
+template <class T>
+void fillPadded(T* pad, int planeChannels, const T* image, int srcChannels, int srcFirst, std::ptrdiff_t width,
+                std::ptrdiff_t height, std::ptrdiff_t r) {
+    const std::ptrdiff_t padWidth = width + 2 * r, padHeight = height + 2 * r;
+    for (std::ptrdiff_t py = 0; py < padHeight; ++py) {
+        const std::ptrdiff_t sy = std::clamp<std::ptrdiff_t>(py - r, 0, height - 1);
+        const bool edgeRow = py < r || py >= r + height;
+        const T* src = image + sy * width * srcChannels + srcFirst;
+        T* row = pad + py * padWidth * planeChannels;
+        for (std::ptrdiff_t px = 0; px < padWidth; ++px) {
+            T* out = row + px * planeChannels;
+            const bool edgeColumn = px < r || px >= r + width;
+            if (edgeRow && edgeColumn) {
+                for (int c = 0; c < planeChannels; ++c) out[c] = T{0};
+                continue;
+            }
+            const T* in = src + std::clamp<std::ptrdiff_t>(px - r, 0, width - 1) * srcChannels;
+            for (int c = 0; c < planeChannels; ++c) out[c] = in[c];
+        }
+    }
+}
+
+// Runs both passes over every channel of a padded plane on the calling thread.
+template <class T>
+bool blurPlane(T* pad, int channels, std::ptrdiff_t padWidth, std::ptrdiff_t padHeight, int radius) {
+    for (int c = 0; c < channels; ++c)
+        if (!passX(pad, channels, c, padWidth, padHeight, radius)) return false;
+    for (int c = 0; c < channels; ++c)
+        if (!passY(pad, channels, c, padWidth, padHeight, radius)) return false;
+    return true;
+}
+
+// Padded sizes, or false when they do not fit the address space.
+bool paddedSize(std::ptrdiff_t width, std::ptrdiff_t height, int radius, int channels, std::size_t sample,
+                std::ptrdiff_t& padWidth, std::ptrdiff_t& padHeight, std::size_t& count) {
+    constexpr std::ptrdiff_t kMax = std::numeric_limits<std::ptrdiff_t>::max() / 4;
+    const std::ptrdiff_t r = radius;
+    if (width > kMax - 2 * r || height > kMax - 2 * r) return false;
+    padWidth = width + 2 * r;
+    padHeight = height + 2 * r;
+    const auto w = static_cast<std::size_t>(padWidth), h = static_cast<std::size_t>(padHeight);
+    const std::size_t limit = std::numeric_limits<std::size_t>::max() / sample / static_cast<std::size_t>(channels);
+    if (h != 0 && w > limit / h) return false;
+    count = w * h * static_cast<std::size_t>(channels);
+    return true;
+}
+
+// Re-levelling of the 16-bit matte after the blur: push the softened edge inward by r x 0.05 of
+// its distance from full scale, and/or shrink by remapping g .. 65535 onto 0 .. 65535.
+struct Relevel16 {
+    enum Mode { None, Push, PushShrink, Shrink } mode = None;
+    float o = 0.0f, g = 0.0f, h = 0.0f;
+
+    Relevel16(int radius, int blurInward, float shrink) {
+        o = static_cast<float>(radius) * 0.05f;
+        g = shrink * 65535.0f;
+        const float room = 65536.0f - g;
+        h = room == 0.0f ? 0.0f : 65536.0f / room;
+        if (radius > 0 && blurInward != 0)
+            mode = shrink == 0.0f ? Push : PushShrink;
+        else if (shrink != 0.0f)
+            mode = Shrink;
+    }
+
+    std::uint16_t operator()(std::uint16_t v) const {
+        const float below = static_cast<float>(static_cast<int>(v) - 65535);
+        switch (mode) {
+        case Push:
+            return truncClamp<std::uint16_t>(static_cast<float>(v + static_cast<double>(std::trunc(below * o))),
+                                             65535.0f);
+        case PushShrink: {
+            const float u = static_cast<float>(v + static_cast<double>(std::trunc(below * o + 0.5f)));
+            return truncClamp<std::uint16_t>((u - g) * h + 0.5f, 65535.0f);
+        }
+        case Shrink:
+            return truncClamp<std::uint16_t>((static_cast<float>(v) - g) * h + 0.5f, 65535.0f);
+        case None:
+            break;
+        }
+        return v;
+    }
+};
+
+// The float matte's re-level works on values scaled to 0..65535 and truncates without adding 0.5.
+struct RelevelFloat {
+    Relevel16::Mode mode;
+    float o, g, h, toFull, fromFull;
+
+    RelevelFloat(float maxValue, int radius, int blurInward, float shrink) {
+        const Relevel16 base(radius, blurInward, shrink);
+        mode = base.mode;
+        o = base.o;
+        g = base.g;
+        h = base.h;
+        toFull = (1.0f / maxValue) * 65535.0f;
+        fromFull = maxValue * kInv65535;
+    }
+
+    float operator()(float v) const {
+        const float b = v * toFull;
+        float levelled;
+        switch (mode) {
+        case Relevel16::Push:
+            levelled = b + (b - 65535.0f) * o;
+            break;
+        case Relevel16::PushShrink:
+            levelled = std::trunc((std::trunc((b - 65535.0f) * o) + b - g) * h);
+            break;
+        case Relevel16::Shrink:
+            levelled = std::trunc((b - g) * h);
+            break;
+        default:
+            return v;
+        }
+        return clampFull(levelled) * fromFull;
+    }
+};
+
+// The 8-bit matte applies its push and its shrink as two separately clamped steps.
+std::uint8_t relevel8(std::uint8_t v, int radius, int blurInward, float shrink) {
+    int value = v;
+    if (blurInward != 0) {
+        const auto product = static_cast<long long>(value - 255) * radius;
+        const float push = std::trunc(static_cast<float>(product) * 0.05f);
+        value = truncClamp<std::uint8_t>(static_cast<float>(value + static_cast<double>(push)), 255.0f);
+    }
+    if (shrink != 0.0f) {
+        const float g = shrink * 255.0f;
+        const float room = 256.0f - g;  // at least 1 with the shrink clamped to [0, 1]
+        value = room == 0.0f ? 0 : truncClamp<std::uint8_t>((static_cast<float>(value) - g) * 256.0f / room, 255.0f);
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+DefocusKernel defocusKernel(int radius) {
+    DefocusKernel k{};
+    if (radius <= 0) return k;
+    k.base = static_cast<float>(std::pow(0.04, 1.0 / radius));
+    k.tailWeight = static_cast<float>(std::pow(static_cast<double>(k.base), radius + 1.0));
+    double power = 1.0;
+    for (int i = 1; i <= radius; ++i) {
+        power *= static_cast<double>(k.base);
+        k.sum += power;
+    }
+    k.normaliser = 1.0f / static_cast<float>(2.0 * k.sum);
+    return k;
+}
+
+// ---- passes ----
+
+bool doDefocusMaskX(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                    std::ptrdiff_t rowLength, std::ptrdiff_t rowCount, int radius) {
+    bool done;
+    if (!passArguments(pixels, width, height, rowLength, rowCount, radius, done)) return false;
+    return done || passX(pixels, 4, 3, rowLength, rowCount, radius);
+}
+
+bool doDefocusMaskY(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                    std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    bool done;
+    if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
+    return done || passY(pixels, 4, 3, columnCount, columnLength, radius);
+}
+
+bool defocusMaskXFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t rowLength,
+                       std::ptrdiff_t rowCount, int radius) {
+    bool done;
+    if (!passArguments(pixels, width, height, rowLength, rowCount, radius, done)) return false;
+    return done || passX(pixels, 4, 3, rowLength, rowCount, radius);
+}
+
+bool defocusMaskYFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                       std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    bool done;
+    if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
+    return done || passY(pixels, 4, 3, columnCount, columnLength, radius);
+}
+
+bool defocusMaskX8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
+                   int radius) {
+    bool done;
+    if (!passArguments(matte, width, rowCount, rowLength, 1, radius, done)) return false;
+    return done || passX(matte, 1, 0, rowLength, rowCount, radius);
+}
+
+bool defocusMaskY8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t height,
+                   std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    bool done;
+    if (!passArguments(matte, width, height, columnCount, columnLength, radius, done)) return false;
+    return done || passY(matte, 1, 0, columnCount, columnLength, radius);
+}
+
+namespace {
+
+template <class T>
+bool colourX(T* pixels, int channels, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
+             int radius) {
+    bool done;
+    if (!passArguments(pixels, width, rowCount, rowLength, 1, radius, done)) return false;
+    for (int c = 0; c < 3 && !done; ++c)
+        if (!passX(pixels, channels, c, rowLength, rowCount, radius)) return false;
+    return true;
+}
+
+template <class T>
+bool colourY(T* pixels, int channels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t columnCount,
+             std::ptrdiff_t columnLength, int radius) {
+    bool done;
+    if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
+    for (int c = 0; c < 3 && !done; ++c)
+        if (!passY(pixels, channels, c, columnCount, columnLength, radius)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool defocusColourX16(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount,
+                      std::ptrdiff_t rowLength, int radius) {
+    return colourX(pixels, 4, width, rowCount, rowLength, radius);
+}
+bool defocusColourY16(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                      std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return colourY(pixels, 4, width, height, columnCount, columnLength, radius);
+}
+bool defocusColourXFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
+                         int radius) {
+    return colourX(pixels, 4, width, rowCount, rowLength, radius);
+}
+bool defocusColourYFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                         std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return colourY(pixels, 4, width, height, columnCount, columnLength, radius);
+}
+bool defocusColourX8(std::uint8_t* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount,
+                     std::ptrdiff_t rowLength, int radius) {
+    return colourX(pixels, 3, width, rowCount, rowLength, radius);
+}
+bool defocusColourY8(std::uint8_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                     std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return colourY(pixels, 3, width, height, columnCount, columnLength, radius);
+}
+
+// ---- matte drivers ----
+//
+// The drivers pad only the channels they filter (the matte alone, or R, G and B): the others are
+// never changed by the passes, so the result is that of a padded copy of whole pixels, with a
+// quarter (or three quarters) of the memory traffic.
+
+bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t height, int radius,
+                    int blurInward, float shrink) {
+    if (!usableImage(image, width, height)) return false;
+    radius = std::max(radius, 0);
+    shrink = clampShrink(shrink);
+    if (width == 0 || height == 0 || (radius == 0 && shrink == 0.0f)) return true;
+    const Relevel16 relevel(radius, blurInward, shrink);
+    const std::ptrdiff_t pixels = width * height;
+    if (radius == 0) {
+        for (std::ptrdiff_t i = 0; i < pixels; ++i) image[i * 4 + 3] = relevel(image[i * 4 + 3]);
+        return true;
+    }
+    std::ptrdiff_t padWidth, padHeight;
+    std::size_t count;
+    EngineBlock pad;
+    if (!paddedSize(width, height, radius, 1, sizeof(std::uint16_t), padWidth, padHeight, count) ||
+        !pad.allocate(count, sizeof(std::uint16_t)))
+        return false;
+    auto* plane = pad.as<std::uint16_t>();
+    fillPadded(plane, 1, image, 4, 3, width, height, radius);
+
+    // A pass whose workers cannot be had runs on this thread instead.
+    const bool threaded = workerThreadCount() >= 2 && padWidth >= 10 && padHeight >= 10;
+    if (!(threaded && runDefocusXWorker(plane, 1, width, height, padWidth, padHeight, radius)) &&
+        !passX(plane, 1, 0, padWidth, padHeight, radius))
+        return false;
+    if (!(threaded && runDefocusYWorker(plane, 1, width, height, padWidth, padHeight, radius)) &&
+        !passY(plane, 1, 0, padWidth, padHeight, radius))
+        return false;
+
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const std::uint16_t* in = plane + (y + radius) * padWidth + radius;
+        std::uint16_t* out = image + y * width * 4 + 3;
+        for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = relevel(in[x]);
+    }
+    return true;
+}
+
+bool defocusMatteFloat(float maxValue, float* image, std::ptrdiff_t width, std::ptrdiff_t height, int radius,
+                       int blurInward, float shrink) {
+    if (!usableImage(image, width, height) || !(maxValue > 0.0f) || !std::isfinite(maxValue)) return false;
+    radius = std::max(radius, 0);
+    shrink = clampShrink(shrink);
+    if (width == 0 || height == 0 || (radius == 0 && shrink == 0.0f)) return true;
+    const RelevelFloat relevel(maxValue, radius, blurInward, shrink);
+    const std::ptrdiff_t pixels = width * height;
+    if (radius == 0) {
+        for (std::ptrdiff_t i = 0; i < pixels; ++i) image[i * 4 + 3] = relevel(image[i * 4 + 3]);
+        return true;
+    }
+    std::ptrdiff_t padWidth, padHeight;
+    std::size_t count;
+    EngineBlock pad;
+    if (!paddedSize(width, height, radius, 1, sizeof(float), padWidth, padHeight, count) ||
+        !pad.allocate(count, sizeof(float)))
+        return false;
+    auto* plane = pad.as<float>();
+    fillPadded(plane, 1, image, 4, 3, width, height, radius);
+    if (!blurPlane(plane, 1, padWidth, padHeight, radius)) return false;
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const float* in = plane + (y + radius) * padWidth + radius;
+        float* out = image + y * width * 4 + 3;
+        for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = relevel(in[x]);
+    }
+    return true;
+}
+
+bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t height, int radius, int blurInward,
+                   float shrink) {
+    if (!usableImage(matte, width, height)) return false;
+    radius = std::max(radius, 0);
+    shrink = clampShrink(shrink);
+    if (width == 0 || height == 0 || (radius == 0 && shrink == 0.0f)) return true;
+    const std::ptrdiff_t pixels = width * height;
+    if (radius == 0) {
+        for (std::ptrdiff_t i = 0; i < pixels; ++i) matte[i] = relevel8(matte[i], radius, blurInward, shrink);
+        return true;
+    }
+    std::ptrdiff_t padWidth, padHeight;
+    std::size_t count;
+    EngineBlock pad;
+    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) || !pad.allocate(count, 1))
+        return false;
+    auto* plane = pad.as<std::uint8_t>();
+    fillPadded(plane, 1, matte, 1, 0, width, height, radius);
+    if (!blurPlane(plane, 1, padWidth, padHeight, radius)) return false;
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = plane + (y + radius) * padWidth + radius;
+        std::uint8_t* out = matte + y * width;
+        for (std::ptrdiff_t x = 0; x < width; ++x) out[x] = relevel8(in[x], radius, blurInward, shrink);
+    }
+    return true;
+}
+
+// ---- colour drivers ----
+
+namespace {
+
+template <class T>
+bool defocusColour(T* image, int channels, std::ptrdiff_t width, std::ptrdiff_t height, int radius) {
+    if (!usableImage(image, width, height)) return false;
+    if (width == 0 || height == 0 || radius <= 0) return true;
+    std::ptrdiff_t padWidth, padHeight;
+    std::size_t count;
+    EngineBlock pad;
+    if (!paddedSize(width, height, radius, 3, sizeof(T), padWidth, padHeight, count) ||
+        !pad.allocate(count, sizeof(T)))
+        return false;
+    auto* plane = pad.as<T>();
+    fillPadded(plane, 3, image, channels, 0, width, height, radius);
+    if (!blurPlane(plane, 3, padWidth, padHeight, radius)) return false;
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const T* in = plane + ((y + radius) * padWidth + radius) * 3;
+        T* out = image + y * width * channels;
+        for (std::ptrdiff_t x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) out[x * channels + c] = in[x * 3 + c];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool defocusColour16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t height, int radius) {
+    return defocusColour(image, 4, width, height, radius);
+}
+bool defocusColourFloat(float* image, std::ptrdiff_t width, std::ptrdiff_t height, int radius) {
+    return defocusColour(image, 4, width, height, radius);
+}
+bool defocusColour8(std::uint8_t* image, std::ptrdiff_t width, std::ptrdiff_t height, int radius) {
+    return defocusColour(image, 3, width, height, radius);
+}
+
+}  // namespace vantrelo
