@@ -1,0 +1,351 @@
+// The interface shared by the alternative keyers: frame, classification, the 16.16 store, the
+// three-zone matte view, the tool entry points, the engine-wide instances and compiled objects.
+#include "engine/keying/keyer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "engine/keying/hexagon_keyer.h"
+#include "engine/keying/threshold_keyer.h"
+
+namespace vantrelo {
+namespace {
+
+KeyState freshState() {
+    KeyState state;
+    std::memset(&state, 0, sizeof state);
+    initKeyState(&state);
+    state.backdropTolerance16 = 1.0f;
+    return state;
+}
+
+// A keyer that records what the base class asks of it and keys every pixel with a fixed alpha, so
+// that the base's own operations can be watched in isolation.
+class RecordingKeyer final : public VantreloBase {
+public:
+    std::vector<std::string> calls;
+    std::vector<std::uint16_t> lastSamples;
+    float backdropSet[3] = {-1, -1, -1};
+    float alpha = 0.0f;
+    float colour = 100.0f;
+
+    void setBackdrop(float r, float g, float b, KeyState*) override {
+        calls.push_back("setBackdrop");
+        backdropSet[0] = r;
+        backdropSet[1] = g;
+        backdropSet[2] = b;
+    }
+    void record(const char* name, const std::uint16_t* s, std::ptrdiff_t n) {
+        calls.push_back(name);
+        lastSamples.assign(s, s + 4 * n);
+    }
+    void shrinkMiddle(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("shrinkMiddle", s, n); }
+    void shrinkInner(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("shrinkInner", s, n); }
+    void shrinkOuter(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("shrinkOuter", s, n); }
+    void growOuter(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("growOuter", s, n); }
+    void growOuterStep(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("growOuterStep", s, n); }
+    void growInner(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("growInner", s, n); }
+    void growMiddle(const std::uint16_t* s, std::ptrdiff_t n, KeyState*) override { record("growMiddle", s, n); }
+    void nest(KeyState*) override { calls.push_back("nest"); }
+    void nestFromInner(KeyState*) override { calls.push_back("nestFromInner"); }
+    void nestFromMiddle(KeyState*) override { calls.push_back("nestFromMiddle"); }
+    void nestFromOuter(KeyState*) override { calls.push_back("nestFromOuter"); }
+    void compile(const KeyState*) override { calls.push_back("compile"); }
+    void keySpan(const std::uint16_t*, const std::uint16_t*, const std::uint16_t*, std::uint16_t*,
+                 const KeyState*) const override {}
+    void interpolate(KeyState*, const KeyState*, const KeyState*, float) override {}
+    std::int32_t growOuterBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t shrinkOuterBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t growMiddleBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t shrinkMiddleBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t growInnerBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t shrinkInnerBy(const std::uint16_t*, std::ptrdiff_t, KeyState*) override { return 1; }
+    std::int32_t beginFineTune(const std::uint16_t*, KeyState*) override { return 1; }
+    void fineTuneOuter(float, KeyState*) override {}
+    void fineTuneMiddle(float, KeyState*) override {}
+    void fineTuneInner(float, KeyState*) override {}
+
+protected:
+    void keyPixelUnlimited(const float*, const float*, const float*, float* out, const KeyState*) const override {
+        out[0] = -colour;  // below the range: keyPixelClamped must lift it to 0
+        out[1] = colour;
+        out[2] = 70000.0f;  // above the range
+        out[3] = alpha;
+    }
+};
+
+TEST(KeyerFrame, BackdropClassification) {
+    struct Case {
+        float r, g, b;
+        std::int32_t mode;
+    };
+    const Case cases[] = {
+        {32768, 32768, 32768, KeyerModeLightGrey},
+        {32767, 32767, 32767, KeyerModeDarkGrey},
+        {0, 0, 0, KeyerModeDarkGrey},
+        {65535, 65535, 65535, KeyerModeLightGrey},
+        {0, 65535, 0, KeyerModeChromatic},
+        {30000, 32000, 30000, KeyerModeDarkGrey},  // chroma about 0.025: still grey
+        {20000, 30000, 20000, KeyerModeChromatic},
+    };
+    RecordingKeyer keyer;
+    for (const Case& c : cases) {
+        KeyState state = freshState();
+        state.backdrop[0] = c.r;
+        state.backdrop[1] = c.g;
+        state.backdrop[2] = c.b;
+        keyer.classifyBackdrop(&state);
+        EXPECT_EQ(keyer.mode, c.mode) << c.r << " " << c.g << " " << c.b;
+    }
+}
+
+TEST(KeyerFrame, ChromaticFrameMeasuresAgainstTheBackdrop) {
+    // The threshold keyer compiles the chromatic frame in every mode; read it back through
+    // chromaMetric: the backdrop has distance 0, any grey the backdrop's chroma h, and the frame's
+    // rows are orthonormal, so a colour's distance grows one for one along the backdrop direction.
+    VantreloRT keyer;
+    KeyState state = freshState();
+    keyer.setBackdrop(10000, 50000, 20000, &state);
+    keyer.compile(&state);
+    ASSERT_EQ(keyer.mode, KeyerModeChromatic);
+    const float k = 1.0f / 65535.0f;
+    float o1, o2, o3;
+    keyer.chromaMetric(10000 * k, 50000 * k, 20000 * k, &o1, &o2, &o3);
+    EXPECT_NEAR(o1, 0.0f, 1e-6f);
+    EXPECT_NEAR(o2, 0.0f, 1e-6f);
+    EXPECT_NEAR(o3, 0.0f, 1e-6f);
+    const double u = (20000.0 - 50000.0) / 65535.0 / std::sqrt(2.0);
+    const double v = (50000.0 + 20000.0 - 20000.0) / 65535.0 / std::sqrt(6.0);
+    const double h = std::sqrt(u * u + v * v);
+    EXPECT_NEAR(keyer.backdropChroma, h, 1e-6);
+    keyer.chromaMetric(0.3f, 0.3f, 0.3f, &o1, &o2, &o3);
+    EXPECT_NEAR(o3, h, 1e-6);
+    EXPECT_NEAR(o2, 0.0f, 1e-6f);  // greys lie on the backdrop's own chroma line
+    // Luma: o1 is half the distance along the grey axis from the backdrop's level.
+    keyer.chromaMetric((10000 + 600) * k, (50000 + 600) * k, (20000 + 600) * k, &o1, &o2, &o3);
+    EXPECT_NEAR(o1, 0.5 * std::sqrt(3.0) * 600 / 65535.0, 1e-6);
+    EXPECT_NEAR(o3, 0.0f, 1e-6f);
+}
+
+TEST(KeyerFrame, ToFixed16) {
+    struct Case {
+        float x;
+        bool fixed;
+        float expected;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {
+        {1.0f, true, 65536.0f},         {-0.5f, true, -32768.0f},       {10000.0f, true, 268435456.0f},
+        {-10000.0f, true, -268435456.0f}, {nan, true, -268435456.0f},  {1.5e-5f, true, 0.0f},
+        {1.0f, false, 1.0f},            {10000.0f, false, 10000.0f},    {-0.123f, false, -0.123f},
+    };
+    for (const Case& c : cases) {
+        float out = 0.0f;
+        toFixed16(&out, c.x, c.fixed);
+        EXPECT_EQ(out, c.expected) << c.x << " " << c.fixed;
+    }
+    float out = 0.0f;
+    toFixed16(&out, nan, false);
+    EXPECT_TRUE(std::isnan(out));
+}
+
+TEST(KeyerInterface, KeyPixelAlphaClassifiesTheRawAlpha) {
+    struct Case {
+        float alpha;
+        std::int32_t result;
+        float rgb[3];
+        float storedAlpha;  // what keyPixel itself stores
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {
+        {65535.5f, 65535, {65535, 65535, 65535}, 65535.0f},
+        {0.9f, 0, {0, 0, 0}, 0.9f},
+        {30000.7f, 0, {0, 0, 30000}, 30000.7f},
+        {70000.0f, 0, {0, 0, 70000}, 65535.0f},  // raw alpha above full scale: the edge zone
+        {-5.0f, 0, {0, 0, -5}, 0.0f},
+        {nan, 0, {0, 0, 0}, 0.0f},
+        {1e30f, 0, {0, 0, 2147483647.0f}, 65535.0f},
+    };
+    KeyState state = freshState();
+    const float pixel[3] = {1, 2, 3};
+    for (const Case& c : cases) {
+        RecordingKeyer keyer;
+        keyer.alpha = c.alpha;
+        float out[4];
+        EXPECT_EQ(keyer.keyPixelAlpha(pixel, pixel, nullptr, out, &state), c.result) << c.alpha;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(out[i], c.rgb[i]) << c.alpha << " channel " << i;
+        if (!std::isnan(c.alpha)) {
+            EXPECT_EQ(out[3], c.alpha);
+        }
+        keyer.keyPixel(pixel, pixel, nullptr, out, &state);
+        EXPECT_EQ(out[3], c.storedAlpha) << c.alpha;
+        keyer.keyPixelClamped(pixel, pixel, nullptr, out, &state);
+        EXPECT_EQ(out[0], 0.0f);
+        EXPECT_EQ(out[1], 100.0f);
+        EXPECT_EQ(out[2], 65535.0f);
+    }
+}
+
+TEST(KeyerInterface, ToolEntryPointsCallTheirOperationsAndNesting) {
+    using Entry = std::int32_t (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
+    struct Case {
+        Entry entry;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {&VantreloBase::applyGrowInner, {"growInner", "nestFromInner"}},
+        {&VantreloBase::applyShrinkOuter, {"shrinkOuter", "nestFromOuter"}},
+        {&VantreloBase::applyShrinkMiddle, {"shrinkMiddle", "nestFromMiddle"}},
+        {&VantreloBase::applyShrinkInner, {"shrinkInner"}},
+        {&VantreloBase::applyGrowMiddle, {"growMiddle"}},
+        {&VantreloBase::applyGrowOuter, {"growOuter"}},
+        {&VantreloBase::applyGrowOuterStep, {"growOuterStep"}},
+        {&VantreloBase::initFromSamples, {"setBackdrop", "growInner"}},
+    };
+    const std::uint16_t samples[8] = {1, 2, 3, 0, 2, 3, 4, 0};
+    for (const Case& c : cases) {
+        KeyState state = freshState();
+        RecordingKeyer keyer;
+        EXPECT_EQ((keyer.*c.entry)(samples, 0, &state), -1);
+        EXPECT_TRUE(keyer.calls.empty());
+        EXPECT_EQ((keyer.*c.entry)(samples, 2, &state), 1);
+        EXPECT_EQ(keyer.calls, c.calls);
+    }
+}
+
+TEST(KeyerInterface, MeanSampleOfTheOuterStepAndTheInitialBackdrop) {
+    KeyState state = freshState();
+    RecordingKeyer keyer;
+    const std::uint16_t samples[8] = {1, 2, 3, 9, 2, 3, 4, 9};
+    keyer.applyGrowOuterStep(samples, 2, &state);
+    ASSERT_EQ(keyer.lastSamples.size(), 4u);  // one sample
+    EXPECT_EQ(keyer.lastSamples[0], 1);        // 1.5 truncated
+    EXPECT_EQ(keyer.lastSamples[1], 2);
+    EXPECT_EQ(keyer.lastSamples[2], 3);
+    keyer.initFromSamples(samples, 2, &state);
+    EXPECT_EQ(keyer.backdropSet[0], 1.5f);  // not truncated
+    EXPECT_EQ(keyer.backdropSet[1], 2.5f);
+    EXPECT_EQ(keyer.backdropSet[2], 3.5f);
+    EXPECT_EQ(keyer.lastSamples.size(), 8u);  // growInner sees the whole list
+}
+
+TEST(KeyerInterface, RealKeyersIgnoreEmptyToolCalls) {
+    // count 0 neither compiles nor changes the state.
+    VantreloBase* keyers[] = {engineThresholdKeyer(), engineHexagonKeyer()};
+    using Entry = std::int32_t (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
+    const Entry entries[] = {&VantreloBase::applyGrowInner,   &VantreloBase::applyShrinkOuter,
+                             &VantreloBase::applyShrinkMiddle, &VantreloBase::applyShrinkInner,
+                             &VantreloBase::applyGrowMiddle,   &VantreloBase::applyGrowOuter,
+                             &VantreloBase::applyGrowOuterStep, &VantreloBase::initFromSamples,
+                             &VantreloBase::growOuterBy,        &VantreloBase::shrinkOuterBy,
+                             &VantreloBase::growMiddleBy,       &VantreloBase::shrinkMiddleBy,
+                             &VantreloBase::growInnerBy,        &VantreloBase::shrinkInnerBy};
+    const std::uint16_t sample[4] = {1000, 2000, 3000, 0};
+    for (VantreloBase* keyer : keyers) {
+        ASSERT_NE(keyer, nullptr);
+        KeyState state = freshState();
+        state.backdrop[1] = 40000.0f;
+        const float frameBefore = keyer->lumaOffset;
+        const KeyState before = state;
+        for (Entry entry : entries) EXPECT_EQ((keyer->*entry)(sample, 0, &state), -1);
+        EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
+        EXPECT_EQ(keyer->lumaOffset, frameBefore);
+    }
+}
+
+TEST(EngineKeyers, InitKeyStateCreatesEachInstanceOnce) {
+    KeyState a;
+    std::memset(&a, 0, sizeof a);
+    initKeyState(&a);
+    const std::int32_t created = engineKeyerCreationCount();
+    VantreloBase* hexagon = engineHexagonKeyer();
+    VantreloBase* threshold = engineThresholdKeyer();
+    KeyState b;
+    std::memset(&b, 0, sizeof b);
+    initKeyState(&b);
+    initKeyState(&a);
+    EXPECT_EQ(created, 2);
+    EXPECT_EQ(engineKeyerCreationCount(), 2);
+    EXPECT_EQ(engineHexagonKeyer(), hexagon);
+    EXPECT_EQ(engineThresholdKeyer(), threshold);
+    EXPECT_NE(dynamic_cast<VantreloRTPlus*>(hexagon), nullptr);
+    EXPECT_NE(dynamic_cast<VantreloRT*>(threshold), nullptr);
+}
+
+TEST(EngineKeyers, FreshRecordsCarryBothKeyersDefaults) {
+    // initKeyState starts from the black backdrop: dark-grey starting values.
+    KeyState state;
+    std::memset(&state, 0xab, sizeof state);
+    initKeyState(&state);
+    EXPECT_EQ(state.thresholds[0], 0.05f);
+    EXPECT_EQ(state.thresholds[1], 1.732f);
+    EXPECT_EQ(state.thresholds[2], 1.732f);
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_EQ(state.hexagonRadii[3 * k], 0.05f) << k;
+        const float expected = k == 0 ? 1.732f : 0.866f;
+        EXPECT_EQ(state.hexagonRadii[3 * k + 1], expected) << k;
+        EXPECT_EQ(state.hexagonRadii[3 * k + 2], expected) << k;
+    }
+    EXPECT_EQ(state.backdrop[0], 0.0f);
+}
+
+TEST(CompiledKeyers, SelectionFollowsTheFlagsAndBothFlagsMeanTheHexagonKeyer) {
+    struct Case {
+        std::uint32_t flags;
+        bool threshold, hexagon;
+        std::uint32_t flagsAfter;
+    };
+    const Case cases[] = {
+        {0, false, false, 0},
+        {KeyFlagSpillSolid, false, false, KeyFlagSpillSolid},
+        {KeyFlagUseRT, true, false, KeyFlagUseRT},
+        {KeyFlagUseRTPlus | KeyFlagGarbageMask, false, true, KeyFlagUseRTPlus | KeyFlagGarbageMask},
+        {KeyFlagUseRTPlus | KeyFlagUseRT, false, true, KeyFlagUseRTPlus},
+    };
+    for (const Case& c : cases) {
+        KeyState state = freshState();
+        state.flags = c.flags;
+        VantreloBase* keyer = createCompiledKeyer(&state);
+        EXPECT_EQ(dynamic_cast<VantreloRT*>(keyer) != nullptr, c.threshold) << c.flags;
+        EXPECT_EQ(dynamic_cast<VantreloRTPlus*>(keyer) != nullptr, c.hexagon) << c.flags;
+        EXPECT_EQ(state.flags, c.flagsAfter);
+        EXPECT_NE(keyer, engineHexagonKeyer());
+        EXPECT_NE(keyer, engineThresholdKeyer());
+        destroyKeyer(keyer);
+    }
+}
+
+TEST(CompiledKeyers, RunKeyingUsesTheStatesOwnObject) {
+    // Two states with different backdrops compiled one after the other: each keys with its own
+    // coefficients, whatever the engine-wide instance was compiled with last.
+    KeyState green = freshState(), blue = freshState();
+    green.flags = blue.flags = KeyFlagUseRT | KeyFlagSpillSolid;
+    engineThresholdKeyer()->setBackdrop(0, 40000, 0, &green);
+    engineThresholdKeyer()->setBackdrop(0, 0, 40000, &blue);
+    green.keyer = createCompiledKeyer(&green);
+    blue.keyer = createCompiledKeyer(&blue);
+    const std::uint16_t pixels[8] = {0, 40000, 0, 65535, 0, 0, 40000, 65535};
+    std::uint16_t outGreen[8], outBlue[8];
+    ASSERT_TRUE(keyRunRT(pixels, pixels, nullptr, outGreen, 2, &green, green.flags));
+    ASSERT_TRUE(keyRunRTMasked(pixels, pixels, nullptr, nullptr, outBlue, 2, &blue, blue.flags));
+    EXPECT_EQ(outGreen[3], 0);      // green keyed away by the green key
+    EXPECT_EQ(outGreen[7], 65535);  // blue kept
+    EXPECT_EQ(outBlue[3], 65535);
+    EXPECT_EQ(outBlue[7], 0);
+    // The wrong class or no object: nothing written.
+    std::uint16_t untouched[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    EXPECT_FALSE(keyRunRTPlus(pixels, pixels, nullptr, nullptr, untouched, 2, &green, green.flags));
+    KeyState none = freshState();
+    EXPECT_FALSE(keyRunRT(pixels, pixels, nullptr, untouched, 2, &none, 0));
+    for (std::uint16_t v : untouched) EXPECT_EQ(v, 7);
+    destroyKeyer(green.keyer);
+    destroyKeyer(blue.keyer);
+}
+
+}  // namespace
+}  // namespace vantrelo
