@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,17 @@ public:
     // Every record's default slot is copied over its value (cells and text), then valueChanged
     // runs for that index; in index order.  Records nothing for undo.
     virtual void resetToDefaults();
+
+    // The preset text file: "Plugin Name: <name>" and "Version Number: <version>" lines, then one
+    // "<name>: <value>" line per record without ParamNotInPreset, each line ending in CR LF.
+    // Saving replaces the file whole or, on failure (reported on standard error and by false),
+    // leaves it untouched.
+    virtual bool savePreset(const std::filesystem::path& path, const std::string& pluginName,
+                            const std::string& version);
+    // Resets every record to its default (through resetToDefaults, so an owner's override runs),
+    // then applies the values the file names, without limits and without valueChanged.  A file
+    // that cannot be read changes nothing and gives false.
+    virtual bool loadPreset(const std::filesystem::path& path);
 
     // Hook run just before a record's value is read to be saved (undo recording, undo, redo,
     // refreshAll): the owner pulls its live state into the record.  Does nothing here.
@@ -85,6 +97,16 @@ public:
     ParamRecord& record(std::size_t index) { return records_[index]; }
     const ParamRecord& record(std::size_t index) const { return records_[index]; }
     std::size_t count() const { return records_.size(); }
+
+    // The per-user store (host/system/registry_store.h): one key per record, named root + the
+    // record's name, holding an integer (ParamInt, ParamPopup, ParamIndex, ParamBool) or a text
+    // ("%f" numbers in the C locale for ParamFloat, ParamColour and ParamPoint; the text itself
+    // for ParamText and ParamString).  Saving writes the whole set in one replacement of the store
+    // file and returns whether it was written.  Loading reads every record that has a stored
+    // value of the expected type over its current value, clamping integers and floats to the
+    // limits; it returns false, changing nothing, when the store is damaged or unreadable.
+    bool saveToRegistry(const std::string& root) const;
+    bool loadFromRegistry(const std::string& root);
 
     // Undo history (protocol in host/param/undo.h).  Each returns false, changing nothing, when
     // there is nothing to apply.

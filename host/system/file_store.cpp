@@ -51,6 +51,31 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
+ReadStatus readFile(const fs::path& path, std::string& bytes, std::string& error) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        error = describe("cannot open", path, err);
+        return err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = describe("cannot read", path, errno);
+            ::close(fd);
+            bytes.clear();
+            return ReadStatus::Failed;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, std::size_t(n));
+    }
+    ::close(fd);
+    return ReadStatus::Read;
+}
+
 std::string temporaryFilePrefix(const fs::path& target) {
     return target.filename().string() + ".tmp-";
 }

@@ -18,6 +18,12 @@ namespace Mav::Host::System {
 // whose name starts with temporaryFilePrefix(target), behind.
 bool replaceFile(const std::filesystem::path& target, std::string_view bytes, std::string& error);
 
+enum class ReadStatus { Read, Missing, Failed };
+
+// Reads the whole file into `bytes`.  Missing means the file does not exist; Failed, with a
+// description in `error`, that it exists but cannot be read (permissions, a folder, an I/O error).
+ReadStatus readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
+
 // The name prefix (without folder) of replaceFile's temporary files for `target`.
 std::string temporaryFilePrefix(const std::filesystem::path& target);
 

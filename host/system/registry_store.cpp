@@ -159,31 +159,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-enum class ReadResult { Read, Missing, Failed };
-
-ReadResult readWhole(const fs::path& file, std::string& data, int& err) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return err == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    }
-    data.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0) break;
-        data.append(buffer, std::size_t(n));
-    }
-    ::close(fd);
-    return ReadResult::Read;
-}
-
 // Moves a damaged store out of the way under a name no earlier damaged store has.
 bool setAside(const fs::path& file, const std::string& reason) {
     const std::time_t now = std::time(nullptr);
@@ -293,28 +268,29 @@ RegistryStore::RegistryStore(fs::path file) : file_(std::move(file)) {}
 
 bool RegistryStore::load() {
     entries_.clear();
+    error_.clear();
     bool ok = true;
     if (file_.empty()) {
         error_ = "there is no home folder for the settings store";
         ok = false;
     } else {
-        std::string data;
-        int err = 0;
-        switch (readWhole(file_, data, err)) {
-        case ReadResult::Missing:
+        std::string data, why;
+        switch (readFile(file_, data, why)) {
+        case ReadStatus::Missing:
             break;
-        case ReadResult::Failed:
-            error_ = "cannot read " + file_.string() + ": " + std::strerror(err);
+        case ReadStatus::Failed:
+            error_ = why;
+            std::fprintf(stderr, "vantrelo: the default settings are used: %s\n", why.c_str());
             ok = false;
             break;
-        case ReadResult::Read: {
+        case ReadStatus::Read: {
             std::string reason;
             if (Parser(data).parse(entries_, reason)) break;
             // Check again under the lock before moving the file aside, so that a store another
             // program has just written in its place is never taken for the damaged one.
             FolderLock lock(file_.parent_path());
             entries_.clear();
-            if (readWhole(file_, data, err) == ReadResult::Read) {
+            if (readFile(file_, data, why) == ReadStatus::Read) {
                 if (Parser(data).parse(entries_, reason)) break;
                 entries_.clear();
                 setAside(file_, reason);
@@ -381,15 +357,14 @@ bool RegistryStore::commit() {
 
     // Start from what is on the disk now, so that keys other programs wrote since load() stay.
     Entries current;
-    std::string data;
-    int err = 0;
-    switch (readWhole(file_, data, err)) {
-    case ReadResult::Missing:
+    std::string data, why;
+    switch (readFile(file_, data, why)) {
+    case ReadStatus::Missing:
         break;
-    case ReadResult::Failed:
+    case ReadStatus::Failed:
         // Writing over a store that cannot be read would lose every key it holds.
-        return failure("cannot read " + file_.string() + ": " + std::strerror(err));
-    case ReadResult::Read: {
+        return failure(why);
+    case ReadStatus::Read: {
         std::string reason;
         if (!Parser(data).parse(current, reason)) {
             current.clear();
@@ -402,7 +377,6 @@ bool RegistryStore::commit() {
     if (lock.locked()) removeLeftovers(file_);
 
     apply(current);
-    std::string why;
     if (!replaceFile(file_, serialise(current), why)) return failure(why);
     entries_ = std::move(current);
     pending_.clear();
