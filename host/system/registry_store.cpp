@@ -233,7 +233,8 @@ void removeLeftovers(const fs::path& file) {
     for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) == 0) fs::remove(it->path(), ec);
+        std::error_code ignored;  // one that cannot be removed must not end the search
+        if (name.compare(0, prefix.size(), prefix) == 0) fs::remove(it->path(), ignored);
     }
 }
 
