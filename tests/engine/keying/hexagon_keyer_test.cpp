@@ -1,0 +1,383 @@
+// The chroma-hexagon keyer.  Colours are placed by their key coordinates: for a chromatic backdrop
+// K the frame's rows are orthonormal, so K + X n_luma + Y n_across + D n_along has luma difference
+// X, cross coordinate Y and key distance D (16-bit units).
+#include "engine/keying/hexagon_keyer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "engine/keying/threshold_keyer.h"
+
+namespace vantrelo {
+namespace {
+
+constexpr float kBackdrop[3] = {10000.0f, 50000.0f, 20000.0f};
+
+KeyState stateWith(const float (&triples)[7][3], std::uint32_t flags) {
+    KeyState state;
+    std::memset(&state, 0, sizeof state);
+    initKeyState(&state);
+    std::copy(kBackdrop, kBackdrop + 3, state.backdrop);
+    for (int k = 0; k < 7; ++k)
+        for (int i = 0; i < 3; ++i) state.hexagonRadii[3 * k + i] = triples[k][i];
+    state.flags = flags;
+    state.backdropTolerance16 = 1.0f;
+    state.replacementColour[0] = 30000;
+    state.replacementColour[1] = 1000;
+    state.replacementColour[2] = 40000;
+    return state;
+}
+
+KeyState uniformState(float a, float b, float c, std::uint32_t flags) {
+    float triples[7][3];
+    for (auto& t : triples) {
+        t[0] = a;
+        t[1] = b;
+        t[2] = c;
+    }
+    return stateWith(triples, flags);
+}
+
+void colourAt(const VantreloRTPlus& keyer, const KeyState& state, double x, double y, double d, float* out) {
+    for (int c = 0; c < 3; ++c)
+        out[c] = float(state.backdrop[c] + x * keyer.lumaScale + y * keyer.perpendicularRow[c] + d * keyer.alongRow[c]);
+}
+
+TEST(HexagonKeyer, SectorsOfTheKeyCoordinates) {
+    struct Case {
+        float x, y;
+        int sector;
+    };
+    const Case cases[] = {{1, 1, 0},  {1, 2, 1},  {0, 1, 1},   {-1, 2, 2},  {-1, 1, 2}, {0, 0, 3}, {1, 0, 3},
+                          {1, -1, 3}, {1, -2, 3}, {0, -1, 4},  {-1, -2, 4}, {-1, -1, 5}, {-1, 0, 5}};
+    for (const Case& c : cases) EXPECT_EQ(VantreloRTPlus::sectorOf(c.x, c.y), c.sector) << c.x << " " << c.y;
+}
+
+TEST(HexagonKeyer, StartingValuesFollowTheBackdrop) {
+    struct Case {
+        float g;
+        float rb;
+        std::int32_t mode;
+        float centre, vertex;
+    };
+    const double h = std::sqrt(0.5 + 1.0 / 6.0);
+    const Case cases[] = {
+        {65535, 0, KeyerModeChromatic, float(h), float(h)},
+        {0, 0, KeyerModeDarkGrey, 1.732f, 0.866f},
+        {10000, 10000, KeyerModeDarkGrey, float((1 - 10000 / 65535.0) * 1.732), float((0.5 - 10000 / 65535.0) * 1.732)},
+        {50000, 50000, KeyerModeLightGrey, float(50000 / 65535.0 * 1.732), float((50000 / 65535.0 - 0.5) * 1.732)},
+    };
+    for (const Case& c : cases) {
+        KeyState state = uniformState(0, 0, 0, 0);
+        VantreloRTPlus keyer;
+        keyer.setBackdrop(c.rb, c.g, c.rb, &state);
+        EXPECT_EQ(keyer.mode, c.mode);
+        for (int k = 0; k < 7; ++k) {
+            EXPECT_EQ(state.hexagonRadii[3 * k], 0.05f);
+            EXPECT_NEAR(state.hexagonRadii[3 * k + 1], k == 0 ? c.centre : c.vertex, 1e-6f) << c.g << " " << k;
+            EXPECT_EQ(state.hexagonRadii[3 * k + 2], state.hexagonRadii[3 * k + 1]);
+        }
+    }
+}
+
+TEST(HexagonKeyer, UniformHexagonKeysLikeTheThresholdKeyer) {
+    // Equal triples everywhere reduce the hexagon keyer to the threshold keyer's ramps.
+    for (std::uint32_t mask : {0u, std::uint32_t{KeyFlagGarbageMask}}) {
+        KeyState state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagSpillSolid | mask);
+        state.thresholds[0] = 0.05f;
+        state.thresholds[1] = 0.25f;
+        state.thresholds[2] = 0.45f;
+        VantreloRTPlus hexagon;
+        VantreloRT threshold;
+        hexagon.compile(&state);
+        threshold.compile(&state);
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> channel(0, 65535);
+        constexpr int kCount = 400;
+        std::uint16_t pixels[4 * kCount], masks[4 * kCount], a[4 * kCount], b[4 * kCount];
+        for (int i = 0; i < kCount; ++i) {
+            // Half the pixels near the backdrop, so that every zone is visited.
+            for (int c = 0; c < 3; ++c) {
+                const int spread = i % 2 ? 65535 : 12000;
+                pixels[4 * i + c] = std::uint16_t(std::clamp(int(kBackdrop[c]) + channel(random) % spread - spread / 2, 0, 65535));
+            }
+            pixels[4 * i + 3] = 65535;
+            masks[4 * i + 1] = std::uint16_t(channel(random));
+        }
+        hexagon.keyPixels(pixels, pixels, nullptr, mask ? masks : nullptr, a, &state, kCount, state.flags);
+        if (mask)
+            threshold.keyPixelsMasked(pixels, pixels, nullptr, masks, b, &state, kCount, state.flags);
+        else
+            threshold.keyPixels(pixels, pixels, nullptr, b, &state, kCount, state.flags);
+        int partial = 0;
+        for (int i = 0; i < kCount; ++i) {
+            EXPECT_NEAR(a[4 * i + 3], b[4 * i + 3], 2) << i;
+            for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[4 * i + c], b[4 * i + c], 2) << i << " channel " << c;
+            if (b[4 * i + 3] > 0 && b[4 * i + 3] < 65535) ++partial;
+        }
+        EXPECT_GT(partial, 10);
+    }
+}
+
+TEST(HexagonKeyer, EveryCornerKeysWithItsOwnTriple) {
+    // At hexagon point k the inner value is T_k's and the matte slope 65535 over T_k's middle span;
+    // the spill value likewise over its outer span.  Distinct triples catch any mix-up of sectors.
+    const float triples[7][3] = {{0.05f, 0.25f, 0.45f}, {0.10f, 0.40f, 0.50f}, {0.02f, 0.30f, 0.70f},
+                                 {0.20f, 0.35f, 0.60f}, {0.08f, 0.18f, 0.28f}, {0.15f, 0.65f, 0.90f},
+                                 {0.01f, 0.11f, 0.61f}};
+    const double corners[7][2] = {{0, 0},       {131070, 0},       {65535, 131070}, {-65535, 131070},
+                                  {-131070, 0}, {-65535, -131070}, {65535, -131070}};
+    KeyState state = stateWith(triples, KeyFlagSpillSolid);
+    VantreloRTPlus keyer;
+    keyer.compile(&state);
+    ASSERT_EQ(keyer.mode, KeyerModeChromatic);
+    for (int k = 0; k < 7; ++k) {
+        const double a = triples[k][0], b = triples[k][1], c = triples[k][2];
+        for (double share : {0.25, 0.5, 0.9}) {
+            const double d = 65535.0 * (a + share * (b - a));
+            float pixel[3], out[4];
+            colourAt(keyer, state, corners[k][0], corners[k][1], d, pixel);
+            keyer.keyPixel(pixel, pixel, nullptr, out, &state);
+            EXPECT_NEAR(out[3], share * 65535.0, 2.0) << "corner " << k << " share " << share;
+            const double s = share * (b - a) / (c - a);
+            const double fraction = 1.0 - s;
+            EXPECT_NEAR(out[1], pixel[1] + (1000.0 - kBackdrop[1]) * fraction, 2.0) << "corner " << k;
+        }
+        float pixel[3], out[4];
+        colourAt(keyer, state, corners[k][0], corners[k][1], 65535.0 * a - 200.0, pixel);
+        keyer.keyPixel(pixel, pixel, nullptr, out, &state);
+        EXPECT_EQ(out[3], 0.0f) << "corner " << k;
+    }
+}
+
+TEST(HexagonKeyer, InnerValueIsInterpolatedAcrossSectorBoundaries) {
+    // The matte starts where D reaches 65535 times the inner surface: halfway along an edge that is
+    // the mean of its two end values, from whichever side the colour comes.
+    const float triples[7][3] = {{0.05f, 0.25f, 0.45f}, {0.15f, 0.55f, 0.80f}, {0.09f, 0.30f, 0.70f},
+                                 {0.30f, 0.50f, 0.60f}, {0.08f, 0.18f, 0.28f}, {0.12f, 0.65f, 0.90f},
+                                 {0.01f, 0.11f, 0.61f}};
+    KeyState state = stateWith(triples, KeyFlagSpillSolid);
+    VantreloRTPlus keyer;
+    keyer.compile(&state);
+    struct Case {
+        double x, y;
+        double inner;
+    };
+    const Case cases[] = {
+        {65535, 0, (0.05 + 0.15) / 2},       {65535, 3, (0.05 + 0.15) / 2},     // T0-T1, sectors 3 and 0
+        {32767.5, 65535, (0.05 + 0.09) / 2}, {32767.4, 65535, (0.05 + 0.09) / 2},  // T0-T2, sectors 1 and 0
+        {-65535, -1, (0.05 + 0.08) / 2},     {0, 131070, (0.09 + 0.30) / 2},    // T0-T4; T2-T3
+    };
+    for (const Case& c : cases) {
+        float below[3], above[3], out[4];
+        colourAt(keyer, state, c.x, c.y, 65535.0 * c.inner - 40.0, below);
+        colourAt(keyer, state, c.x, c.y, 65535.0 * c.inner + 40.0, above);
+        keyer.keyPixel(below, below, nullptr, out, &state);
+        EXPECT_EQ(out[3], 0.0f) << c.x << " " << c.y;
+        keyer.keyPixel(above, above, nullptr, out, &state);
+        EXPECT_GT(out[3], 0.0f) << c.x << " " << c.y;
+    }
+}
+
+TEST(HexagonKeyer, NarrowSpansKeyWithTheMinimumSpan) {
+    for (float middle : {0.1f, 0.105f, 0.05f}) {  // span 0, below 1/64, negative
+        KeyState state = uniformState(0.1f, middle, 0.5f, KeyFlagSpillSolid);
+        VantreloRTPlus keyer;
+        keyer.compile(&state);
+        float pixel[3], out[4];
+        colourAt(keyer, state, 0, 0, 65535.0 * 0.1 + 100.0, pixel);
+        keyer.keyPixel(pixel, pixel, nullptr, out, &state);
+        EXPECT_NEAR(out[3], 6400.0f, 1.0f) << middle;
+    }
+}
+
+TEST(HexagonKeyer, GreyBackdropsMeasureAlongTheGreyAxis) {
+    struct Case {
+        float backdrop;
+        float grey;  // pixel (grey, grey, grey)
+        std::int32_t mode;
+    };
+    const Case cases[] = {{10000, 30000, KeyerModeDarkGrey}, {50000, 20000, KeyerModeLightGrey}};
+    for (const Case& c : cases) {
+        KeyState state = uniformState(0, 0, 0, KeyFlagSpillSolid);
+        state.replacementColour[0] = state.replacementColour[1] = state.replacementColour[2] = 1000;
+        VantreloRTPlus keyer;
+        keyer.setBackdrop(c.backdrop, c.backdrop, c.backdrop, &state);
+        keyer.compile(&state);
+        ASSERT_EQ(keyer.mode, c.mode);
+        const double distance = c.mode == KeyerModeDarkGrey ? 3.0 * c.grey / std::sqrt(3.0)
+                                                            : std::sqrt(3.0) * (65535.0 - c.grey);
+        const double a = state.hexagonRadii[0], b = state.hexagonRadii[1];
+        const double alpha = std::clamp((distance - 65535.0 * a) / (b - a), 0.0, 65535.0);
+        const std::uint16_t pixel[4] = {std::uint16_t(c.grey), std::uint16_t(c.grey), std::uint16_t(c.grey), 0};
+        std::uint16_t out[4];
+        keyer.keyPixels(pixel, pixel, nullptr, nullptr, out, &state, 1, state.flags);
+        EXPECT_NEAR(out[3], alpha, 2.0);
+        // Dark grey adds the spill colour itself, light grey its difference from the backdrop.
+        const double fraction = 1.0 - alpha / 65535.0;  // outer = middle
+        const double added = c.mode == KeyerModeDarkGrey ? 1000.0 : 1000.0 - c.backdrop;
+        EXPECT_NEAR(out[0], std::clamp(c.grey + added * fraction, 0.0, 65535.0), 2.0);
+    }
+}
+
+TEST(HexagonKeyer, BlackBackdropKeysEveryPixelOpaque) {
+    KeyState state = uniformState(0, 0, 0, KeyFlagSpillSolid);
+    VantreloRTPlus keyer;
+    keyer.setBackdrop(0, 0, 0, &state);
+    EXPECT_EQ(keyer.mode, KeyerModeDarkGrey);
+    keyer.compile(&state);
+    EXPECT_EQ(keyer.mode, KeyerModeBlack);
+    const std::uint16_t pixels[8] = {0, 0, 0, 5, 1200, 30000, 65535, 5};
+    std::uint16_t out[8];
+    keyer.keyPixels(pixels, pixels, nullptr, nullptr, out, &state, 2, state.flags);
+    const std::uint16_t expected[8] = {0, 0, 0, 65535, 1200, 30000, 65535, 65535};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], expected[i]) << i;
+    const float black[3] = {0, 0, 0};
+    float single[4];
+    keyer.keyPixel(black, black, nullptr, single, &state);
+    EXPECT_EQ(single[3], 65535.0f);
+    // The garbage mask still removes what it covers.
+    const std::uint16_t mask[8] = {0, 65535, 0, 0, 0, 32768, 0, 0};
+    keyer.keyPixels(pixels, pixels, nullptr, mask, out, &state, 2, state.flags);
+    EXPECT_EQ(out[3], 0);
+    EXPECT_EQ(out[7], 32767);
+    EXPECT_EQ(out[4], 1200);
+}
+
+TEST(HexagonKeyer, SurfaceToolsFitTheirValueGroupThroughTheSample) {
+    // Sample at o1 = 0.15, o2 = 0.05: hexagon triangle 0 (T0, T1, T2) with barycentric weights
+    // 0.825, 0.125, 0.05.
+    using Tool = void (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
+    struct Case {
+        Tool tool;
+        int group;
+        bool grow;
+        double distance;
+    };
+    const Case cases[] = {
+        {&VantreloBase::growInner, 0, true, 0.15},   {&VantreloBase::growMiddle, 1, true, 0.35},
+        {&VantreloBase::growOuter, 2, true, 0.6},    {&VantreloBase::growOuterStep, 2, true, 0.6},
+        {&VantreloBase::shrinkInner, 0, false, 0.02}, {&VantreloBase::shrinkMiddle, 1, false, 0.15},
+        {&VantreloBase::shrinkOuter, 2, false, 0.35},
+    };
+    for (const Case& c : cases) {
+        KeyState state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+        VantreloRTPlus keyer;
+        keyer.compile(&state);
+        float colour[3];
+        colourAt(keyer, state, 0.3 * 65535, 0.1 * 65535, c.distance * 65535, colour);
+        std::uint16_t sample[4];
+        for (int i = 0; i < 3; ++i) sample[i] = std::uint16_t(std::lround(colour[i]));
+        sample[3] = 0;
+        const KeyState before = state;
+        (keyer.*c.tool)(sample, 1, &state);
+        const double* w = nullptr;
+        const double weights[3] = {0.825, 0.125, 0.05};
+        w = weights;
+        const int corners[3] = {0, 1, 2};
+        double value = 0.0;
+        for (int i = 0; i < 3; ++i) value += w[i] * state.hexagonRadii[3 * corners[i] + c.group];
+        if (c.grow)
+            EXPECT_GE(value, c.distance - 2e-3) << c.group;
+        else
+            EXPECT_LE(value, c.distance + 2e-3) << c.group;
+        for (int k = 0; k < 7; ++k) {
+            const float* t = state.hexagonRadii + 3 * k;
+            EXPECT_LE(t[0], t[1]) << k;
+            EXPECT_LE(t[1], t[2]) << k;
+            if (k >= 3) {
+                EXPECT_EQ(t[c.group], before.hexagonRadii[3 * k + c.group]) << k;
+            }
+        }
+    }
+}
+
+TEST(HexagonKeyer, OuterStepIsTheOuterGrowth) {
+    KeyState a = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus), b = a;
+    const std::uint16_t samples[8] = {30000, 20000, 50000, 0, 34000, 21000, 48000, 0};
+    VantreloRTPlus one, two;
+    one.growOuter(samples, 2, &a);
+    two.growOuterStep(samples, 2, &b);
+    EXPECT_EQ(std::memcmp(a.hexagonRadii, b.hexagonRadii, sizeof a.hexagonRadii), 0);
+    EXPECT_NE(std::memcmp(a.hexagonRadii, uniformState(0.05f, 0.25f, 0.45f, 0).hexagonRadii, sizeof a.hexagonRadii), 0);
+}
+
+TEST(HexagonKeyer, LocalStepsAndFineTuneMoveTheWeightedTriples) {
+    KeyState state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+    VantreloRTPlus keyer;
+    keyer.compile(&state);
+    float nearColour[3], farColour[3];
+    colourAt(keyer, state, 0.05 * 65535, 0.05 * 65535, 0.1 * 65535, nearColour);
+    colourAt(keyer, state, 0.3 * 65535, 0.1 * 65535, 0.1 * 65535, farColour);  // sector 0
+    std::uint16_t nearSample[4], farSample[4];
+    for (int i = 0; i < 3; ++i) {
+        nearSample[i] = std::uint16_t(std::lround(nearColour[i]));
+        farSample[i] = std::uint16_t(std::lround(farColour[i]));
+    }
+    nearSample[3] = farSample[3] = 0;
+
+    EXPECT_EQ(keyer.growOuterBy(nearSample, 1, &state), 1);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k + 2], k == 0 ? 0.49f : 0.45f, 1e-6f) << k;
+
+    state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+    keyer.growMiddleBy(farSample, 1, &state);
+    const float weights[7] = {0.3f, 1, 1, 0, 0, 0, 0};
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_NEAR(state.hexagonRadii[3 * k + 1], 0.25f + 0.04f * weights[k], 1e-6f) << k;
+        EXPECT_NEAR(state.hexagonRadii[3 * k + 2], std::max(0.45f, 0.25f + 0.04f * weights[k]), 1e-6f) << k;
+    }
+    keyer.shrinkInnerBy(farSample, 1, &state);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k], std::max(0.0f, 0.05f - 0.04f * weights[k]), 1e-6f);
+    EXPECT_EQ(keyer.shrinkInnerBy(farSample, 0, &state), -1);
+
+    state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+    EXPECT_EQ(keyer.beginFineTune(farSample, &state), 1);
+    keyer.fineTuneOuter(0.7f, &state);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k + 2], 0.45f + 0.2f * weights[k], 1e-6f) << k;
+    keyer.fineTuneOuter(0.5f, &state);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k + 2], 0.45f, 1e-6f) << k;
+    keyer.fineTuneInner(0.0f, &state);
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k], std::max(0.0f, 0.05f - 0.5f * weights[k]), 1e-6f);
+    keyer.fineTuneMiddle(1.0f, &state);
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_NEAR(state.hexagonRadii[3 * k + 1], 0.25f + 0.5f * weights[k], 1e-6f);
+        EXPECT_GE(state.hexagonRadii[3 * k + 2], state.hexagonRadii[3 * k + 1]);
+    }
+}
+
+TEST(HexagonKeyer, SmallOperations) {
+    KeyState a = uniformState(0.0f, 0.2f, 0.4f, 0), b = uniformState(0.4f, 0.6f, 0.8f, 0);
+    KeyState out = uniformState(9, 9, 9, 0);
+    VantreloRTPlus keyer;
+    keyer.interpolate(&out, &a, &b, 0.25f);
+    for (int k = 0; k < 7; ++k) {
+        EXPECT_FLOAT_EQ(out.hexagonRadii[3 * k], 0.1f);
+        EXPECT_FLOAT_EQ(out.hexagonRadii[3 * k + 1], 0.3f);
+        EXPECT_FLOAT_EQ(out.hexagonRadii[3 * k + 2], 0.5f);
+    }
+    EXPECT_EQ(keyer.setInnerAt(0.3f, 6, &out), 1);
+    EXPECT_EQ(out.hexagonRadii[18], 0.3f);
+    EXPECT_EQ(keyer.setMiddleAt(0.3f, 7, &out), -1);
+    EXPECT_EQ(keyer.setOuterAt(0.3f, -1, &out), -1);
+    EXPECT_EQ(keyer.setOuterAt(0.7f, 0, &out), 1);
+    EXPECT_EQ(out.hexagonRadii[2], 0.7f);
+
+    keyer.compile(&a);
+    const double points[6][2] = {{0.3, 0.1}, {0.0, 0.3}, {-0.3, 0.1}, {0.3, -0.1}, {0.0, -0.3}, {-0.3, -0.1}};
+    const float colours[6][3] = {{65535, 0, 0},     {0, 65535, 0},     {0, 0, 65535},
+                                 {65535, 65535, 0}, {65535, 0, 65535}, {0, 65535, 65535}};
+    for (int s = 0; s < 6; ++s) {
+        float pixel[3], colour[4];
+        colourAt(keyer, a, points[s][0] * 65535, points[s][1] * 65535, 0, pixel);
+        keyer.sectorColour(pixel[0], pixel[1], pixel[2], colour);
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(colour[c], colours[s][c]) << s;
+        EXPECT_EQ(colour[3], 65535.0f);
+    }
+}
+
+}  // namespace
+}  // namespace vantrelo
