@@ -1,0 +1,119 @@
+#include "engine/keying/keying_workers.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "engine/keying/key_float8.h"
+#include "engine/keying/key_pixel16.h"
+
+namespace vantrelo {
+
+namespace {
+
+// An array advanced to the band start; an absent array stays absent.
+template <class T>
+T* advance(T* array, std::ptrdiff_t elements) {
+    return array ? array + elements : nullptr;
+}
+
+// Creates one worker per band and runs them; false when they could not all be created or a band
+// failed.
+template <class Make>
+bool launch(Make make) {
+    const int bands = keyingBandCount();
+    std::vector<std::unique_ptr<VantThread>> workers;
+    try {
+        workers.reserve(std::size_t(bands));
+        for (int i = 0; i < bands; ++i) workers.push_back(make(i, bands));
+    } catch (...) {
+        return false;
+    }
+    return runWorkers(workers);
+}
+
+}  // namespace
+
+int keyingBandCount() { return std::clamp<int>(workerThreadCount(), 1, 32); }
+
+vantproc_VantThread::vantproc_VantThread(int index, int bandCount, const std::uint16_t* X, const std::uint16_t* Y,
+                                         const std::uint16_t* S, const std::uint16_t* M, std::uint16_t* O,
+                                         std::ptrdiff_t count, const KeyState* state, std::uint32_t flags)
+    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
+                 bandOf(index, bandCount, count).count, false, false),
+      X_(advance(X, 4 * bandStart())), Y_(advance(Y, 4 * bandStart())), S_(advance(S, 4 * bandStart())),
+      M_(advance(M, 4 * bandStart())), O_(advance(O, 4 * bandStart())), state_(state), flags_(flags) {}
+
+unsigned vantproc_VantThread::run() {
+    vantproc(X_, Y_, S_, M_, O_, bandCount(), state_, flags_);
+    return 0;
+}
+
+super_vantproc_VantThread::super_vantproc_VantThread(int index, int bandCount, const float* X, const float* Y,
+                                                     const float* S, const float* M, float* O, std::ptrdiff_t count,
+                                                     const KeyState* state, std::uint32_t flags)
+    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
+                 bandOf(index, bandCount, count).count, false, false),
+      X_(advance(X, 4 * bandStart())), Y_(advance(Y, 4 * bandStart())), S_(advance(S, 4 * bandStart())),
+      M_(advance(M, 4 * bandStart())), O_(advance(O, 4 * bandStart())), state_(state), flags_(flags) {}
+
+unsigned super_vantproc_VantThread::run() {
+    super_vantproc(X_, Y_, S_, M_, O_, bandCount(), state_, flags_);
+    return 0;
+}
+
+vantproc_8_VantThread::vantproc_8_VantThread(int index, int bandCount, const std::uint8_t* X, const std::uint8_t* Y,
+                                             const std::uint8_t* S, const std::uint8_t* M, std::uint8_t* O,
+                                             std::uint8_t* OA, std::ptrdiff_t count, const KeyState* state,
+                                             std::uint32_t flags)
+    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
+                 bandOf(index, bandCount, count).count, false, false),
+      X_(advance(X, 3 * bandStart())), Y_(advance(Y, 3 * bandStart())), S_(advance(S, 3 * bandStart())),
+      M_(advance(M, 3 * bandStart())), O_(advance(O, 3 * bandStart())), OA_(advance(OA, bandStart())),
+      state_(state), flags_(flags) {}
+
+unsigned vantproc_8_VantThread::run() {
+    vantproc_8(X_, Y_, S_, M_, O_, OA_, bandCount(), state_, flags_);
+    return 0;
+}
+
+vantcompositeLoop_VantThread::vantcompositeLoop_VantThread(int index, int bandCount, std::uint16_t* F,
+                                                           const std::uint16_t* B, std::ptrdiff_t count)
+    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
+                 bandOf(index, bandCount, count).count, false, false),
+      F_(advance(F, 4 * bandStart())), B_(advance(B, 4 * bandStart())) {}
+
+unsigned vantcompositeLoop_VantThread::run() {
+    vantcompositeLoop(F_, B_, bandCount());
+    return 0;
+}
+
+bool runVantprocWorkers(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S,
+                        const std::uint16_t* M, std::uint16_t* O, std::ptrdiff_t count, const KeyState* state,
+                        std::uint32_t flags) {
+    return launch([&](int i, int n) {
+        return std::make_unique<vantproc_VantThread>(i, n, X, Y, S, M, O, count, state, flags);
+    });
+}
+
+bool runFloatKeyWorkers(const float* X, const float* Y, const float* S, const float* M, float* O,
+                        std::ptrdiff_t count, const KeyState* state, std::uint32_t flags) {
+    return launch([&](int i, int n) {
+        return std::make_unique<super_vantproc_VantThread>(i, n, X, Y, S, M, O, count, state, flags);
+    });
+}
+
+bool runVantproc8Workers(const std::uint8_t* X, const std::uint8_t* Y, const std::uint8_t* S,
+                         const std::uint8_t* M, std::uint8_t* O, std::uint8_t* OA, std::ptrdiff_t count,
+                         const KeyState* state, std::uint32_t flags) {
+    return launch([&](int i, int n) {
+        return std::make_unique<vantproc_8_VantThread>(i, n, X, Y, S, M, O, OA, count, state, flags);
+    });
+}
+
+bool runCompositeLoopWorkers(std::uint16_t* F, const std::uint16_t* B, std::ptrdiff_t count) {
+    return launch([&](int i, int n) { return std::make_unique<vantcompositeLoop_VantThread>(i, n, F, B, count); });
+}
+
+}  // namespace vantrelo
