@@ -15,7 +15,6 @@
 // A; A is never read).  Single-pixel records are floats in 16-bit units: a colour is R, G, B; an
 // output record is R, G, B, alpha.
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -127,12 +126,13 @@ protected:
 };
 
 namespace keyer_detail {
-// Single-precision constants of the colour frame.  sqrt(6) is never formed: 1/sqrt(6) is
-// (1/sqrt(2)) (1/sqrt(3)), which is what the keys were tuned with.
-inline const float kUnit = 1.0f / 65535.0f;
-inline const float kInvRoot2 = 1.0f / std::sqrt(2.0f);
-inline const float kInvRoot3 = 1.0f / std::sqrt(3.0f);
-inline const float kInvRoot6 = kInvRoot2 * kInvRoot3;
+// Single-precision constants of the colour frame: 1 / sqrtf(2), 1 / sqrtf(3) and their product
+// (sqrt(6) is never formed; the keys were tuned with this product), written out so that they are
+// ready before any static initialiser runs.  A test checks them against the computation.
+inline constexpr float kUnit = 1.0f / 65535.0f;
+inline constexpr float kInvRoot2 = 0x1.6a09e6p-1f;
+inline constexpr float kInvRoot3 = 0x1.279a74p-1f;
+inline constexpr float kInvRoot6 = 0x1.a20bd6p-2f;
 
 // Float to integer without undefined conversions: NaN gives 0, the rest is limited to the range.
 inline std::int32_t truncToInt32(double v) {

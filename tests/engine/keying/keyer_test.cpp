@@ -132,6 +132,15 @@ TEST(KeyerFrame, ChromaticFrameMeasuresAgainstTheBackdrop) {
     EXPECT_NEAR(o3, 0.0f, 1e-6f);
 }
 
+TEST(KeyerFrame, FrameConstantsAreTheSinglePrecisionComputation) {
+    volatile float two = 2.0f, three = 3.0f;  // computed at run time, not folded
+    const float root2 = 1.0f / std::sqrt(static_cast<float>(two));
+    const float root3 = 1.0f / std::sqrt(static_cast<float>(three));
+    EXPECT_EQ(keyer_detail::kInvRoot2, root2);
+    EXPECT_EQ(keyer_detail::kInvRoot3, root3);
+    EXPECT_EQ(keyer_detail::kInvRoot6, root2 * root3);
+}
+
 TEST(KeyerFrame, ToFixed16) {
     struct Case {
         float x;
