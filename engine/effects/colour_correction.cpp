@@ -40,6 +40,14 @@ std::int32_t truncToI32(double v) {
     return static_cast<std::int32_t>(v);
 }
 
+// 1 / gamma, with the IEEE result for a gamma of 0 (an infinite exponent of that sign) formed
+// without dividing by zero.
+template <class T>
+T exponentOf(T gamma) {
+    if (gamma == T(0)) return std::copysign(std::numeric_limits<T>::infinity(), gamma);
+    return T(1) / gamma;
+}
+
 // The engine's colour model (HSV with hue in sextants) and colour classes, as the initial key
 // defines them; only the class is needed here.
 void hsvOf(float r, float g, float b, float* h, float* s, float* v) {
@@ -180,7 +188,7 @@ void makeLevelsGammaTable16(std::int32_t black, std::int32_t white, float gamma,
     if (!table) return;
     // The difference of two arbitrary ints needs 33 bits.
     const float step = static_cast<float>(static_cast<std::int64_t>(white) - black) * kInv65535;
-    const float e = 1.0f / gamma;
+    const float e = exponentOf(gamma);
     const float base = static_cast<float>(black);
     for (std::int32_t i = 0; i < 65536; ++i) {
         float v = static_cast<float>(i) * step + base;
@@ -195,7 +203,7 @@ void makeLevelsGammaTable16(std::int32_t black, std::int32_t white, float gamma,
 void makeLevelsGammaTable8(std::int32_t black, std::int32_t white, float gamma, std::uint8_t table[256]) {
     if (!table) return;
     const float step = static_cast<float>(static_cast<std::int64_t>(white) - black) * kInv255;
-    const double e = 1.0 / static_cast<double>(gamma);
+    const double e = exponentOf(static_cast<double>(gamma));
     const float base = static_cast<float>(black);
     for (std::int32_t i = 0; i < 256; ++i) {
         // Truncation toward zero followed by the clamp to 0..255 is the clamp of the float itself.
