@@ -9,6 +9,10 @@
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/span_kernels.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantrelo {
 
 namespace {
@@ -96,10 +100,137 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
     keyPixelFloat(X, Y, S, O, state, state->flags);
 }
 
+#if defined(__SSE2__)
+
+namespace {
+
+// keyPixelFloat over a span with the per-call work hoisted: the truncated backdrop, the face
+// lookup on the exact integer differences done in float (exact while |trunc(K)| <= 2^20, see
+// fastFloatKeying), and the three ratios from the compiled face table in one four-wide operation.
+// Every expression is the one keyPixelFloat evaluates, in the same order, so the results are the
+// same bit for bit (the tests compare them).
+struct FloatSpan {
+    __m128i backdropTrunc;
+    __m128 backdrop;  // compiledBackdrop, for the pushed colour
+    std::int32_t tolerance;
+    const float* table;
+    bool complement;
+};
+
+inline __m128 ratiosWithDen(const float* record, __m128 colour, __m128* den) {
+    const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 b = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(2, 2, 2, 2));
+    *den = _mm_sub_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(record), r), _mm_mul_ps(_mm_load_ps(record + 4), g)),
+                                 _mm_mul_ps(_mm_load_ps(record + 8), b)),
+                      _mm_load_ps(record + 12));
+    const __m128 quotient = _mm_div_ps(_mm_load_ps(record + 16), *den);
+    return _mm_and_ps(quotient, _mm_cmpneq_ps(*den, _mm_setzero_ps()));
+}
+
+inline int faceOfVector(__m128 d) {
+    const __m128 three = _mm_set1_ps(3.0f);
+    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+    const __m128 s = _mm_add_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1)), _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2)));
+    const int octant = _mm_movemask_ps(_mm_cmpgt_ps(d, _mm_setzero_ps())) & 7;
+    const int m1 = _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(a, three), s)) & 7;
+    const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
+    const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
+    return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
+}
+
+// Where the rounded colour lies; false when it is transparent.  `t` gets the ratios, `insideMiddle`
+// the middle flag.
+inline bool placeRounded(const FloatSpan& span, const float* colour, __m128* t, bool* insideMiddle) {
+    const __m128 rounded = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_loadu_ps(colour), _mm_set1_ps(0.5f)), _mm_setzero_ps()),
+                                      _mm_set1_ps(65535.0f));
+    const __m128i c16 = _mm_cvttps_epi32(rounded);
+    const __m128i d = _mm_sub_epi32(c16, span.backdropTrunc);
+    if (span.tolerance > 0) {
+        const __m128i near = _mm_and_si128(_mm_cmpgt_epi32(d, _mm_set1_epi32(-span.tolerance)),
+                                           _mm_cmplt_epi32(d, _mm_set1_epi32(span.tolerance)));
+        if ((_mm_movemask_ps(_mm_castsi128_ps(near)) & 7) == 7) return false;
+    }
+    const int face = faceOfVector(_mm_cvtepi32_ps(d));
+    __m128 den;
+    *t = ratiosWithDen(span.table + kFaceTableStride * face, _mm_cvtepi32_ps(c16), &den);
+    if (_mm_cvtss_f32(*t) >= 1.0f) return false;
+    const float tMid = _mm_cvtss_f32(_mm_shuffle_ps(*t, *t, _MM_SHUFFLE(2, 2, 2, 2)));
+    const float denMid = _mm_cvtss_f32(_mm_shuffle_ps(den, den, _MM_SHUFFLE(2, 2, 2, 2)));
+    *insideMiddle = tMid > 1.0f || denMid == 0.0f;
+    return true;
+}
+
+void keyFloatSpan(const FloatSpan& span, const float* X, const float* Y, const float* S, const float* M, float* O,
+                  std::ptrdiff_t count) {
+    static const float kBlack[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    const bool twoColours = X != Y;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        const float* x = X + 4 * i;
+        float* o = O + 4 * i;
+        __m128 t;
+        bool insideMiddle = false;
+        if (!placeRounded(span, Y + 4 * i, &t, &insideMiddle) ||
+            (twoColours && !placeRounded(span, x, &t, &insideMiddle))) {
+            _mm_storeu_ps(o, _mm_setzero_ps());
+        } else {
+            const float tIn = _mm_cvtss_f32(t);
+            const float tOut = _mm_cvtss_f32(_mm_shuffle_ps(t, t, _MM_SHUFFLE(1, 1, 1, 1)));
+            const float tMid = _mm_cvtss_f32(_mm_shuffle_ps(t, t, _MM_SHUFFLE(2, 2, 2, 2)));
+            if (!(tOut > 1.0f)) {
+                o[0] = x[0];
+                o[1] = x[1];
+                o[2] = x[2];
+                o[3] = 65535.0f;
+            } else {
+                const float alpha = insideMiddle ? (tMid > 1.0f ? (1.0f - tIn) / (tMid - tIn) : 1.0f) * 65535.0f
+                                                 : 65535.0f;
+                __m128 p = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(x), span.backdrop), _mm_set1_ps(tOut)),
+                                      span.backdrop);
+                if (!span.complement) {
+                    const __m128 s = _mm_loadu_ps(S ? S + 4 * i : kBlack);
+                    p = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(p, s), _mm_set1_ps((1.0f - tIn) / (tOut - tIn))), s);
+                }
+                _mm_storeu_ps(o, p);
+                o[3] = alpha;
+            }
+        }
+        if (M) o[3] = (65535.0f - M[4 * i + 1]) * o[3] * kInv65535;
+    }
+}
+
+// The span form applies when the face table exists, the fixed mesh is used, and the truncated
+// backdrop is small enough for the float differences to be exact.
+bool fastFloatKeying(const KeyState* state, std::uint32_t flags, FloatSpan* span) {
+    if (!state->faceTable || (flags & (kAlternativeKeyers | KeyFlagGeneratedPolyhedron))) return false;
+    std::int32_t truncated[3];
+    for (int c = 0; c < 3; ++c) {
+        truncated[c] = truncInt32(state->backdrop[c]);
+        if (truncated[c] > (1 << 20) || truncated[c] < -(1 << 20)) return false;
+    }
+    span->backdropTrunc = _mm_setr_epi32(truncated[0], truncated[1], truncated[2], 0);
+    span->backdrop = _mm_setr_ps(state->compiledBackdrop[0], state->compiledBackdrop[1], state->compiledBackdrop[2], 0.0f);
+    span->tolerance = state->backdropTolerance16Int;
+    span->table = state->faceTable;
+    span->complement = flags & KeyFlagSpillComplement;
+    return true;
+}
+
+}  // namespace
+
+#endif
+
 int super_vantproc(const float* X, const float* Y, const float* S, const float* M, float* O, std::ptrdiff_t count,
                    const KeyState* state, std::uint32_t flags) {
     if (!state || count <= 0) return 1;
     const float* mask = (flags & KeyFlagGarbageMask) ? M : nullptr;
+#if defined(__SSE2__)
+    FloatSpan span;
+    if (fastFloatKeying(state, flags, &span)) {
+        keyFloatSpan(span, X, Y, S, mask, O, count);
+        return 1;
+    }
+#endif
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         float* o = O + 4 * i;
         keyPixelFloat(X + 4 * i, Y + 4 * i, S ? S + 4 * i : nullptr, o, state, flags);

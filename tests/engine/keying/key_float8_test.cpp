@@ -98,6 +98,35 @@ TEST(KeyFloat, AgreesWithThe16BitReferenceForIntegerPixels) {
     EXPECT_GT(between, 100);
 }
 
+TEST(KeyFloat, SpanLoopMatchesThePerPixelRuleBitForBit) {
+    const std::size_t count = 5000;
+    for (std::uint32_t flags : {0u, std::uint32_t(KeyFlagSpillComplement), std::uint32_t(KeyFlagGarbageMask)})
+        for (int variant = 0; variant < 4; ++variant) {
+            KeyState state = shapedKey(flags, 50 + variant);
+            state.grainLevel = variant & 2;
+            state.grainAmount = 0.003f;
+            Compiled compiled(&state);
+            auto floats = [&](std::uint32_t seed) {
+                const std::vector<std::uint16_t> wide = pixelsAround(state, count, seed);
+                std::vector<float> out(wide.size());
+                for (std::size_t i = 0; i < wide.size(); ++i) out[i] = float(wide[i]) + float(i % 7) * 0.125f;
+                return out;
+            };
+            const std::vector<float> x = floats(1 + variant), y = floats(2 + variant), s = floats(3 + variant),
+                                     m = floats(4 + variant);
+            const float* Y = (variant & 1) ? y.data() : x.data();
+            std::vector<float> span(4 * count, -1.0f), single(4 * count, -2.0f);
+            super_vantproc(x.data(), Y, s.data(), m.data(), span.data(), std::ptrdiff_t(count), &state);
+            for (std::size_t i = 0; i < count; ++i) {
+                float* o = single.data() + 4 * i;
+                keyPixelFloat(x.data() + 4 * i, Y + 4 * i, s.data() + 4 * i, o, &state);
+                if (flags & KeyFlagGarbageMask) o[3] = (65535.0f - m[4 * i + 1]) * o[3] * (1.0f / 65535.0f);
+            }
+            ASSERT_EQ(std::memcmp(span.data(), single.data(), span.size() * sizeof(float)), 0)
+                << std::hex << flags << " variant " << variant;
+        }
+}
+
 TEST(KeyFloat, GarbageMaskScalesTheMatteAndKeepsTheColour) {
     KeyState state = uniformKey(30000, 30000, 30000, 1000, 2000, 4000, KeyFlagSpillComplement | KeyFlagGarbageMask);
     Compiled compiled(&state);
