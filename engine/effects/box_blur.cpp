@@ -22,7 +22,7 @@ bool boxBlurRgb(float factor, const T* source, T* destination, std::ptrdiff_t wi
         return true;
     }
     EngineBlock scratch;
-    if (!scratch.allocate(count, sizeof(T))) return false;
+    if (!scratch.allocate(count, sizeof(T), false)) return false;
     boxBlurPixels(source, 3, destination, 3, width, height, rh, boxBlurRadius(factor, height), scratch.as<T>());
     return true;
 }

@@ -24,49 +24,55 @@ inline T boxOutput(BoxSum<T> sum, double weight) {
     }
 }
 
-// One line of n samples p(0..n-1) with radius r (0 < r, 2 r < n) into out(0..n-1).  The window
-// starts centred on position -1 and moves one sample per output, adding the sample that enters
-// and removing the one that leaves (for float sums, their difference).
-template <class T, class In, class Out>
-inline void boxLine(std::ptrdiff_t n, std::ptrdiff_t r, double weight, In p, Out out) {
+// One row of n pixels, R, G and B at in[x * stride + c], into out[x * 3 + c], radius r
+// (0 < r, 2 r < n).  Each channel's window starts centred on position -1 and moves one pixel per
+// output, adding the sample that enters and removing the one that leaves (for float sums, their
+// difference).
+template <class T>
+inline void boxRow(const T* in, int stride, std::ptrdiff_t n, std::ptrdiff_t r, double weight, T* out) {
     using Sum = BoxSum<T>;
-    const Sum first = static_cast<Sum>(p(0));
-    Sum sum = static_cast<Sum>(r + 2) * first;
-    for (std::ptrdiff_t k = 1; k < r; ++k) sum += static_cast<Sum>(p(k));
-    for (std::ptrdiff_t x = 0; x <= r; ++x) {
-        sum += static_cast<Sum>(p(x + r)) - first;
-        out(x, boxOutput<T>(sum, weight));
+    auto p = [&](std::ptrdiff_t x, int c) { return static_cast<Sum>(in[x * stride + c]); };
+    Sum sum[3], first[3], last[3];
+    for (int c = 0; c < 3; ++c) {
+        first[c] = p(0, c);
+        last[c] = p(n - 1, c);
+        sum[c] = static_cast<Sum>(r + 2) * first[c];
+        for (std::ptrdiff_t k = 1; k < r; ++k) sum[c] += p(k, c);
     }
-    for (std::ptrdiff_t x = r + 1; x < n - r; ++x) {
-        sum += static_cast<Sum>(p(x + r)) - static_cast<Sum>(p(x - r - 1));
-        out(x, boxOutput<T>(sum, weight));
-    }
-    const Sum last = static_cast<Sum>(p(n - 1));
-    for (std::ptrdiff_t x = n - r; x < n; ++x) {
-        sum += last - static_cast<Sum>(p(x - r - 1));
-        out(x, boxOutput<T>(sum, weight));
-    }
+    for (std::ptrdiff_t x = 0; x <= r; ++x)
+        for (int c = 0; c < 3; ++c) {
+            sum[c] += p(x + r, c) - first[c];
+            out[x * 3 + c] = boxOutput<T>(sum[c], weight);
+        }
+    for (std::ptrdiff_t x = r + 1; x < n - r; ++x)
+        for (int c = 0; c < 3; ++c) {
+            sum[c] += p(x + r, c) - p(x - r - 1, c);
+            out[x * 3 + c] = boxOutput<T>(sum[c], weight);
+        }
+    for (std::ptrdiff_t x = n - r; x < n; ++x)
+        for (int c = 0; c < 3; ++c) {
+            sum[c] += last[c] - p(x - r - 1, c);
+            out[x * 3 + c] = boxOutput<T>(sum[c], weight);
+        }
 }
 
 // Blurs R, G and B of `source` (srcChannels samples per pixel) into `destination` (dstChannels
-// samples per pixel), through `scratch` of width x height x 3 samples.  Requires rh >= 1 and
-// 0 <= rv; source and destination may be the same buffer, because the horizontal pass writes only
-// to the scratch image.
+// samples per pixel), through `scratch` of width x height x 3 samples, which the horizontal pass
+// fills whole.  Requires rh >= 1 and 0 <= rv; source and destination may be the same buffer,
+// because the horizontal pass writes only to the scratch image.  With four destination channels
+// the fourth receives `alpha` on the way, saving a pass of its own.
 template <class T>
 void boxBlurPixels(const T* source, int srcChannels, T* destination, int dstChannels, std::ptrdiff_t width,
-                   std::ptrdiff_t height, std::ptrdiff_t rh, std::ptrdiff_t rv, T* scratch) {
+                   std::ptrdiff_t height, std::ptrdiff_t rh, std::ptrdiff_t rv, T* scratch, T alpha = T{}) {
     using Sum = BoxSum<T>;
     const double wh = 1.0 / static_cast<double>(2 * rh + 1);
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
-        const T* row = source + y * width * srcChannels;
-        T* out = scratch + y * width * 3;
-        for (int c = 0; c < 3; ++c)
-            boxLine<T>(width, rh, wh, [&](std::ptrdiff_t x) { return row[x * srcChannels + c]; },
-                       [&](std::ptrdiff_t x, T v) { out[x * 3 + c] = v; });
-    }
+    for (std::ptrdiff_t y = 0; y < height; ++y)
+        boxRow(source + y * width * srcChannels, srcChannels, width, rh, wh, scratch + y * width * 3);
     if (rv == 0) {
-        for (std::ptrdiff_t i = 0; i < width * height; ++i)
+        for (std::ptrdiff_t i = 0; i < width * height; ++i) {
             for (int c = 0; c < 3; ++c) destination[i * dstChannels + c] = scratch[i * 3 + c];
+            if (dstChannels == 4) destination[i * 4 + 3] = alpha;
+        }
         return;
     }
     // Columns go in blocks of up to 500 that walk down the image together, so that every row is
@@ -87,11 +93,13 @@ void boxBlurPixels(const T* source, int srcChannels, T* destination, int dstChan
             const T* enter = rowAt(std::min(y + rv, height - 1));
             const T* leave = rowAt(std::max<std::ptrdiff_t>(y - rv - 1, 0));
             T* out = destination + (y * width + x0) * dstChannels;
-            for (std::ptrdiff_t i = 0; i < count; i += 3, out += dstChannels)
+            for (std::ptrdiff_t i = 0; i < count; i += 3, out += dstChannels) {
                 for (int c = 0; c < 3; ++c) {
                     sums[i + c] += static_cast<Sum>(enter[i + c]) - static_cast<Sum>(leave[i + c]);
                     out[c] = boxOutput<T>(sums[i + c], wv);
                 }
+                if (dstChannels == 4) out[3] = alpha;
+            }
         }
     }
 }

@@ -72,30 +72,39 @@ bool passArguments(const void* pixels, std::ptrdiff_t a, std::ptrdiff_t b, std::
     return true;
 }
 
-// The padded copy of the drivers, reduced to the channels a driver filters: `planeChannels`
-// samples per pixel taken from channels srcFirst.. of an image of srcChannels samples per pixel.
-// (width + 2r) x (height + 2r) pixels: image row y at padded row r + y, each such row extended by
-// r copies of its first and last pixel, the first and last image rows repeated r times above and
-// below, and the four r x r corners zero.
-template <class T>
-void fillPadded(T* pad, int planeChannels, const T* image, int srcChannels, int srcFirst, std::ptrdiff_t width,
-                std::ptrdiff_t height, std::ptrdiff_t r) {
-    const std::ptrdiff_t padWidth = width + 2 * r, padHeight = height + 2 * r;
-    for (std::ptrdiff_t py = 0; py < padHeight; ++py) {
-        const std::ptrdiff_t sy = std::clamp<std::ptrdiff_t>(py - r, 0, height - 1);
-        const bool edgeRow = py < r || py >= r + height;
-        const T* src = image + sy * width * srcChannels + srcFirst;
-        T* row = pad + py * padWidth * planeChannels;
-        for (std::ptrdiff_t px = 0; px < padWidth; ++px) {
-            T* out = row + px * planeChannels;
-            const bool edgeColumn = px < r || px >= r + width;
-            if (edgeRow && edgeColumn) {
-                for (int c = 0; c < planeChannels; ++c) out[c] = T{0};
-                continue;
+// The padded copy of the drivers, reduced to the channels a driver filters: PC samples per pixel
+// taken from channels srcFirst.. of an image of SC samples per pixel.  (width + 2r) x
+// (height + 2r) pixels: image row y at padded row r + y, each such row extended by r copies of
+// its first and last pixel, the first and last image rows repeated r times above and below, and
+// the four r x r corners zero.  Every element is written, so the block needs no clearing.
+template <int PC, int SC, class T>
+void fillPadded(T* pad, const T* image, int srcFirst, std::ptrdiff_t width, std::ptrdiff_t height,
+                std::ptrdiff_t r) {
+    const std::ptrdiff_t rowElements = (width + 2 * r) * PC;
+    const std::ptrdiff_t sideElements = r * PC;
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        T* row = pad + (r + y) * rowElements;
+        T* centre = row + sideElements;
+        const T* src = image + y * width * SC + srcFirst;
+        for (std::ptrdiff_t x = 0; x < width; ++x)
+            for (int c = 0; c < PC; ++c) centre[x * PC + c] = src[x * SC + c];
+        for (std::ptrdiff_t x = 0; x < r; ++x)
+            for (int c = 0; c < PC; ++c) {
+                row[x * PC + c] = centre[c];
+                centre[(width + x) * PC + c] = centre[(width - 1) * PC + c];
             }
-            const T* in = src + std::clamp<std::ptrdiff_t>(px - r, 0, width - 1) * srcChannels;
-            for (int c = 0; c < planeChannels; ++c) out[c] = in[c];
-        }
+    }
+    const T* firstRow = pad + r * rowElements;
+    const T* lastRow = pad + (r + height - 1) * rowElements;
+    for (std::ptrdiff_t y = 0; y < r; ++y) {
+        T* above = pad + y * rowElements;
+        T* below = pad + (r + height + y) * rowElements;
+        std::fill(above, above + sideElements, T{0});
+        std::copy(firstRow + sideElements, firstRow + rowElements - sideElements, above + sideElements);
+        std::fill(above + rowElements - sideElements, above + rowElements, T{0});
+        std::fill(below, below + sideElements, T{0});
+        std::copy(lastRow + sideElements, lastRow + rowElements - sideElements, below + sideElements);
+        std::fill(below + rowElements - sideElements, below + rowElements, T{0});
     }
 }
 
@@ -332,20 +341,29 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
     radius = std::max(radius, 0);
     shrink = clampShrink(shrink);
     if (width == 0 || height == 0 || (radius == 0 && shrink == 0.0f)) return true;
+    // The re-level depends on the value alone: one table of all 65536 results, one look-up per
+    // pixel.
     const Relevel16 relevel(radius, blurInward, shrink);
+    EngineBlock table;
+    std::uint16_t* level = nullptr;
+    if (relevel.mode != Relevel16::None) {
+        if (!table.allocate(65536, sizeof(std::uint16_t), false)) return false;
+        level = table.as<std::uint16_t>();
+        for (int v = 0; v < 65536; ++v) level[v] = relevel(static_cast<std::uint16_t>(v));
+    }
     const std::ptrdiff_t pixels = width * height;
     if (radius == 0) {
-        for (std::ptrdiff_t i = 0; i < pixels; ++i) image[i * 4 + 3] = relevel(image[i * 4 + 3]);
+        for (std::ptrdiff_t i = 0; i < pixels; ++i) image[i * 4 + 3] = level[image[i * 4 + 3]];
         return true;
     }
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
     if (!paddedSize(width, height, radius, 1, sizeof(std::uint16_t), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(std::uint16_t)))
+        !pad.allocate(count, sizeof(std::uint16_t), false))
         return false;
     auto* plane = pad.as<std::uint16_t>();
-    fillPadded(plane, 1, image, 4, 3, width, height, radius);
+    fillPadded<1, 4>(plane, image, 3, width, height, radius);
 
     // A pass whose workers cannot be had runs on this thread instead.
     const bool threaded = workerThreadCount() >= 2 && padWidth >= 10 && padHeight >= 10;
@@ -359,7 +377,10 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
     for (std::ptrdiff_t y = 0; y < height; ++y) {
         const std::uint16_t* in = plane + (y + radius) * padWidth + radius;
         std::uint16_t* out = image + y * width * 4 + 3;
-        for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = relevel(in[x]);
+        if (level)
+            for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = level[in[x]];
+        else
+            for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = in[x];
     }
     return true;
 }
@@ -380,10 +401,10 @@ bool defocusMatteFloat(float maxValue, float* image, std::ptrdiff_t width, std::
     std::size_t count;
     EngineBlock pad;
     if (!paddedSize(width, height, radius, 1, sizeof(float), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(float)))
+        !pad.allocate(count, sizeof(float), false))
         return false;
     auto* plane = pad.as<float>();
-    fillPadded(plane, 1, image, 4, 3, width, height, radius);
+    fillPadded<1, 4>(plane, image, 3, width, height, radius);
     if (!blurPlane(plane, 1, padWidth, padHeight, radius)) return false;
     for (std::ptrdiff_t y = 0; y < height; ++y) {
         const float* in = plane + (y + radius) * padWidth + radius;
@@ -407,10 +428,10 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
-    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) || !pad.allocate(count, 1))
+    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) || !pad.allocate(count, 1, false))
         return false;
     auto* plane = pad.as<std::uint8_t>();
-    fillPadded(plane, 1, matte, 1, 0, width, height, radius);
+    fillPadded<1, 1>(plane, matte, 0, width, height, radius);
     if (!blurPlane(plane, 1, padWidth, padHeight, radius)) return false;
     for (std::ptrdiff_t y = 0; y < height; ++y) {
         const std::uint8_t* in = plane + (y + radius) * padWidth + radius;
@@ -424,6 +445,7 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
 
 namespace {
 
+// R, G and B each get a padded plane of their own, so that every pass walks single-channel lines.
 template <class T>
 bool defocusColour(T* image, int channels, std::ptrdiff_t width, std::ptrdiff_t height, int radius) {
     if (!usableImage(image, width, height)) return false;
@@ -432,16 +454,24 @@ bool defocusColour(T* image, int channels, std::ptrdiff_t width, std::ptrdiff_t 
     std::size_t count;
     EngineBlock pad;
     if (!paddedSize(width, height, radius, 3, sizeof(T), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(T)))
+        !pad.allocate(count, sizeof(T), false))
         return false;
-    auto* plane = pad.as<T>();
-    fillPadded(plane, 3, image, channels, 0, width, height, radius);
-    if (!blurPlane(plane, 3, padWidth, padHeight, radius)) return false;
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
-        const T* in = plane + ((y + radius) * padWidth + radius) * 3;
-        T* out = image + y * width * channels;
-        for (std::ptrdiff_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) out[x * channels + c] = in[x * 3 + c];
+    const std::ptrdiff_t planeSize = padWidth * padHeight;
+    for (int c = 0; c < 3; ++c) {
+        T* plane = pad.as<T>() + c * planeSize;
+        if (channels == 4)
+            fillPadded<1, 4>(plane, image, c, width, height, radius);
+        else
+            fillPadded<1, 3>(plane, image, c, width, height, radius);
+        if (!blurPlane(plane, 1, padWidth, padHeight, radius)) return false;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const T* plane = pad.as<T>() + c * planeSize;
+        for (std::ptrdiff_t y = 0; y < height; ++y) {
+            const T* in = plane + (y + radius) * padWidth + radius;
+            T* out = image + y * width * channels + c;
+            for (std::ptrdiff_t x = 0; x < width; ++x) out[x * channels] = in[x];
+        }
     }
     return true;
 }

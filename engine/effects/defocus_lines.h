@@ -11,12 +11,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/effects/defocus.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vantrelo {
 
 constexpr int kDefocusLanes = 8;
+// Lines side by side in memory (the columns of a plane) go kDefocusRunLanes at a time, so that
+// every visit to a row reads a whole cache line.
+constexpr int kDefocusRunLanes = 16;
 
 // Sample i of line j is origin[j * lineStep + i * sampleStep]; every line has `length` samples.
 template <class T>
@@ -29,22 +37,28 @@ struct DefocusLines {
 
 // Floats per scratch block of one worker: the loaded samples and the forward sums of a block.
 inline std::size_t defocusScratchFloats(std::ptrdiff_t length) {
-    return static_cast<std::size_t>(length) * kDefocusLanes * 2;
+    return static_cast<std::size_t>(length) * kDefocusRunLanes * 2;
 }
 
+// Pass results go back into the buffer's own type: 16-bit and 8-bit clamp to their range and
+// truncate (NaN gives 0), float stores unclamped.  Written without branches so that whole blocks
+// convert at once.
 inline void storeDefocused(std::uint16_t& out, float y) {
-    // NaN fails both tests and gives 0.
-    out = y >= 65535.0f ? std::uint16_t{65535} : y > 0.0f ? static_cast<std::uint16_t>(y) : std::uint16_t{0};
+    float c = y > 0.0f ? y : 0.0f;
+    c = c < 65535.0f ? c : 65535.0f;
+    out = static_cast<std::uint16_t>(static_cast<std::int32_t>(c));
 }
 inline void storeDefocused(float& out, float y) { out = y; }
 inline void storeDefocused(std::uint8_t& out, float y) {
-    out = y > 255.0f ? std::uint8_t{255} : y >= 0.0f ? static_cast<std::uint8_t>(y) : std::uint8_t{0};
+    float c = y > 0.0f ? y : 0.0f;
+    c = c < 255.0f ? c : 255.0f;
+    out = static_cast<std::uint8_t>(static_cast<std::int32_t>(c));
 }
 
-// Filters one block in place: x holds the samples, f receives the results.
-inline void filterDefocusBlock(const float* x, float* f, std::ptrdiff_t n, int radius,
+// Filters one block of L lanes: x holds the samples, f receives the results.
+template <int L>
+inline void filterDefocusBlock(const float* __restrict x, float* __restrict f, std::ptrdiff_t n, int radius,
                                const DefocusKernel& kernel) {
-    constexpr int L = kDefocusLanes;
     const float base = kernel.base, tail = kernel.tailWeight, norm = kernel.normaliser;
     const std::ptrdiff_t r = radius;
     for (int c = 0; c < L; ++c) f[c] = x[c] * base;
@@ -92,6 +106,63 @@ inline void filterDefocusBlock(const float* x, float* f, std::ptrdiff_t n, int r
     }
 }
 
+#if defined(__SSE2__)
+// Rows of 16-bit samples meet the lane layout through 8 x 8 transposes: eight rows of eight
+// samples in, eight samples of eight lanes out (and back).  Only data moves and exact conversions
+// happen here, so the results are those of the scalar loops.
+inline void transpose8x16(__m128i r[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Samples i0 .. i0 + 7 of eight rows into lanes.
+inline void loadRowBlock16(const std::uint16_t* const rows[8], std::ptrdiff_t i0, float* x) {
+    static_assert(kDefocusLanes == 8);
+    __m128i r[8];
+    for (int c = 0; c < 8; ++c) r[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[c] + i0));
+    transpose8x16(r);
+    const __m128i zero = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        float* xi = x + (i0 + k) * 8;
+        _mm_storeu_ps(xi, _mm_cvtepi32_ps(_mm_unpacklo_epi16(r[k], zero)));
+        _mm_storeu_ps(xi + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(r[k], zero)));
+    }
+}
+
+// Lanes of samples i0 .. i0 + 7 back into eight rows, clamped and truncated like storeDefocused.
+inline void storeRowBlock16(std::uint16_t* const rows[8], std::ptrdiff_t i0, const float* f) {
+    const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(65535.0f);
+    const __m128i bias = _mm_set1_epi32(32768), flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k) {
+        const float* fi = f + (i0 + k) * 8;
+        // max returns its second operand for NaN, so NaN gives 0.
+        const __m128 lo = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(fi), zero), top);
+        const __m128 hi = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(fi + 4), zero), top);
+        // 0..65535 through the signed pack: shift down by 32768, pack, flip the top bit back.
+        const __m128i packed = _mm_packs_epi32(_mm_sub_epi32(_mm_cvttps_epi32(lo), bias),
+                                               _mm_sub_epi32(_mm_cvttps_epi32(hi), bias));
+        r[k] = _mm_xor_si128(packed, flip);
+    }
+    transpose8x16(r);
+    for (int c = 0; c < 8; ++c) _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[c] + i0), r[c]);
+}
+#endif
+
 // Filters lines first .. first + count - 1.  scratch holds defocusScratchFloats(length) floats,
 // cleared once by its owner (lanes past the last line of a short block keep stale finite values
 // that are computed and never stored).
@@ -103,21 +174,50 @@ void filterDefocusLines(const DefocusLines<T>& lines, std::ptrdiff_t first, std:
     if (n <= 0) return;
     float* x = scratch;
     float* f = scratch + n * L;
+    const std::ptrdiff_t step = lines.sampleStep, laneStep = lines.lineStep;
     for (std::ptrdiff_t j = first; j < first + count; j += L) {
         const int lanes = static_cast<int>(std::min<std::ptrdiff_t>(L, first + count - j));
-        T* start = lines.origin + j * lines.lineStep;
-        const std::ptrdiff_t step = lines.sampleStep, laneStep = lines.lineStep;
-        if (lanes == L) {
+        T* start = lines.origin + j * laneStep;
+        constexpr int R = kDefocusRunLanes;
+        if (laneStep == 1 && first + count - j >= R) {
+            // Neighbouring lines side by side (columns of a plane): whole blocks load and store
+            // as runs.
+            float* xr = scratch;
+            float* fr = scratch + n * R;
             for (std::ptrdiff_t i = 0; i < n; ++i)
-                for (int c = 0; c < L; ++c) x[i * L + c] = static_cast<float>(start[c * laneStep + i * step]);
-        } else {
+                for (int c = 0; c < R; ++c) xr[i * R + c] = static_cast<float>(start[i * step + c]);
+            filterDefocusBlock<R>(xr, fr, n, radius, kernel);
             for (std::ptrdiff_t i = 0; i < n; ++i)
-                for (int c = 0; c < lanes; ++c)
-                    x[i * L + c] = static_cast<float>(start[c * laneStep + i * step]);
+                for (int c = 0; c < R; ++c) storeDefocused(start[i * step + c], fr[i * R + c]);
+            j += R - L;
+            continue;
         }
-        filterDefocusBlock(x, f, n, radius, kernel);
-        for (std::ptrdiff_t i = 0; i < n; ++i)
-            for (int c = 0; c < lanes; ++c) storeDefocused(start[c * laneStep + i * step], f[i * L + c]);
+        // Lines apart from each other (rows of a plane): whole 8 x 8 blocks where the samples
+        // of each line are consecutive, single samples for the rest.
+        std::ptrdiff_t blocked = 0;
+#if defined(__SSE2__)
+        std::uint16_t* rows[L];
+        if constexpr (std::is_same_v<T, std::uint16_t>) {
+            if (lanes == L && step == 1) {
+                blocked = n - n % 8;
+                for (int c = 0; c < L; ++c) rows[c] = start + c * laneStep;
+                for (std::ptrdiff_t i0 = 0; i0 < blocked; i0 += 8) loadRowBlock16(rows, i0, x);
+            }
+        }
+#endif
+        for (int c = 0; c < lanes; ++c) {
+            const T* in = start + c * laneStep;
+            for (std::ptrdiff_t i = blocked; i < n; ++i) x[i * L + c] = static_cast<float>(in[i * step]);
+        }
+        filterDefocusBlock<L>(x, f, n, radius, kernel);
+#if defined(__SSE2__)
+        if constexpr (std::is_same_v<T, std::uint16_t>)
+            for (std::ptrdiff_t i0 = 0; i0 < blocked; i0 += 8) storeRowBlock16(rows, i0, f);
+#endif
+        for (int c = 0; c < lanes; ++c) {
+            T* out = start + c * laneStep;
+            for (std::ptrdiff_t i = blocked; i < n; ++i) storeDefocused(out[i * step], f[i * L + c]);
+        }
     }
 }
 

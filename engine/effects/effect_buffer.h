@@ -17,13 +17,13 @@ public:
     EngineBlock(const EngineBlock&) = delete;
     EngineBlock& operator=(const EngineBlock&) = delete;
 
-    // count elements of `size` bytes, cleared; false when the size overflows or the allocator has
-    // nothing.
-    bool allocate(std::size_t count, std::size_t size) {
+    // count elements of `size` bytes, cleared unless the caller writes every byte itself; false
+    // when the size overflows or the allocator has nothing.
+    bool allocate(std::size_t count, std::size_t size, bool clear = true) {
         if (size != 0 && count > std::numeric_limits<std::size_t>::max() / size) return false;
         block_ = engineAllocate(count * size);
         if (!block_) return false;
-        std::memset(block_, 0, count * size);
+        if (clear) std::memset(block_, 0, count * size);
         return true;
     }
     template <class T>

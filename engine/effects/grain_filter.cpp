@@ -56,7 +56,7 @@ bool removeGrain(T* image, int channels, const T* fill, T opaque, std::ptrdiff_t
     if (!elementCount(width, height, 3, count)) return false;
     const std::ptrdiff_t rh = boxBlurRadius(factor, width);
     EngineBlock scratch;
-    if (rh > 0 && !scratch.allocate(count, sizeof(T))) return false;
+    if (rh > 0 && !scratch.allocate(count, sizeof(T), false)) return false;
 
     if (insets) {
         const KeptRect kept = keptRect(insets, width, height);
@@ -64,8 +64,8 @@ bool removeGrain(T* image, int channels, const T* fill, T opaque, std::ptrdiff_t
     }
     if (rh > 0)
         boxBlurPixels(image, channels, image, channels, width, height, rh, boxBlurRadius(factor, height),
-                      scratch.as<T>());
-    if (channels == 4)
+                      scratch.as<T>(), opaque);
+    else if (channels == 4)
         for (std::ptrdiff_t i = 0; i < width * height; ++i) image[i * 4 + 3] = opaque;
     return true;
 }
