@@ -391,7 +391,29 @@ private:
     Visitor* visitor_;
 };
 
-using CoverageFormat16 = agg::pixfmt_alpha_blend_gray<agg::blender_gray<agg::gray16>, agg::rendering_buffer, 1, 0>;
+// AGG's blender_gray for gray16, with its fixed-point arithmetic in 64 bits: gray16::multiply and
+// gray16::lerp form the product of two 16-bit values in int, which overflows (undefined behaviour)
+// once it passes 2^31, as it does for most partly covered edge pixels.  The formulas are AGG's.
+struct CoverageBlender {
+    using color_type = agg::gray16;
+    using value_type = color_type::value_type;
+    using calc_type = color_type::calc_type;
+    using long_type = color_type::long_type;
+
+    static value_type multiply(std::uint64_t a, std::uint64_t b) {
+        const std::uint64_t t = a * b + 0x8000u;
+        return static_cast<value_type>(((t >> 16) + t) >> 16);
+    }
+    static void blend_pix(value_type* p, value_type cv, value_type alpha, agg::cover_type cover) {
+        blend_pix(p, cv, multiply(alpha, (static_cast<std::uint64_t>(cover) << 8) | cover));
+    }
+    static void blend_pix(value_type* p, value_type cv, value_type alpha) {
+        const std::int64_t t = (static_cast<std::int64_t>(cv) - *p) * alpha + 0x8000 - (*p > cv ? 1 : 0);
+        *p = static_cast<value_type>(*p + (((t >> 16) + t) >> 16));
+    }
+};
+
+using CoverageFormat16 = agg::pixfmt_alpha_blend_gray<CoverageBlender, agg::rendering_buffer, 1, 0>;
 using MaskVisitor = ShapeVisitorImpl<agg::pixfmt_rgba64, agg::gray16, CoverageFormat16, unsigned short>;
 
 bool usableSize(std::ptrdiff_t width, std::ptrdiff_t height) { return width >= 0 && height >= 0; }

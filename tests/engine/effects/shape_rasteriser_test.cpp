@@ -330,6 +330,35 @@ TEST(ShapeRasteriser, ListAndArrayDriversAgree) {
     freeShapeLayerList(list);
 }
 
+// Outlines from a damaged file: non-finite and enormous coordinates are drawn without undefined
+// behaviour (the sanitizer build runs this) and without touching memory outside the mask.
+TEST(ShapeRasteriser, HostileOutlines) {
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
+    const std::vector<std::vector<Point>> outlines = {
+        {{nan, 0.5f, 1}, {0.5f, nan, 3}, {0.9f, 0.9f, 2}},
+        {{-inf, -inf, 3}, {inf, -inf, 3}, {inf, inf, 3}, {-inf, inf, 3}},
+        {{-1e30f, 0.2f, 1}, {1e30f, 0.3f, 1}, {0.5f, 1e30f, 1}},
+        {{-3000.0f, -3000.0f, 3}, {3000.0f, -2000.0f, 2}, {2500.0f, 3500.0f, 1}, {0.1f, 0.1f, 7}},
+        {{0.5f, 0.5f, 3}, {0.5f, 0.5f, 3}, {0.5f, 0.5f, 3}},
+    };
+    for (std::size_t i = 0; i < outlines.size(); ++i) {
+        SCOPED_TRACE(i);
+        for (bool invert : {false, true}) {
+            Mask mask(16, 12);
+            ShapeLayer layer = layerOf(outlines[i], 0.8f, 0.4f, 1, invert);
+            ShapeLayer second = layerOf(outlines[i], 1.0f, -5.0f, 0, !invert);
+            ShapeBounds box{};
+            ASSERT_TRUE(render(mask, {&layer, &second}, true, &box));
+            if (box.x0 <= box.x1 && box.y0 <= box.y1) {
+                EXPECT_GE(box.x0, 0);
+                EXPECT_GE(box.y0, 0);
+                EXPECT_LE(box.x1, 15);
+                EXPECT_LE(box.y1, 11);
+            }
+        }
+    }
+}
+
 void* failingAllocate(std::size_t) { return nullptr; }
 
 // With no memory for the coverage nothing changes, not even the requested clearing.
