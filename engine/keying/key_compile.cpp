@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "engine/keying/generated_polyhedron.h"
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/keyer.h"
@@ -62,8 +63,9 @@ void compileFaceData(KeyState* state) {
     compileSurface(inner, state->backdrop, state->innerEquations, state->innerBackdropDot, state->innerReach);
     compileSurface(middle, state->backdrop, state->middleEquations, state->middleBackdropDot, state->middleReach);
     compileSurface(outer, state->backdrop, state->outerEquations, state->outerBackdropDot, state->outerReach);
-    // GENERATED-POLYHEDRON HOOK: with KeyFlagGeneratedPolyhedron the per-face arrays are compiled
-    // over the generated faces (compileGeneratedFaces) here, before the face table is filled.
+    // The generated polyhedron numbers its faces its own way: its lookup must meet face data
+    // compiled over its faces, in the arrays and in the table filled from them.
+    if (flags & KeyFlagGeneratedPolyhedron) compileGeneratedFaces(state);
 }
 
 void fillFaceTable(const KeyState* state, float* table) {

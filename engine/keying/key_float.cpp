@@ -57,7 +57,7 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
         zeroFloat(O);
         return;
     }
-    SurfaceRatios r = surfaceRatiosMid16(y16, findHitFaceWithFlags(y16, state, flags), state);
+    SurfaceRatios r = surfaceRatiosMid16(y16, findHitFace(y16, state), state);
     if (r.inner >= 1.0f) {
         zeroFloat(O);
         return;
@@ -69,7 +69,7 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
             zeroFloat(O);
             return;
         }
-        r = surfaceRatiosMid16(x16, findHitFaceWithFlags(x16, state, flags), state);
+        r = surfaceRatiosMid16(x16, findHitFace(x16, state), state);
         if (r.inner >= 1.0f) {
             zeroFloat(O);
             return;
@@ -202,7 +202,7 @@ void keyFloatSpan(const FloatSpan& span, const float* X, const float* Y, const f
 // The span form applies when the face table exists, the fixed mesh is used, and the truncated
 // backdrop is small enough for the float differences to be exact.
 bool fastFloatKeying(const KeyState* state, std::uint32_t flags, FloatSpan* span) {
-    if (!state->faceTable || (flags & (kAlternativeKeyers | KeyFlagGeneratedPolyhedron))) return false;
+    if (!state->faceTable || (flags & kAlternativeKeyers) || (state->flags & KeyFlagGeneratedPolyhedron)) return false;
     std::int32_t truncated[3];
     for (int c = 0; c < 3; ++c) {
         truncated[c] = truncInt32(state->backdrop[c]);

@@ -40,14 +40,14 @@ struct Placement {
     SurfaceRatios ratios;
 };
 
-Placement place(const std::uint16_t* X, const std::uint16_t* Y, const KeyState* state, std::uint32_t flags) {
+Placement place(const std::uint16_t* X, const std::uint16_t* Y, const KeyState* state) {
     Placement result{true, {}};
     if (nearTruncatedBackdrop(Y, state, state->backdropTolerance16Int)) return result;
-    result.ratios = surfaceRatiosMid16(Y, findHitFaceWithFlags(Y, state, flags), state);
+    result.ratios = surfaceRatiosMid16(Y, findHitFace(Y, state), state);
     if (result.ratios.inner >= 1.0f) return result;
     if (X != Y) {
         if (nearTruncatedBackdrop(X, state, 1)) return result;
-        result.ratios = surfaceRatiosMid16(X, findHitFaceWithFlags(X, state, flags), state);
+        result.ratios = surfaceRatiosMid16(X, findHitFace(X, state), state);
         if (result.ratios.inner >= 1.0f) return result;
     }
     result.transparent = false;
@@ -71,7 +71,7 @@ void keyPixel16(const std::uint16_t* X, const std::uint16_t* Y, const std::uint1
         if (state->keyer) state->keyer->keySpan(X, Y, S, O, state);
         return;
     }
-    const Placement placement = place(X, Y, state, flags);
+    const Placement placement = place(X, Y, state);
     if (placement.transparent) {
         zero16(O);
         return;
@@ -206,7 +206,7 @@ void keyPixelMattes16(const std::uint16_t* X, std::uint16_t* O, const KeyState* 
         for (int c = 0; c < 4; ++c) O[c] = roundedClamp16(out[c]);
         return;
     }
-    const Placement placement = place(X, X, state, state->flags);
+    const Placement placement = place(X, X, state);
     if (placement.transparent) {
         zero16(O);
         return;
@@ -239,7 +239,7 @@ void keyPixelAndMattes16(const std::uint16_t* X, std::uint16_t* O, std::uint16_t
         return;
     }
     matte[0] = 0;
-    const Placement placement = place(X, X, state, state->flags);
+    const Placement placement = place(X, X, state);
     if (placement.transparent) {
         zero16(O);
         matte[2] = matte[3] = 0;

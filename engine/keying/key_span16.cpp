@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/keying/generated_polyhedron.h"
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/span_kernels.h"
@@ -43,8 +44,7 @@ int faceOf(const SpanSetup& setup, float dr, float dg, float db, std::int32_t r,
 }  // namespace
 
 int generatedFace(const SpanSetup& setup, std::int32_t r, std::int32_t g, std::int32_t b) {
-    // GENERATED-POLYHEDRON HOOK: getsegment1(r, g, b, setup.state) once its module exists.
-    return faceOfDifference(float(r) - setup.backdrop[0], float(g) - setup.backdrop[1], float(b) - setup.backdrop[2]);
+    return getsegment1(r, g, b, setup.state);
 }
 
 SpanSetup makeSpanSetup(const KeyState* state, std::uint32_t flags, bool spill, bool eightBit) {
@@ -61,7 +61,8 @@ SpanSetup makeSpanSetup(const KeyState* state, std::uint32_t flags, bool spill, 
     setup.spill = spill;
     setup.complementNow = flags & KeyFlagSpillComplement;
     setup.solid = spill && (flags & KeyFlagSpillSolid) && !(flags & KeyFlagSpillComplement);
-    setup.generated = flags & KeyFlagGeneratedPolyhedron;
+    // The lookup follows the faces the state was compiled over, whatever the call's flag word.
+    setup.generated = state->flags & KeyFlagGeneratedPolyhedron;
     for (int c = 0; c < 3; ++c) {
         const std::uint16_t value = state->replacementColour[c];
         setup.solidColour[c] = eightBit ? float(value >> 8) : float(value);

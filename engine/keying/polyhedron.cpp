@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/keying/generated_polyhedron.h"
+
 namespace vantrelo {
 
 namespace {
@@ -59,8 +61,7 @@ int validFace(int face) { return face >= 0 && face < kFaceCount ? face : 0; }
 void initPolyhedronTables() {
     if (!allocatorHooks().allocate || !allocatorHooks().release) setAllocatorHooks(nullptr);
     directions();
-    // GENERATED-POLYHEDRON HOOK: build the generated polyhedron's tables here
-    // (buildGeneratedPolyhedron) once its module exists.
+    buildGeneratedPolyhedron();
 }
 
 const float* vertexDirection(int vertex) {
@@ -69,7 +70,7 @@ const float* vertexDirection(int vertex) {
 }
 
 int findHitFaceWithFlags(const std::uint16_t* colour, const KeyState* state, std::uint32_t flags) {
-    (void)flags;  // GENERATED-POLYHEDRON HOOK: KeyFlagGeneratedPolyhedron -> getsegment1
+    if (flags & KeyFlagGeneratedPolyhedron) return getsegment1(colour[0], colour[1], colour[2], state);
     return faceOfDifference(std::int64_t{colour[0]} - truncatedBackdrop(state->backdrop[0]),
                             std::int64_t{colour[1]} - truncatedBackdrop(state->backdrop[1]),
                             std::int64_t{colour[2]} - truncatedBackdrop(state->backdrop[2]));
@@ -80,7 +81,7 @@ int findHitFace(const std::uint16_t* colour, const KeyState* state) {
 }
 
 int findHitFaceFloat(const float* colour, const KeyState* state) {
-    // GENERATED-POLYHEDRON HOOK: KeyFlagGeneratedPolyhedron -> getsegment1
+    if (state->flags & KeyFlagGeneratedPolyhedron) return getsegment1OfFloats(colour[0], colour[1], colour[2], state);
     return faceOfDifference(colour[0] - state->backdrop[0], colour[1] - state->backdrop[1],
                             colour[2] - state->backdrop[2]);
 }
