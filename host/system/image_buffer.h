@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "host/system/aligned_buffer.h"
 #include "host/system/rect.h"
@@ -98,6 +99,22 @@ public:
     void resampleDisplay(const ImageBuffer& source, Rect rect, Rect domain);
     // resampleDisplay onto the source's domain scaled by factor (Rect::scale).
     void resampleScaled(const ImageBuffer& source, Rect rect, float factor);
+
+    // Subject image files (host/app/image_io.h describes them; defined in host/app).  The owner
+    // must also be a Mav::Host::App::SubjectImageHost, which supplies the input list.  Each
+    // returns false when it failed and then leaves the buffer (or the file) as it was; the reason,
+    // naming the file, goes to *error when error is given.
+    //
+    // source: 0 and 1 the host's current input, s >= 2 input s - 2.  Records the image's size in
+    // the host and reduces it to an 8-bit proxy when scale or the host's preview needs one.
+    bool loadInput(std::uint64_t source, Rect rect, float scale, bool loadPixels,
+                   std::string* error = nullptr);
+    // One file into this buffer; without loadPixels only size and depth are learned.
+    bool readImageFile(std::uint64_t source, bool loadPixels, std::string* error = nullptr);
+    // This buffer over the current input's file, in that file's format, through a temporary file
+    // and a rename; the toolkit's logging is lowered meanwhile.
+    bool saveResult(std::string* error = nullptr) const;
+    bool writeImageFile(std::string* error = nullptr) const;
 
     Host* const owner;
     AlignedBuffer storage;               // empty for a view

@@ -1,0 +1,327 @@
+// Reading a subject image file into an image buffer.
+
+#include <FreeImage.h>
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "host/app/image_io.h"
+#include "host/app/image_io_support.h"
+
+namespace Mav::Host::App {
+
+using System::ImageBuffer;
+using System::Rect;
+using namespace ImageIo;
+
+namespace {
+
+// How the loaded bitmap becomes a buffer.
+struct Layout {
+    std::int32_t depth = 0;     // bits per channel of the buffer
+    std::int32_t channels = 0;  // channels of the bitmap as it is copied: 3 or 4
+    bool alpha = false;         // the file has a real alpha channel
+    enum Conversion { None, To32Bits, ToRGBA16, ToRGBAF } conversion = None;
+};
+
+bool layoutOf(FREE_IMAGE_TYPE type, unsigned bitsPerPixel, Layout& layout) {
+    switch (type) {
+    case FIT_BITMAP:
+        layout.depth = 8;
+        layout.channels = bitsPerPixel == 24 ? 3 : 4;
+        // Palette, grey and 16-bit pixels are widened to 32 bits; the fourth channel then is a
+        // transparency table or nothing, not an alpha channel of the picture.
+        layout.alpha = bitsPerPixel == 32;
+        if (bitsPerPixel < 24) layout.conversion = Layout::To32Bits;
+        return bitsPerPixel <= 32;
+    case FIT_UINT16:
+    case FIT_INT16:
+        layout = {16, 4, false, Layout::ToRGBA16};
+        return true;
+    case FIT_FLOAT:
+        layout = {32, 4, false, Layout::ToRGBAF};
+        return true;
+    case FIT_RGB16: layout = {16, 3, false, Layout::None}; return true;
+    case FIT_RGBA16: layout = {16, 4, true, Layout::None}; return true;
+    case FIT_RGBF: layout = {32, 3, false, Layout::None}; return true;
+    case FIT_RGBAF: layout = {32, 4, true, Layout::None}; return true;
+    default:
+        // 32-bit integers, doubles, complex numbers, and anything FreeImage may add: their
+        // pixels cannot be copied as colour channels.
+        return false;
+    }
+}
+
+FIBITMAP* convert(FIBITMAP* bitmap, Layout::Conversion conversion) {
+    switch (conversion) {
+    case Layout::To32Bits: return FreeImage_ConvertTo32Bits(bitmap);
+    case Layout::ToRGBA16: return FreeImage_ConvertToRGBA16(bitmap);
+    case Layout::ToRGBAF: return FreeImage_ConvertToRGBAF(bitmap);
+    case Layout::None: break;
+    }
+    return nullptr;
+}
+
+std::uint8_t* bufferRow(ImageBuffer& buffer, std::ptrdiff_t row) {
+    return buffer.firstPixel + row * buffer.rowBytes;
+}
+
+// FreeImage keeps rows bottom-up, the buffer top-down: bitmap row i is buffer row height-1-i.
+std::uint8_t* flippedRow(ImageBuffer& buffer, std::ptrdiff_t bitmapRow) {
+    return bufferRow(buffer, buffer.bounds.height() - 1 - bitmapRow);
+}
+
+template <class Channel>
+void copyThreeChannels(FIBITMAP* bitmap, ImageBuffer& buffer, Channel full) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
+        const auto* from = reinterpret_cast<const Channel*>(
+            FreeImage_GetScanLine(bitmap, static_cast<int>(i)));
+        auto* to = reinterpret_cast<Channel*>(flippedRow(buffer, i));
+        for (std::ptrdiff_t x = 0; x < width; ++x, from += 3, to += 4) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+            to[3] = full;
+        }
+    }
+}
+
+void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    const std::ptrdiff_t height = buffer.bounds.height();
+    if (layout.depth == 8) {
+        const std::ptrdiff_t step = layout.channels;
+        for (std::ptrdiff_t i = 0; i < height; ++i) {
+            const BYTE* from = FreeImage_GetScanLine(bitmap, static_cast<int>(i));
+            std::uint8_t* to = flippedRow(buffer, i);
+            for (std::ptrdiff_t x = 0; x < width; ++x, from += step, to += 4) {
+                to[0] = from[FI_RGBA_RED];
+                to[1] = from[FI_RGBA_GREEN];
+                to[2] = from[FI_RGBA_BLUE];
+                to[3] = step == 4 ? from[FI_RGBA_ALPHA] : 255;
+            }
+        }
+    } else if (layout.channels == 4) {
+        const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
+        for (std::ptrdiff_t i = 0; i < height; ++i)
+            std::memcpy(flippedRow(buffer, i), FreeImage_GetScanLine(bitmap, static_cast<int>(i)),
+                        length);
+    } else if (layout.depth == 16) {
+        copyThreeChannels<std::uint16_t>(bitmap, buffer, 65535);
+    } else {
+        copyThreeChannels<float>(bitmap, buffer, 1.0f);
+    }
+}
+
+void fillAlpha(ImageBuffer& buffer) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    for (std::ptrdiff_t y = 0; y < buffer.bounds.height(); ++y) {
+        std::uint8_t* row = bufferRow(buffer, y);
+        for (std::ptrdiff_t x = 0; x < width; ++x) {
+            if (buffer.bitsPerChannel == 8) {
+                row[x * 4 + 3] = 255;
+            } else if (buffer.bitsPerChannel == 16) {
+                reinterpret_cast<std::uint16_t*>(row)[x * 4 + 3] = 65535;
+            } else {
+                reinterpret_cast<float*>(row)[x * 4 + 3] = 1.0f;
+            }
+        }
+    }
+}
+
+// An alpha value of any depth on the scale 0..1, for conversion between depths.
+float unitAlpha(const BYTE* pixel, FREE_IMAGE_TYPE type) {
+    switch (type) {
+    case FIT_BITMAP: return static_cast<float>(pixel[FI_RGBA_ALPHA]) / 255.0f;
+    case FIT_RGBA16: return static_cast<float>(reinterpret_cast<const FIRGBA16*>(pixel)->alpha) /
+                            65535.0f;
+    default: return reinterpret_cast<const FIRGBAF*>(pixel)->alpha;
+    }
+}
+
+template <class Channel>
+Channel scaledAlpha(float unit, float full) {
+    if (!(unit > 0.0f)) return Channel{0};  // NaN too
+    if (unit >= 1.0f) return static_cast<Channel>(full);
+    return static_cast<Channel>(unit * full);
+}
+
+// Copies the alpha of `alphaBitmap` (32-bit bitmap, RGBA16 or RGBAF) into the buffer's fourth
+// channel, converting between depths: equal depths copy, a deeper alpha into 8 bits takes the
+// high byte (16 bits) or is clamped and scaled (float), a narrower alpha is scaled up.
+void copyAlpha(FIBITMAP* alphaBitmap, ImageBuffer& buffer) {
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(alphaBitmap);
+    const std::ptrdiff_t pixelBytes = FreeImage_GetBPP(alphaBitmap) / 8;
+    const std::ptrdiff_t width = buffer.bounds.width();
+    for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
+        const BYTE* from = FreeImage_GetScanLine(alphaBitmap, static_cast<int>(i));
+        std::uint8_t* to = flippedRow(buffer, i);
+        for (std::ptrdiff_t x = 0; x < width; ++x, from += pixelBytes) {
+            if (buffer.bitsPerChannel == 8) {
+                to[x * 4 + 3] =
+                    type == FIT_BITMAP   ? from[FI_RGBA_ALPHA]
+                    : type == FIT_RGBA16 ? static_cast<std::uint8_t>(
+                                               reinterpret_cast<const FIRGBA16*>(from)->alpha >> 8)
+                                         : scaledAlpha<std::uint8_t>(unitAlpha(from, type), 255.0f);
+            } else if (buffer.bitsPerChannel == 16) {
+                reinterpret_cast<std::uint16_t*>(to)[x * 4 + 3] =
+                    type == FIT_RGBA16 ? reinterpret_cast<const FIRGBA16*>(from)->alpha
+                    : type == FIT_BITMAP
+                        ? static_cast<std::uint16_t>(from[FI_RGBA_ALPHA] * 257u)
+                        : scaledAlpha<std::uint16_t>(unitAlpha(from, type), 65535.0f);
+            } else {
+                reinterpret_cast<float*>(to)[x * 4 + 3] = unitAlpha(from, type);
+            }
+        }
+    }
+}
+
+bool carriesAlpha(FIBITMAP* bitmap) {
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap);
+    return (type == FIT_BITMAP && FreeImage_GetBPP(bitmap) == 32) || type == FIT_RGBA16 ||
+           type == FIT_RGBAF;
+}
+
+// The CMYK image's own alpha, if it has one: its fourth channel was K, so the file is read again
+// with the colours converted by FreeImage, which keeps an alpha channel when there is one.
+// Returns whether alpha was copied; a file that will not load again simply has none.
+bool readCmykAlpha(const std::string& path, FREE_IMAGE_FORMAT format, ImageBuffer& buffer) {
+    const bool headerFirst = FreeImage_FIFSupportsNoPixels(format);
+    Decoded second = decode(path, format, headerFirst ? FIF_LOAD_NOPIXELS : 0);
+    if (!second.bitmap || !second.problem.empty() || !carriesAlpha(second.bitmap.get()))
+        return false;
+    if (!FreeImage_HasPixels(second.bitmap.get())) {
+        second = decode(path, format, 0);
+        if (!second.bitmap || !second.problem.empty() || !carriesAlpha(second.bitmap.get()))
+            return false;
+    }
+    if (static_cast<std::ptrdiff_t>(FreeImage_GetWidth(second.bitmap.get())) !=
+            buffer.bounds.width() ||
+        static_cast<std::ptrdiff_t>(FreeImage_GetHeight(second.bitmap.get())) !=
+            buffer.bounds.height())
+        return false;
+    copyAlpha(second.bitmap.get(), buffer);
+    return true;
+}
+
+}  // namespace
+
+ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
+                            const ReadOptions& options) {
+    ReadResult result;
+    auto fail = [&](const std::string& reason) {
+        result.message = readFailure(path, reason);
+        return std::move(result);
+    };
+
+    std::string reason;
+    const FREE_IMAGE_FORMAT format = identifyFormat(path, true, reason);
+    if (format == FIF_UNKNOWN) return fail(reason);
+    if (!FreeImage_FIFSupportsReading(format)) return fail("this image type cannot be read");
+
+    // CMYK files arrive as CMYK so that they are converted through their own profile below
+    // rather than by FreeImage's naive formula.
+    int flags = cmykLoadFlag(format);
+    if (!options.loadPixels && FreeImage_FIFSupportsNoPixels(format)) flags |= FIF_LOAD_NOPIXELS;
+    Decoded decoded = decode(path, format, flags);
+    if (!decoded.problem.empty()) return fail(decoded.problem);
+    Bitmap bitmap = std::move(decoded.bitmap);
+
+    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(bitmap.get());
+    const unsigned width = FreeImage_GetWidth(bitmap.get());
+    const unsigned height = FreeImage_GetHeight(bitmap.get());
+    const unsigned bitsPerPixel = FreeImage_GetBPP(bitmap.get());
+    constexpr unsigned kLargestSide = static_cast<unsigned>(std::numeric_limits<std::int32_t>::max());
+    if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide)
+        return fail("its size is not supported");
+    Layout layout;
+    if (!layoutOf(type, bitsPerPixel, layout)) return fail("its pixel type is not supported");
+
+    const FIICCPROFILE* icc = FreeImage_GetICCProfile(bitmap.get());
+    const bool cmyk = icc && (icc->flags & FIICC_COLOR_IS_CMYK) != 0;
+    const Rect size{0, 0, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+
+    if (!options.loadPixels) {
+        // Learns size and depth only.  Formats that cannot skip their pixels decoded them all the
+        // same; they are dropped.  The domain belongs to the caller and stays.
+        const Rect domain = buffer.domain;
+        buffer.reset();
+        buffer.domain = domain;
+        buffer.bounds = size;
+        buffer.rowBytes = 0;
+        buffer.bitsPerChannel = layout.depth;
+        buffer.channels = 4;
+        buffer.scale = 1.0f;
+        buffer.hasAlpha = (layout.alpha && !cmyk) || options.previewMode;
+        result.ok = true;
+        return result;
+    }
+    if (!FreeImage_HasPixels(bitmap.get())) return fail("the file is damaged or incomplete");
+
+    // Built aside and swapped in at the end, so a failure leaves the caller's buffer as it was.
+    ImageBuffer image(buffer.owner);
+    image.rowAligned = buffer.rowAligned;
+
+    if (cmyk) {
+        const bool eightBit = type == FIT_BITMAP && bitsPerPixel == 32;
+        if (!eightBit && type != FIT_RGBA16) return fail("its CMYK pixel type is not supported");
+        if (!icc->data || icc->size <= 0)
+            return fail("it is a CMYK image without an embedded colour profile");
+        const ProfileHandle embedded = openProfile(icc->data, static_cast<std::size_t>(icc->size));
+        if (!embedded || cmsGetColorSpace(embedded.get()) != cmsSigCmykData)
+            return fail("its embedded colour profile cannot be used");
+        ProfileHandle working = openWorkingProfile();
+        if (!working) return fail("the working colour profile cannot be opened");
+
+        std::int32_t outputDepth = 8;
+        if (!options.previewFlag && options.highBitDepth) outputDepth = layout.depth;
+        const cmsUInt32Number inputFormat = eightBit ? TYPE_CMYK_8 : TYPE_CMYK_16;
+        const cmsUInt32Number outputFormat = outputDepth == 16 ? TYPE_RGBA_16 : TYPE_RGBA_8;
+        const cmsUInt32Number intent =
+            options.perceptualIntent ? INTENT_PERCEPTUAL : INTENT_RELATIVE_COLORIMETRIC;
+        const TransformHandle transform(cmsCreateTransform(embedded.get(), inputFormat,
+                                                           working.get(), outputFormat, intent, 0));
+        if (!transform) return fail("its embedded colour profile cannot be used");
+
+        image.allocateSize(size.x1, size.y1, outputDepth);
+        // Little CMS leaves the fourth output channel alone; it is opaque unless the file's own
+        // alpha is found below.
+        fillAlpha(image);
+        for (unsigned i = 0; i < height; ++i)
+            cmsDoTransform(transform.get(), FreeImage_GetScanLine(bitmap.get(), static_cast<int>(i)),
+                           flippedRow(image, i), width);
+        bitmap.reset();
+        image.hasAlpha = readCmykAlpha(path, format, image) || options.previewMode;
+        result.profile = std::move(working);
+        result.converted = true;
+    } else {
+        // Opened before the conversion below, which unloads the bitmap that holds the bytes.
+        ProfileHandle own;
+        if (icc && icc->data && icc->size > 0)
+            own = openProfile(icc->data, static_cast<std::size_t>(icc->size));
+        // A profile of another colour space (grey, Lab) does not describe the RGB pixels the
+        // buffer holds; such pixels, like untagged ones, are taken as sRGB.
+        if (own && cmsGetColorSpace(own.get()) != cmsSigRgbData) own.reset();
+        if (layout.conversion != Layout::None) {
+            Bitmap converted(convert(bitmap.get(), layout.conversion));
+            if (!converted) return fail("its pixels cannot be converted");
+            bitmap = std::move(converted);
+        }
+        image.allocateSize(size.x1, size.y1, layout.depth);
+        copyPlain(bitmap.get(), layout, image);
+        image.hasAlpha = layout.alpha || options.previewMode;
+        result.profile = own ? std::move(own) : openWorkingProfile();
+    }
+
+    buffer.swap(image);
+    buffer.scale = 1.0f;
+    result.ok = true;
+    return result;
+}
+
+}  // namespace Mav::Host::App
