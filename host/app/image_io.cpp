@@ -18,7 +18,9 @@ unsigned long lowerLogLevel() {
     return saved;
 }
 
-void resetLogLevel(unsigned long saved) { wxLog::SetLogLevel(saved); }
+void resetLogLevel(unsigned long saved) {
+    wxLog::SetLogLevel(saved);
+}
 
 }  // namespace Mav::Host::App
 
@@ -92,9 +94,9 @@ bool ImageBuffer::loadInput(std::uint64_t source, Rect, float requestedScale, bo
     if (requestedScale != scale || tooDeep) {
         ImageBuffer full(owner);
         full.swap(*this);
-        const Rect proxy{0, 0,
-                         truncateToInt32(static_cast<float>(full.bounds.width()) * requestedScale),
-                         truncateToInt32(static_cast<float>(full.bounds.height()) * requestedScale)};
+        const Rect proxy{
+            0, 0, truncateToInt32(static_cast<float>(full.bounds.width()) * requestedScale),
+            truncateToInt32(static_cast<float>(full.bounds.height()) * requestedScale)};
         resampleScaled(full, proxy, requestedScale);
         scale = requestedScale;
     }

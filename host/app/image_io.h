@@ -67,18 +67,18 @@ public:
 };
 
 struct ReadOptions {
-    bool loadPixels = true;       // false: size and depth only, no pixels
-    bool previewFlag = false;     // the host's preview flag: CMYK converts to 8 bits
-    bool previewMode = false;     // the host's isPreviewMode(): the alpha flag is forced on
-    bool highBitDepth = true;     // false: CMYK converts to 8 bits
-    bool perceptualIntent = true; // else relative colorimetric
+    bool loadPixels = true;        // false: size and depth only, no pixels
+    bool previewFlag = false;      // the host's preview flag: CMYK converts to 8 bits
+    bool previewMode = false;      // the host's isPreviewMode(): the alpha flag is forced on
+    bool highBitDepth = true;      // false: CMYK converts to 8 bits
+    bool perceptualIntent = true;  // else relative colorimetric
 };
 
 struct ReadResult {
     bool ok = false;
-    std::string message;    // why the read failed, naming the file; empty on success
-    ProfileHandle profile;  // after a pixel read: the profile the pixels are in (never null)
-    bool converted = false; // the pixels were converted into the working profile (CMYK files)
+    std::string message;     // why the read failed, naming the file; empty on success
+    ProfileHandle profile;   // after a pixel read: the profile the pixels are in (never null)
+    bool converted = false;  // the pixels were converted into the working profile (CMYK files)
 };
 
 // Reads the file at `path` into `buffer` (scale 1, bounds and domain {0, 0, width, height}, four
@@ -95,7 +95,7 @@ bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& pat
                        std::string& message);
 
 // The toolkit's logging level is lowered to errors only while a file is read or written.
-unsigned long lowerLogLevel();              // returns the level to put back
+unsigned long lowerLogLevel();  // returns the level to put back
 void resetLogLevel(unsigned long saved);
 
 class QuietLogScope {

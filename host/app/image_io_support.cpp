@@ -40,7 +40,9 @@ unsigned DLL_CALLCONV readInput(void* buffer, unsigned size, unsigned count, fi_
     return static_cast<unsigned>(got);
 }
 
-unsigned DLL_CALLCONV writeNothing(void*, unsigned, unsigned, fi_handle) { return 0; }
+unsigned DLL_CALLCONV writeNothing(void*, unsigned, unsigned, fi_handle) {
+    return 0;
+}
 
 int DLL_CALLCONV seekInput(fi_handle handle, long offset, int origin) {
     return ::fseeko(static_cast<InputFile*>(handle)->file, static_cast<off_t>(offset), origin);
@@ -50,9 +52,13 @@ long DLL_CALLCONV tellInput(fi_handle handle) {
     return static_cast<long>(::ftello(static_cast<InputFile*>(handle)->file));
 }
 
-FreeImageIO inputIo() { return FreeImageIO{readInput, writeNothing, seekInput, tellInput}; }
+FreeImageIO inputIo() {
+    return FreeImageIO{readInput, writeNothing, seekInput, tellInput};
+}
 
-std::string errorText(int error) { return std::generic_category().message(error); }
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
 
 }  // namespace
 
@@ -62,7 +68,9 @@ FreeImageMessages::FreeImageMessages() : previous_(t_collector) {
     t_collector = this;
 }
 
-FreeImageMessages::~FreeImageMessages() { t_collector = previous_; }
+FreeImageMessages::~FreeImageMessages() {
+    t_collector = previous_;
+}
 
 void FreeImageMessages::add(const char* message) {
     std::string line(message);

@@ -39,12 +39,8 @@ bool layoutOf(FREE_IMAGE_TYPE type, unsigned bitsPerPixel, Layout& layout) {
         if (bitsPerPixel < 24) layout.conversion = Layout::To32Bits;
         return bitsPerPixel <= 32;
     case FIT_UINT16:
-    case FIT_INT16:
-        layout = {16, 4, false, Layout::ToRGBA16};
-        return true;
-    case FIT_FLOAT:
-        layout = {32, 4, false, Layout::ToRGBAF};
-        return true;
+    case FIT_INT16: layout = {16, 4, false, Layout::ToRGBA16}; return true;
+    case FIT_FLOAT: layout = {32, 4, false, Layout::ToRGBAF}; return true;
     case FIT_RGB16: layout = {16, 3, false, Layout::None}; return true;
     case FIT_RGBA16: layout = {16, 4, true, Layout::None}; return true;
     case FIT_RGBF: layout = {32, 3, false, Layout::None}; return true;
@@ -79,8 +75,8 @@ template <class Channel>
 void copyThreeChannels(FIBITMAP* bitmap, ImageBuffer& buffer, Channel full) {
     const std::ptrdiff_t width = buffer.bounds.width();
     for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
-        const auto* from = reinterpret_cast<const Channel*>(
-            FreeImage_GetScanLine(bitmap, static_cast<int>(i)));
+        const auto* from =
+            reinterpret_cast<const Channel*>(FreeImage_GetScanLine(bitmap, static_cast<int>(i)));
         auto* to = reinterpret_cast<Channel*>(flippedRow(buffer, i));
         for (std::ptrdiff_t x = 0; x < width; ++x, from += 3, to += 4) {
             to[0] = from[0];
@@ -138,8 +134,8 @@ void fillAlpha(ImageBuffer& buffer) {
 float unitAlpha(const BYTE* pixel, FREE_IMAGE_TYPE type) {
     switch (type) {
     case FIT_BITMAP: return static_cast<float>(pixel[FI_RGBA_ALPHA]) / 255.0f;
-    case FIT_RGBA16: return static_cast<float>(reinterpret_cast<const FIRGBA16*>(pixel)->alpha) /
-                            65535.0f;
+    case FIT_RGBA16:
+        return static_cast<float>(reinterpret_cast<const FIRGBA16*>(pixel)->alpha) / 65535.0f;
     default: return reinterpret_cast<const FIRGBAF*>(pixel)->alpha;
     }
 }
@@ -163,11 +159,11 @@ void copyAlpha(FIBITMAP* alphaBitmap, ImageBuffer& buffer) {
         std::uint8_t* to = flippedRow(buffer, i);
         for (std::ptrdiff_t x = 0; x < width; ++x, from += pixelBytes) {
             if (buffer.bitsPerChannel == 8) {
-                to[x * 4 + 3] =
-                    type == FIT_BITMAP   ? from[FI_RGBA_ALPHA]
-                    : type == FIT_RGBA16 ? static_cast<std::uint8_t>(
-                                               reinterpret_cast<const FIRGBA16*>(from)->alpha >> 8)
-                                         : scaledAlpha<std::uint8_t>(unitAlpha(from, type), 255.0f);
+                to[x * 4 + 3] = type == FIT_BITMAP ? from[FI_RGBA_ALPHA]
+                                : type == FIT_RGBA16
+                                    ? static_cast<std::uint8_t>(
+                                          reinterpret_cast<const FIRGBA16*>(from)->alpha >> 8)
+                                    : scaledAlpha<std::uint8_t>(unitAlpha(from, type), 255.0f);
             } else if (buffer.bitsPerChannel == 16) {
                 reinterpret_cast<std::uint16_t*>(to)[x * 4 + 3] =
                     type == FIT_RGBA16 ? reinterpret_cast<const FIRGBA16*>(from)->alpha
@@ -236,7 +232,8 @@ ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
     const unsigned width = FreeImage_GetWidth(bitmap.get());
     const unsigned height = FreeImage_GetHeight(bitmap.get());
     const unsigned bitsPerPixel = FreeImage_GetBPP(bitmap.get());
-    constexpr unsigned kLargestSide = static_cast<unsigned>(std::numeric_limits<std::int32_t>::max());
+    constexpr unsigned kLargestSide =
+        static_cast<unsigned>(std::numeric_limits<std::int32_t>::max());
     if (width == 0 || height == 0 || width > kLargestSide || height > kLargestSide)
         return fail("its size is not supported");
     Layout layout;
@@ -293,7 +290,8 @@ ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
         // alpha is found below.
         fillAlpha(image);
         for (unsigned i = 0; i < height; ++i)
-            cmsDoTransform(transform.get(), FreeImage_GetScanLine(bitmap.get(), static_cast<int>(i)),
+            cmsDoTransform(transform.get(),
+                           FreeImage_GetScanLine(bitmap.get(), static_cast<int>(i)),
                            flippedRow(image, i), width);
         bitmap.reset();
         image.hasAlpha = readCmykAlpha(path, format, image) || options.previewMode;

@@ -148,7 +148,9 @@ inline Bitmap makePattern(FREE_IMAGE_TYPE type, int width, int height, int bitsP
                     if (bitsPerPixel == 32) p[FI_RGBA_ALPHA] = static_cast<BYTE>(v(3) * 255);
                 }
                 break;
-            case FIT_UINT16: reinterpret_cast<WORD*>(line)[x] = static_cast<WORD>(v(0) * 65535); break;
+            case FIT_UINT16:
+                reinterpret_cast<WORD*>(line)[x] = static_cast<WORD>(v(0) * 65535);
+                break;
             case FIT_RGB16: {
                 auto* p = reinterpret_cast<FIRGB16*>(line) + x;
                 p->red = static_cast<WORD>(v(0) * 65535);
@@ -251,8 +253,8 @@ inline std::vector<std::uint8_t> makeCmykProfile() {
     };
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    Cargo cargo{cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL,
-                                   INTENT_RELATIVE_COLORIMETRIC, 0)};
+    Cargo cargo{
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0)};
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
     cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 2, 4, 3, nullptr);
     cmsStageSampleCLut16bit(

@@ -12,8 +12,8 @@
 namespace {
 
 using namespace ImageIoTest;
-using Mav::Host::App::readSubjectImage;
 using Mav::Host::App::ReadOptions;
+using Mav::Host::App::readSubjectImage;
 using Mav::Host::App::workingProfileBytes;
 
 constexpr int kWidth = 7;  // odd sizes, so row padding and pitch mistakes show
@@ -34,10 +34,10 @@ struct FormatCase {
     FREE_IMAGE_FORMAT format;
     FREE_IMAGE_TYPE type;
     int bitsPerPixel;
-    int depth;       // expected bits per channel
-    bool alpha;      // expected alpha flag
-    bool palette;    // colours come through the fixture's palette
-    bool grey;       // one grey channel
+    int depth;     // expected bits per channel
+    bool alpha;    // expected alpha flag
+    bool palette;  // colours come through the fixture's palette
+    bool grey;     // one grey channel
 };
 
 // What the fixture put at (x, y) in channel c, in the buffer's own units.
@@ -96,9 +96,9 @@ TEST(SubjectImageReading, EveryPixelTypeArrivesTopDownInRgbaWithAlphaOnlyWhereTh
             for (int x = 0; x < kWidth; ++x)
                 for (int c = 0; c < 4; ++c)
                     if (channel(buffer, x, y, c) != expected(k, x, y, c) && ++mismatches < 4)
-                        ADD_FAILURE() << "pixel (" << x << ", " << y << ") channel " << c << ": "
-                                      << channel(buffer, x, y, c) << " instead of "
-                                      << expected(k, x, y, c);
+                        ADD_FAILURE()
+                            << "pixel (" << x << ", " << y << ") channel " << c << ": "
+                            << channel(buffer, x, y, c) << " instead of " << expected(k, x, y, c);
         EXPECT_EQ(mismatches, 0);
     }
 }
@@ -262,7 +262,8 @@ constexpr CmykPixel kCmykPixels[4] = {
 };
 
 // A 2 x 2 CMYK TIFF (top row: white, cyan; bottom row: red, black) with the given depth.
-void writeCmykTiff(const std::string& path, bool sixteenBits, const std::vector<std::uint8_t>* profile) {
+void writeCmykTiff(const std::string& path, bool sixteenBits,
+                   const std::vector<std::uint8_t>* profile) {
     Bitmap bitmap(sixteenBits ? FreeImage_AllocateT(FIT_RGBA16, 2, 2, 64)
                               : FreeImage_Allocate(2, 2, 32));
     for (int i = 0; i < 4; ++i) {
@@ -366,8 +367,8 @@ TEST(SubjectImageReading, DamagedUnsupportedAndUnconvertibleFilesAreRefusedWithA
         FREE_IMAGE_FORMAT format;
         const Bitmap& bitmap;
     } sources[] = {
-        {"whole.jpg", FIF_JPEG, picture}, {"whole.png", FIF_PNG, picture},
-        {"whole.tif", FIF_TIFF, picture}, {"whole.bmp", FIF_BMP, picture},
+        {"whole.jpg", FIF_JPEG, picture},  {"whole.png", FIF_PNG, picture},
+        {"whole.tif", FIF_TIFF, picture},  {"whole.bmp", FIF_BMP, picture},
         {"whole.tga", FIF_TARGA, picture}, {"whole.gif", FIF_GIF, palette},
     };
     std::vector<std::pair<std::string, std::string>> broken;  // path, expected words
@@ -391,7 +392,8 @@ TEST(SubjectImageReading, DamagedUnsupportedAndUnconvertibleFilesAreRefusedWithA
     ASSERT_TRUE(saveFixture(integers.get(), FIF_TIFF, folder.file("integers.tif")));
     broken.emplace_back(folder.file("integers.tif"), "pixel type is not supported");
     writeCmykTiff(folder.file("untagged-cmyk.tif"), false, nullptr);
-    broken.emplace_back(folder.file("untagged-cmyk.tif"), "CMYK image without an embedded colour profile");
+    broken.emplace_back(folder.file("untagged-cmyk.tif"),
+                        "CMYK image without an embedded colour profile");
     const std::vector<std::uint8_t> rgb = makeRgbProfile("not a press profile");
     writeCmykTiff(folder.file("rgb-tagged-cmyk.tif"), false, &rgb);
     broken.emplace_back(folder.file("rgb-tagged-cmyk.tif"), "colour profile cannot be used");
@@ -399,7 +401,8 @@ TEST(SubjectImageReading, DamagedUnsupportedAndUnconvertibleFilesAreRefusedWithA
     for (const auto& [path, words] : broken) {
         SCOPED_TRACE(path);
         const bool regular = std::filesystem::is_regular_file(path);
-        const std::vector<std::uint8_t> before = regular ? fileBytes(path) : std::vector<std::uint8_t>{};
+        const std::vector<std::uint8_t> before =
+            regular ? fileBytes(path) : std::vector<std::uint8_t>{};
         TestHost host;
         host.inputs = {path};
         ImageBuffer buffer(&host);

@@ -1,0 +1,271 @@
+// Writing a rendered buffer over its subject image file, in that file's own format.
+
+#include <FreeImage.h>
+#include <lcms2.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "host/app/image_io.h"
+#include "host/app/image_io_support.h"
+#include "host/app/replacement_file.h"
+
+namespace Mav::Host::App {
+
+using System::ImageBuffer;
+using namespace ImageIo;
+
+namespace {
+
+unsigned DLL_CALLCONV readOutput(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return static_cast<unsigned>(static_cast<ReplacementFile*>(handle)->read(buffer, size, count));
+}
+
+unsigned DLL_CALLCONV writeOutput(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    return static_cast<unsigned>(static_cast<ReplacementFile*>(handle)->write(buffer, size, count));
+}
+
+int DLL_CALLCONV seekOutput(fi_handle handle, long offset, int origin) {
+    return static_cast<ReplacementFile*>(handle)->seek(offset, origin);
+}
+
+long DLL_CALLCONV tellOutput(fi_handle handle) {
+    return static_cast<ReplacementFile*>(handle)->tell();
+}
+
+const std::uint8_t* bufferRow(const ImageBuffer& buffer, std::ptrdiff_t row) {
+    return buffer.firstPixel + row * buffer.rowBytes;
+}
+
+// Buffer rows are top-down, bitmap rows bottom-up.
+template <class Channel>
+void copyThreeChannels(const ImageBuffer& buffer, FIBITMAP* target) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    const std::ptrdiff_t height = buffer.bounds.height();
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const auto* from = reinterpret_cast<const Channel*>(bufferRow(buffer, y));
+        auto* to = reinterpret_cast<Channel*>(
+            FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y)));
+        for (std::ptrdiff_t x = 0; x < width; ++x, from += 4, to += 3) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
+    }
+}
+
+void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    const std::ptrdiff_t height = buffer.bounds.height();
+    if (buffer.bitsPerChannel == 8) {
+        const std::ptrdiff_t step = targetBits / 8;
+        for (std::ptrdiff_t y = 0; y < height; ++y) {
+            const std::uint8_t* from = bufferRow(buffer, y);
+            BYTE* to = FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y));
+            for (std::ptrdiff_t x = 0; x < width; ++x, from += 4, to += step) {
+                to[FI_RGBA_RED] = from[0];
+                to[FI_RGBA_GREEN] = from[1];
+                to[FI_RGBA_BLUE] = from[2];
+                if (step == 4) to[FI_RGBA_ALPHA] = from[3];
+            }
+        }
+    } else if (targetBits == 64 || targetBits == 128) {
+        const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
+        for (std::ptrdiff_t y = 0; y < height; ++y)
+            std::memcpy(FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y)),
+                        bufferRow(buffer, y), length);
+    } else if (buffer.bitsPerChannel == 16) {
+        copyThreeChannels<std::uint16_t>(buffer, target);
+    } else {
+        copyThreeChannels<float>(buffer, target);
+    }
+}
+
+// FreeImage turns colour into grey when it reduces a picture to a palette, so palette depths
+// are reached by colour quantisation instead.
+FIBITMAP* toBitDepth(FIBITMAP* bitmap, int bits) {
+    switch (bits) {
+    case 32: return FreeImage_ConvertTo32Bits(bitmap);
+    case 24: return FreeImage_ConvertTo24Bits(bitmap);
+    case 16: return FreeImage_ConvertTo16Bits565(bitmap);
+    case 8: {
+        const Bitmap colour(FreeImage_ConvertTo24Bits(bitmap));
+        return colour ? FreeImage_ColorQuantize(colour.get(), FIQ_WUQUANT) : nullptr;
+    }
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
+    auto fail = [&](const std::string& reason) {
+        message = writeFailure(path, reason);
+        return false;
+    };
+
+    const std::int32_t bits = buffer.bitsPerChannel;
+    if (!buffer.firstPixel || buffer.bounds.empty() || buffer.channels != 4 ||
+        (bits != 8 && bits != 16 && bits != 32))
+        return fail("there is no rendered image to write");
+    constexpr std::ptrdiff_t kLargestSide = std::numeric_limits<int>::max();
+    if (buffer.bounds.width() > kLargestSide || buffer.bounds.height() > kLargestSide)
+        return fail("the image is too large");
+    const int width = static_cast<int>(buffer.bounds.width());
+    const int height = static_cast<int>(buffer.bounds.height());
+
+    std::string reason;
+    const FREE_IMAGE_FORMAT format = identifyFormat(path, false, reason);
+    if (format == FIF_UNKNOWN) return fail(reason);
+    if (!FreeImage_FIFSupportsWriting(format)) return fail("this image type cannot be written");
+
+    // Refuses a file that must not be replaced before any work is done for it.
+    ReplacementFile output;
+    if (!output.open(path, reason)) return fail(reason);
+
+    // The old file gives the metadata and the colour profile.  It is read without pixels where
+    // the format allows.  A file that is there but cannot be read as its own format is not
+    // replaced: it may be a picture this program does not understand.
+    Bitmap old;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && FreeImage_FIFSupportsReading(format)) {
+        Decoded decoded = decode(path, format, FIF_LOAD_NOPIXELS | cmykLoadFlag(format));
+        if (!decoded.bitmap) return fail("the existing file cannot be read as its own type");
+        old = std::move(decoded.bitmap);
+    }
+
+    // The type and depth the buffer is laid out in, then what the format will store.
+    FREE_IMAGE_TYPE workType = FIT_BITMAP;
+    int workBits = 24;
+    if (bits == 16) {
+        const bool rgba = buffer.hasAlpha && FreeImage_FIFSupportsExportType(format, FIT_RGBA16);
+        workType = rgba ? FIT_RGBA16 : FIT_RGB16;
+        workBits = rgba ? 64 : 48;
+    } else if (bits == 32) {
+        const bool rgba = buffer.hasAlpha && FreeImage_FIFSupportsExportType(format, FIT_RGBAF);
+        workType = rgba ? FIT_RGBAF : FIT_RGBF;
+        workBits = rgba ? 128 : 96;
+    } else {
+        workBits = buffer.hasAlpha && FreeImage_FIFSupportsExportBPP(format, 32) ? 32 : 24;
+    }
+    FREE_IMAGE_TYPE saveType = workType;
+    int saveBits = workBits;
+    if (!FreeImage_FIFSupportsExportType(format, workType)) {
+        if (!FreeImage_FIFSupportsExportType(format, FIT_BITMAP))
+            return fail("this image type cannot store the result's pixels");
+        saveType = FIT_BITMAP;
+        saveBits = buffer.hasAlpha ? 32 : 24;
+    }
+    if (saveType == FIT_BITMAP && !FreeImage_FIFSupportsExportBPP(format, saveBits)) {
+        saveBits = 0;
+        for (int candidate : {32, 24, 16, 8})
+            if (FreeImage_FIFSupportsExportBPP(format, candidate)) {
+                saveBits = candidate;
+                break;
+            }
+        // Four bits and less cannot hold a colour result; FreeImage would only make it grey.
+        if (saveBits == 0) return fail("this image type cannot store a colour result");
+    }
+
+    // A full old bitmap of exactly the result's shape is reused with all it carries; otherwise
+    // a fresh bitmap takes the old metadata below.
+    Bitmap target;
+    if (old && FreeImage_HasPixels(old.get()) &&
+        FreeImage_GetWidth(old.get()) == static_cast<unsigned>(width) &&
+        FreeImage_GetHeight(old.get()) == static_cast<unsigned>(height) &&
+        FreeImage_GetImageType(old.get()) == workType &&
+        FreeImage_GetColorType(old.get()) != FIC_CMYK &&
+        FreeImage_GetBPP(old.get()) == static_cast<unsigned>(workBits))
+        target.reset(FreeImage_Clone(old.get()));
+    if (!target) {
+        target.reset(workType == FIT_BITMAP
+                         ? FreeImage_Allocate(width, height, workBits, FI_RGBA_RED_MASK,
+                                              FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK)
+                         : FreeImage_AllocateT(workType, width, height, workBits, 0, 0, 0));
+        if (!target) return fail("there is not enough memory for the image");
+    }
+    copyPixels(buffer, target.get(), workBits);
+
+    if (saveType != workType) {
+        Bitmap converted(FreeImage_ConvertToType(target.get(), saveType, TRUE));
+        if (!converted) return fail("the result cannot be converted for this image type");
+        target = std::move(converted);
+    }
+    if (saveType == FIT_BITMAP &&
+        FreeImage_GetBPP(target.get()) != static_cast<unsigned>(saveBits)) {
+        Bitmap converted(toBitDepth(target.get(), saveBits));
+        if (!converted) return fail("the result cannot be converted for this image type");
+        target = std::move(converted);
+    }
+
+    // Metadata of the old file, without the EXIF copy of its old profile, which would contradict
+    // the profile chosen below.
+    if (old) FreeImage_CloneMetadata(target.get(), old.get());
+    FreeImage_SetMetadata(FIMD_EXIF_MAIN, target.get(), "InterColorProfile", nullptr);
+
+    // The profile: the working profile only for pixels that were converted into it when read,
+    // which the reader does for CMYK files alone; otherwise the old file's RGB profile; a profile
+    // of another colour space does not describe RGB pixels and is dropped.
+    FreeImage_DestroyICCProfile(target.get());
+    if (old && FreeImage_FIFSupportsICCProfiles(format)) {
+        const FIICCPROFILE* icc = FreeImage_GetICCProfile(old.get());
+        ProfileHandle oldProfile;
+        if (icc && icc->data && icc->size > 0)
+            oldProfile = openProfile(icc->data, static_cast<std::size_t>(icc->size));
+        const bool cmyk = (icc && (icc->flags & FIICC_COLOR_IS_CMYK)) ||
+                          FreeImage_GetColorType(old.get()) == FIC_CMYK ||
+                          (oldProfile && cmsGetColorSpace(oldProfile.get()) == cmsSigCmykData);
+        if (cmyk) {
+            const std::vector<std::uint8_t>& working = workingProfileBytes();
+            if (working.empty()) return fail("the working colour profile cannot be made");
+            if (!FreeImage_CreateICCProfile(target.get(), const_cast<std::uint8_t*>(working.data()),
+                                            static_cast<long>(working.size())))
+                return fail("there is not enough memory for the colour profile");
+        } else if (oldProfile && cmsGetColorSpace(oldProfile.get()) == cmsSigRgbData) {
+            if (!FreeImage_CreateICCProfile(target.get(), icc->data, icc->size))
+                return fail("there is not enough memory for the colour profile");
+        }
+    }
+
+    FreeImageIO io{readOutput, writeOutput, seekOutput, tellOutput};
+    FreeImageMessages messages;
+    const int saveFlags = format == FIF_TIFF ? TIFF_LZW : 0;
+    if (!FreeImage_SaveToHandle(format, target.get(), &io, &output, saveFlags)) {
+        output.discard();
+        std::string what = "the image cannot be encoded";
+        if (messages.any()) what += " (" + messages.text() + ")";
+        return fail(what);
+    }
+    if (!output.commit(reason)) return fail(reason);
+    return true;
+}
+
+}  // namespace Mav::Host::App
+
+namespace Mav::Host::System {
+
+bool ImageBuffer::writeImageFile(std::string* error) const {
+    auto report = [&](std::string text) {
+        if (error) *error = std::move(text);
+        return false;
+    };
+    auto* host = dynamic_cast<App::SubjectImageHost*>(owner);
+    if (!host) return report("Cannot write the image: no application host supplies its file.");
+    const std::size_t index = host->subjectCurrentInput();
+    if (index >= host->subjectInputCount())
+        return report("Cannot write the image: no input image is selected.");
+    std::string message;
+    if (!App::writeSubjectImage(*this, host->subjectInputPath(index), message))
+        return report(std::move(message));
+    return true;
+}
+
+bool ImageBuffer::saveResult(std::string* error) const {
+    const App::QuietLogScope quiet;
+    return writeImageFile(error);
+}
+
+}  // namespace Mav::Host::System

@@ -1,0 +1,445 @@
+// Writing results over subject images: round trips that keep format, depth, alpha, metadata and
+// profile; the type negotiation for formats that cannot take the buffer as it is; and the
+// failures that must leave the original byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "host/app/replacement_file.h"
+#include "tests/host/app/image_io_test_support.h"
+
+namespace {
+
+using namespace ImageIoTest;
+using Mav::Host::App::ReplacementFile;
+using Mav::Host::App::workingProfileBytes;
+using Mav::Host::App::writeSubjectImage;
+
+double channel(const ImageBuffer& buffer, int x, int y, int c) {
+    const std::uint8_t* pixel = buffer.pixelAddress(x, y);
+    switch (buffer.bitsPerChannel) {
+    case 8: return pixel[c];
+    case 16: return reinterpret_cast<const std::uint16_t*>(pixel)[c];
+    default: return reinterpret_cast<const float*>(pixel)[c];
+    }
+}
+
+void setChannel(ImageBuffer& buffer, int x, int y, int c, double value) {
+    std::uint8_t* pixel = buffer.pixelAddress(x, y);
+    switch (buffer.bitsPerChannel) {
+    case 8: pixel[c] = static_cast<std::uint8_t>(value); break;
+    case 16: reinterpret_cast<std::uint16_t*>(pixel)[c] = static_cast<std::uint16_t>(value); break;
+    default: reinterpret_cast<float*>(pixel)[c] = static_cast<float>(value); break;
+    }
+}
+
+// A result unlike the source: colours inverted, and alpha too where the buffer has it.
+void invert(ImageBuffer& buffer) {
+    const double full = buffer.bitsPerChannel == 32 ? 1.0 : buffer.maxChannelValue();
+    for (int y = 0; y < buffer.bounds.y1; ++y)
+        for (int x = 0; x < buffer.bounds.x1; ++x)
+            for (int c = 0; c < (buffer.hasAlpha ? 4 : 3); ++c)
+                setChannel(buffer, x, y, c, full - channel(buffer, x, y, c));
+}
+
+double largestDifference(const ImageBuffer& a, const ImageBuffer& b) {
+    double largest = 0;
+    for (int y = 0; y < a.bounds.y1; ++y)
+        for (int x = 0; x < a.bounds.x1; ++x)
+            for (int c = 0; c < 4; ++c)
+                largest = std::max(largest, std::abs(channel(a, x, y, c) - channel(b, x, y, c)));
+    return largest;
+}
+
+struct RoundTrip {
+    const char* name;
+    const char* file;
+    FREE_IMAGE_FORMAT format;
+    FREE_IMAGE_TYPE type;
+    int bitsPerPixel;
+    FREE_IMAGE_MDMODEL model;  // where the format keeps the text tag written below
+    const char* key;           // null: the format carries no metadata
+    const char* readKey;       // the key the tag comes back under
+    bool profile;              // the format carries an ICC profile that FreeImage reads back
+    double tolerance;          // largest channel difference after the round trip
+};
+
+TEST(SubjectImageWriting, RoundTripsKeepFormatDepthAlphaMetadataAndProfile) {
+    const RoundTrip cases[] = {
+        {"TIFF 8-bit", "rgb8.tif", FIF_TIFF, FIT_BITMAP, 24, FIMD_XMP, "XMLPacket", "XMLPacket",
+         true, 0},
+        {"TIFF 8-bit alpha", "rgba8.tif", FIF_TIFF, FIT_BITMAP, 32, FIMD_XMP, "XMLPacket",
+         "XMLPacket", true, 0},
+        {"TIFF 16-bit", "rgb16.tif", FIF_TIFF, FIT_RGB16, 48, FIMD_XMP, "XMLPacket", "XMLPacket",
+         true, 0},
+        {"TIFF 16-bit alpha", "rgba16.tif", FIF_TIFF, FIT_RGBA16, 64, FIMD_XMP, "XMLPacket",
+         "XMLPacket", true, 0},
+        {"TIFF float", "rgbf.tif", FIF_TIFF, FIT_RGBF, 96, FIMD_XMP, "XMLPacket", "XMLPacket", true,
+         0},
+        {"TIFF float alpha", "rgbaf.tif", FIF_TIFF, FIT_RGBAF, 128, FIMD_XMP, "XMLPacket",
+         "XMLPacket", true, 0},
+        {"PNG 8-bit", "rgb8.png", FIF_PNG, FIT_BITMAP, 24, FIMD_COMMENTS, "Comment", "Comment",
+         false, 0},
+        {"PNG 8-bit alpha", "rgba8.png", FIF_PNG, FIT_BITMAP, 32, FIMD_COMMENTS, "Comment",
+         "Comment", false, 0},
+        {"PNG 16-bit", "rgb16.png", FIF_PNG, FIT_RGB16, 48, FIMD_COMMENTS, "Comment", "Comment",
+         false, 0},
+        {"PNG 16-bit alpha", "rgba16.png", FIF_PNG, FIT_RGBA16, 64, FIMD_COMMENTS, "Comment",
+         "Comment", false, 0},
+        {"JPEG", "flat.jpg", FIF_JPEG, FIT_BITMAP, 24, FIMD_COMMENTS, "Comment", "Comment", true,
+         4},
+        {"BMP", "rgb8.bmp", FIF_BMP, FIT_BITMAP, 24, FIMD_COMMENTS, nullptr, nullptr, false, 0},
+        {"Targa", "rgb8.tga", FIF_TARGA, FIT_BITMAP, 24, FIMD_COMMENTS, nullptr, nullptr, false, 0},
+        {"Targa alpha", "rgba8.tga", FIF_TARGA, FIT_BITMAP, 32, FIMD_COMMENTS, nullptr, nullptr,
+         false, 0},
+        {"GIF", "palette.gif", FIF_GIF, FIT_BITMAP, 8, FIMD_COMMENTS, "Comment", "Comment0", false,
+         12},
+    };
+    const std::vector<std::uint8_t> rgbProfile = makeRgbProfile("Wide test RGB");
+    TempFolder folder;
+    for (const RoundTrip& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string path = folder.file(k.file);
+        Bitmap fixture;
+        if (k.format == FIF_JPEG) {
+            // A flat colour, so that the comparison measures the round trip, not the codec.
+            fixture.reset(FreeImage_Allocate(16, 8, 24));
+            RGBQUAD colour{};
+            colour.rgbRed = 230;
+            colour.rgbGreen = 120;
+            colour.rgbBlue = 20;
+            FreeImage_FillBackground(fixture.get(), &colour);
+        } else {
+            fixture = makePattern(k.type, 7, 5, k.bitsPerPixel);
+        }
+        if (k.key)
+            setTextTag(fixture.get(), k.model, k.key,
+                       k.model == FIMD_XMP ? "<x:xmpmeta xmlns:x='adobe:ns:meta/'>kept</x:xmpmeta>"
+                                           : "kept");
+        if (k.profile)
+            FreeImage_CreateICCProfile(fixture.get(), const_cast<std::uint8_t*>(rgbProfile.data()),
+                                       static_cast<long>(rgbProfile.size()));
+        ASSERT_TRUE(saveFixture(fixture.get(), k.format, path,
+                                k.format == FIF_JPEG ? JPEG_QUALITYSUPERB : 0));
+
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer result(&host);
+        std::string error;
+        ASSERT_TRUE(result.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+        invert(result);
+        ASSERT_TRUE(result.saveResult(&error)) << error;
+        EXPECT_EQ(folder.names().size(), std::size_t(std::distance(std::begin(cases), &k) + 1))
+            << "no temporary file is left behind";
+
+        EXPECT_EQ(FreeImage_GetFileType(path.c_str(), 0), k.format);
+        const Bitmap written = loadPlain(path);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(FreeImage_GetImageType(written.get()), k.type);
+        EXPECT_EQ(FreeImage_GetBPP(written.get()), static_cast<unsigned>(k.bitsPerPixel));
+        if (k.key) {
+            EXPECT_NE(textTag(written.get(), k.model, k.readKey).find("kept"), std::string::npos);
+        }
+        if (k.profile) {
+            const FIICCPROFILE* icc = FreeImage_GetICCProfile(written.get());
+            EXPECT_EQ(profileDescription(icc->data, icc->size), "Wide test RGB");
+        }
+        if (k.format == FIF_TIFF) {
+            EXPECT_EQ(tiffCompression(path), 5u) << "LZW";
+            FITAG* stale = nullptr;
+            EXPECT_FALSE(
+                FreeImage_GetMetadata(FIMD_EXIF_MAIN, written.get(), "InterColorProfile", &stale));
+        }
+
+        ImageBuffer reread(&host);
+        ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+        EXPECT_EQ(reread.bitsPerChannel, result.bitsPerChannel);
+        EXPECT_EQ(reread.hasAlpha, result.hasAlpha);
+        EXPECT_LE(largestDifference(reread, result), k.tolerance);
+        if (k.format == FIF_GIF) {
+            // Quantised, not turned grey: the pattern's channels still differ.
+            double spread = 0;
+            for (int x = 0; x < 7; ++x)
+                spread =
+                    std::max(spread, std::abs(channel(reread, x, 2, 0) - channel(reread, x, 2, 1)));
+            EXPECT_GT(spread, 100);
+        }
+    }
+}
+
+// A buffer of the given depth with a recognisable colour and, optionally, alpha.
+void fillBuffer(ImageBuffer& buffer, int width, int height, int bits, bool alpha) {
+    buffer.allocateSize(width, height, bits);
+    buffer.hasAlpha = alpha;
+    const double full = bits == 32 ? 1.0 : buffer.maxChannelValue();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            setChannel(buffer, x, y, 0, full * 0.8);
+            setChannel(buffer, x, y, 1, full * 0.4);
+            setChannel(buffer, x, y, 2, full * 0.1);
+            setChannel(buffer, x, y, 3, full * 0.5);
+        }
+}
+
+TEST(SubjectImageWriting, FormatsThatCannotTakeTheBufferGetTheNearestTheyStore) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        const char* file;
+        FREE_IMAGE_FORMAT format;
+        int bits;
+        bool alpha;
+        FREE_IMAGE_TYPE type;  // expected in the written file
+        unsigned bitsPerPixel;
+    } cases[] = {
+        {"16-bit result over JPEG", "deep.jpg", FIF_JPEG, 16, false, FIT_BITMAP, 24},
+        {"8-bit opaque result over a 32-bit PNG", "opaque.png", FIF_PNG, 8, false, FIT_BITMAP, 24},
+        {"16-bit alpha result over TIFF", "alpha16.tif", FIF_TIFF, 16, true, FIT_RGBA16, 64},
+        {"float result over PNG", "float.png", FIF_PNG, 32, false, FIT_BITMAP, 0},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string path = folder.file(k.file);
+        ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 6, 4, k.format == FIF_JPEG ? 24 : 32).get(),
+                                k.format, path));
+        const std::vector<std::uint8_t> before = fileBytes(path);
+        ImageBuffer buffer(nullptr);
+        fillBuffer(buffer, 6, 4, k.bits, k.alpha);
+        std::string message;
+        const bool written = writeSubjectImage(buffer, path, message);
+        if (k.bitsPerPixel == 0) {
+            // FreeImage has no way from float to 8 bits: refused, the file as it was.
+            EXPECT_FALSE(written);
+            EXPECT_NE(message.find("cannot be converted"), std::string::npos) << message;
+            EXPECT_EQ(fileBytes(path), before);
+            continue;
+        }
+        ASSERT_TRUE(written) << message;
+        const Bitmap reloaded = loadPlain(path);
+        EXPECT_EQ(FreeImage_GetImageType(reloaded.get()), k.type);
+        EXPECT_EQ(FreeImage_GetBPP(reloaded.get()), k.bitsPerPixel);
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer reread(&host);
+        ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true));
+        const double scale = reread.bitsPerChannel == 8 ? 255 : 65535;
+        EXPECT_NEAR(channel(reread, 2, 1, 0) / scale, 0.8, 0.02);
+        EXPECT_NEAR(channel(reread, 2, 1, 2) / scale, 0.1, 0.02);
+    }
+}
+
+TEST(SubjectImageWriting, TheWorkingProfileIsEmbeddedOnlyForPixelsConvertedIntoIt) {
+    TempFolder folder;
+    const std::vector<std::uint8_t> cmykProfile = makeCmykProfile();
+    const std::vector<std::uint8_t> rgbProfile = makeRgbProfile("Wide test RGB");
+
+    // CMYK in, converted on reading: the result is RGB in the working profile.
+    const std::string press = folder.file("press.tif");
+    {
+        Bitmap cmyk(FreeImage_Allocate(4, 3, 32));
+        FreeImage_CreateICCProfile(cmyk.get(), const_cast<std::uint8_t*>(cmykProfile.data()),
+                                   static_cast<long>(cmykProfile.size()));
+        FreeImage_GetICCProfile(cmyk.get())->flags |= FIICC_COLOR_IS_CMYK;
+        ASSERT_TRUE(saveFixture(cmyk.get(), FIF_TIFF, press));
+    }
+    // Float with its own RGB profile, read unconverted: the profile stays.
+    const std::string linear = folder.file("linear.tif");
+    {
+        Bitmap floats = makePattern(FIT_RGBF, 4, 3, 96);
+        FreeImage_CreateICCProfile(floats.get(), const_cast<std::uint8_t*>(rgbProfile.data()),
+                                   static_cast<long>(rgbProfile.size()));
+        ASSERT_TRUE(saveFixture(floats.get(), FIF_TIFF, linear));
+    }
+    // No profile at all: none is added.
+    const std::string plain = folder.file("plain.tif");
+    ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 4, 3, 24).get(), FIF_TIFF, plain));
+
+    for (const std::string& path : {press, linear, plain}) {
+        SCOPED_TRACE(path);
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer result(&host);
+        std::string error;
+        ASSERT_TRUE(result.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+        ASSERT_TRUE(result.saveResult(&error)) << error;
+        const Bitmap written = loadPlain(path, TIFF_CMYK);
+        const FIICCPROFILE* icc = FreeImage_GetICCProfile(written.get());
+        EXPECT_EQ(icc->flags & FIICC_COLOR_IS_CMYK, 0) << "the result is RGB";
+        if (path == press) {
+            EXPECT_EQ(FreeImage_GetBPP(written.get()), 24u);
+            ASSERT_EQ(static_cast<std::size_t>(icc->size), workingProfileBytes().size());
+            EXPECT_EQ(
+                std::memcmp(icc->data, workingProfileBytes().data(), workingProfileBytes().size()),
+                0);
+        } else if (path == linear) {
+            EXPECT_EQ(FreeImage_GetImageType(written.get()), FIT_RGBF);
+            EXPECT_EQ(profileDescription(icc->data, icc->size), "Wide test RGB");
+        } else {
+            EXPECT_EQ(icc->size, 0);
+        }
+    }
+}
+
+bool noTemporaryFiles(const TempFolder& folder) {
+    const std::vector<std::string> names = folder.names();
+    return std::none_of(names.begin(), names.end(),
+                        [](const std::string& name) { return name.find(".vantrelo-") == 0; });
+}
+
+// Noise compresses badly, so the new file is as large as its pixels.
+Bitmap noise(int width, int height) {
+    Bitmap bitmap(FreeImage_Allocate(width, height, 24));
+    std::mt19937 random(7);
+    for (int y = 0; y < height; ++y) {
+        BYTE* line = FreeImage_GetScanLine(bitmap.get(), y);
+        for (int x = 0; x < width * 3; ++x) line[x] = static_cast<BYTE>(random());
+    }
+    return bitmap;
+}
+
+TEST(SubjectImageWriting, RefusedAndFailedWritesLeaveTheOriginalByteForByte) {
+    TempFolder folder;
+    ImageBuffer result(nullptr);
+    fillBuffer(result, 64, 48, 8, false);
+
+    // Not writable for its owner: refused even where the process could replace it (root).
+    const std::string locked = folder.file("locked.png");
+    ASSERT_TRUE(saveFixture(noise(64, 48).get(), FIF_PNG, locked));
+    ::chmod(locked.c_str(), 0444);
+    // Not an image of its own type: may be a picture this program does not understand.
+    const std::string garbage = folder.file("garbage.png");
+    writeBytes(garbage, std::vector<std::uint8_t>(500, 0x33));
+
+    struct Case {
+        std::string path;
+        const char* words;
+    } cases[] = {
+        {locked, "read-only"},
+        {garbage, "cannot be read as its own type"},
+        {folder.file("missing-folder/result.png"), "temporary file cannot be created"},
+        {folder.file("unwritable.pcx"), "cannot be written"},
+        {folder.file("unknown.qqq"), "not recognised"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.path);
+        const bool existed = std::filesystem::exists(k.path);
+        const std::vector<std::uint8_t> before =
+            existed ? fileBytes(k.path) : std::vector<std::uint8_t>{};
+        std::string message;
+        EXPECT_FALSE(writeSubjectImage(result, k.path, message));
+        EXPECT_NE(message.find("\"" + k.path + "\""), std::string::npos) << message;
+        EXPECT_NE(message.find(k.words), std::string::npos) << message;
+        EXPECT_EQ(std::filesystem::exists(k.path), existed);
+        if (existed) {
+            EXPECT_EQ(fileBytes(k.path), before);
+        }
+        EXPECT_TRUE(noTemporaryFiles(folder));
+    }
+    EXPECT_EQ(modeOf(locked), 0444u);
+}
+
+// Runs `write` in a child whose files may not grow past `limit` bytes and that ignores SIGXFSZ,
+// so that the write fails part way with EFBIG.  Returns the child's exit code: 0 when the write
+// reported a failure that names the file, 1 when it claimed success, 2 otherwise.
+template <class Write>
+int writeWithFileSizeLimit(rlim_t limit, const std::string& path, Write write) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
+        std::string message;
+        const bool written = write(message);
+        ::_exit(written ? 1
+                : message.find(path) != std::string::npos &&
+                        message.find("writing failed") != std::string::npos
+                    ? 0
+                    : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SubjectImageWriting, AFileSizeLimitHitMidWriteFailsTheWriteAndKeepsTheOriginal) {
+    TempFolder folder;
+    // PNG is the format whose encoder ignores failed writes; TIFF seeks while it writes.
+    for (const auto& [name, format] :
+         {std::pair{"limit.png", FIF_PNG}, std::pair{"limit.tif", FIF_TIFF},
+          std::pair{"limit.jpg", FIF_JPEG}}) {
+        SCOPED_TRACE(name);
+        const std::string path = folder.file(name);
+        ASSERT_TRUE(saveFixture(noise(96, 64).get(), format, path));
+        const std::vector<std::uint8_t> before = fileBytes(path);
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer result(&host);
+        ASSERT_TRUE(result.loadInput(0, Rect{}, 1.0f, true));
+        invert(result);
+        EXPECT_EQ(
+            writeWithFileSizeLimit(
+                4096, path, [&](std::string& message) { return result.saveResult(&message); }),
+            0);
+        EXPECT_EQ(fileBytes(path), before);
+        EXPECT_TRUE(noTemporaryFiles(folder));
+    }
+}
+
+TEST(SubjectImageWriting, ReplacementKeepsPermissionsLinksAndUtf8Names) {
+    TempFolder folder;
+    const std::string path = folder.file("Ørsted Straße – 写真.png");
+    ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 5, 4, 24).get(), FIF_PNG, path));
+    ::chmod(path.c_str(), 0640);
+    const std::string link = folder.file("link.png");
+    std::filesystem::create_symlink(path, link);
+
+    TestHost host;
+    host.inputs = {link};
+    ImageBuffer result(&host);
+    std::string error;
+    ASSERT_TRUE(result.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+    invert(result);
+    ASSERT_TRUE(result.saveResult(&error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(modeOf(path), 0640u);
+    ImageBuffer reread(&host);
+    ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+    EXPECT_EQ(largestDifference(reread, result), 0);
+    EXPECT_EQ(folder.names().size(), 2u);
+}
+
+TEST(SubjectImageWriting, AReplacementThatIsNotCommittedOrFailedLeavesTheOriginal) {
+    TempFolder folder;
+    const std::string path = folder.file("keep.txt");
+    writeBytes(path, {'o', 'l', 'd'});
+    {
+        ReplacementFile file;
+        std::string reason;
+        ASSERT_TRUE(file.open(path, reason)) << reason;
+        EXPECT_EQ(file.write("new", 1, 3), 3u);
+        EXPECT_EQ(folder.names().size(), 2u);
+    }  // dropped without commit
+    EXPECT_EQ(fileBytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.names().size(), 1u);
+
+    ReplacementFile file;
+    std::string reason;
+    ASSERT_TRUE(file.open(path, reason)) << reason;
+    file.write("new", 1, 3);
+    EXPECT_NE(file.seek(-100, SEEK_SET), 0);  // a failed step is remembered ...
+    EXPECT_TRUE(file.failed());
+    EXPECT_FALSE(file.commit(reason));  // ... and fails the commit
+    EXPECT_NE(reason.find("writing failed"), std::string::npos) << reason;
+    EXPECT_EQ(fileBytes(path), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.names().size(), 1u);
+}
+
+}  // namespace
