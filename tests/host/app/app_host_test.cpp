@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -142,24 +141,6 @@ TEST(AppHostSets, SetsGrowWithTheInputListAndIndicesPastItAreIgnored) {
     EXPECT_EQ(host.inputPath(3), "");
 }
 
-// Scoped XDG_CONFIG_HOME, so the per-user store lives in a temporary folder.
-class StoreFolder {
-public:
-    explicit StoreFolder(const std::filesystem::path& folder) {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
-        ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-    }
-    ~StoreFolder() {
-        if (saved_)
-            ::setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
-
 TEST(AppHostSets, NewSetsReadTheStoreButLaterInputsStartFromTheCurrentValues) {
     TemporaryFolder folder;
     StoreFolder store(folder.path());
@@ -179,6 +160,38 @@ TEST(AppHostSets, NewSetsReadTheStoreButLaterInputsStartFromTheCurrentValues) {
     host.engineGain = 6.0;
     host.selectInput(1);
     EXPECT_DOUBLE_EQ(host.currentParameters()->getDouble(0), 6.0);
+}
+
+// The "<" and ">" buttons follow the input, and the viewer starts afresh on it.
+TEST(AppHostSets, SteppingEnablesTheButtonsAndResetsTheViewer) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    struct FakeViewer {
+        int resets = 0;
+        void resetViewForInput() { ++resets; }
+    } viewer;
+    TestPlugin host;
+    addThreeInputs(host);
+    host.initInputs();
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "Vantrelo");
+    auto* previous = new wxButton(frame, 6006, "<");
+    auto* next = new wxButton(frame, 6007, ">");
+    previous->Disable();
+    host.stepInput(&viewer, 1, previous, next);
+    EXPECT_EQ(host.currentInput(), 1u);
+    EXPECT_TRUE(previous->IsEnabled());
+    EXPECT_TRUE(next->IsEnabled());
+    host.stepInput(&viewer, 2, previous, nullptr);
+    EXPECT_EQ(host.currentInput(), 2u);
+    host.stepInput(&viewer, 2, previous, next);  // already there: nothing at all
+    EXPECT_TRUE(next->IsEnabled());
+    EXPECT_EQ(viewer.resets, 2);
+    host.stepInput(&viewer, 0, previous, next);
+    EXPECT_FALSE(previous->IsEnabled());
+    EXPECT_TRUE(next->IsEnabled());
+    host.selectInput(2);
+    host.stepInput<FakeViewer>(nullptr, 2, previous, next);
+    frame->Destroy();
+    pumpToolkit();
 }
 
 // ---- The host's answers to its parameter sets.

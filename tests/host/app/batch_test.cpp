@@ -286,14 +286,40 @@ TEST(Batch, OneInputWhenSwitchingIsForbiddenAndNothingWithoutInputs) {
         EXPECT_EQ(total, 0u);  // one input, one tile: no level counts, nothing reported
     }
     {
+        // OK saves the current set to the store even when there is nothing to render.
+        TemporaryFolder folder;
+        StoreFolder store(folder.path());
+        const char* root = "Software\\Mavrendel\\VantreloTest\\";
         TestPlugin host;
+        host.setRegistryRoot(root);
         startInteractive(host);
+        host.engineGain = 3.5;
         host.commit();
         EXPECT_TRUE(host.renders.empty());
         EXPECT_EQ(host.mainFrame(), nullptr);
+        TestPlugin reader;
+        reader.setRegistryRoot(root);
+        reader.initInputs();
+        EXPECT_DOUBLE_EQ(reader.currentParameters()->getDouble(0), 3.5);
     }
     pumpToolkit();
     EXPECT_TRUE(takeRecordedBoxes().empty());
+}
+
+// The file may change between the size probe and the read: the tiles cover what was read.
+TEST(Batch, TilesFollowTheImageActuallyRead) {
+    TemporaryFolder folder;
+    const auto path = folder.path() / "changed.png";
+    const Picture original = patternPicture(30, 20, 4);
+    writePng(path, original);
+    TestPlugin host;
+    host.addInputFile(toolkitPath(path));
+    host.initInputs();
+    host.recordBounds(Rect{0, 0, 12, 9}, 0);  // what an older header said
+    host.renderInTiles(*host.currentParameters());
+    EXPECT_EQ(readPng(path), renderedPicture(original));
+    ASSERT_FALSE(host.prepares.empty());
+    EXPECT_EQ(host.prepares.back().second, (Rect{0, 0, 30, 20}));
 }
 
 }  // namespace

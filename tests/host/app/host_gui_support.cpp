@@ -4,6 +4,7 @@
 
 #include <wx/app.h>
 #include <wx/init.h>
+#include <wx/debug.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/thread.h>
@@ -34,6 +35,14 @@ int recordBox(wxMessageDialog& dialog) {
     return wxID_OK;
 }
 
+// The toolkit's own handler would open a dialog and wait; a failed toolkit check fails the test.
+void failOnAssert(const wxString& file, int line, const wxString& function, const wxString& condition,
+                  const wxString& message) {
+    ADD_FAILURE_AT(file.utf8_string().c_str(), line)
+        << "toolkit assertion in " << function.utf8_string() << ": " << condition.utf8_string()
+        << " " << message.utf8_string();
+}
+
 bool startToolkit() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return false;
@@ -41,6 +50,7 @@ bool startToolkit() {
     static int argc = 1;
     static char name[] = "host_tests";
     static char* argv[] = {name, nullptr};
+    wxSetAssertHandler(failOnAssert);
     wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv)) return false;
     startedHere = true;

@@ -1,6 +1,7 @@
 #include "tests/host/app/test_plugin.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 
@@ -66,6 +67,21 @@ std::string fileBytes(const std::filesystem::path& path) {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+StoreFolder::StoreFolder(const std::filesystem::path& folder) {
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+        hadValue_ = true;
+        saved_ = old;
+    }
+    ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+}
+
+StoreFolder::~StoreFolder() {
+    if (hadValue_)
+        ::setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TemporaryFolder::TemporaryFolder() {

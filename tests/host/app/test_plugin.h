@@ -158,6 +158,19 @@ Picture readPng(const std::filesystem::path& path);
 std::string fileBytes(const std::filesystem::path& path);
 wxString toolkitPath(const std::filesystem::path& path);
 
+// XDG_CONFIG_HOME for a scope, so that the per-user store lives in a test's folder.
+class StoreFolder {
+public:
+    explicit StoreFolder(const std::filesystem::path& folder);
+    ~StoreFolder();
+    StoreFolder(const StoreFolder&) = delete;
+    StoreFolder& operator=(const StoreFolder&) = delete;
+
+private:
+    bool hadValue_ = false;
+    std::string saved_;
+};
+
 // A fresh folder under the system's temporary folder, removed with the object.
 class TemporaryFolder {
 public:
