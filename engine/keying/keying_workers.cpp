@@ -12,12 +12,6 @@ namespace vantrelo {
 
 namespace {
 
-// An array advanced to the band start; an absent array stays absent.
-template <class T>
-T* advance(T* array, std::ptrdiff_t elements) {
-    return array ? array + elements : nullptr;
-}
-
 // Creates one worker per band and runs them; false when they could not all be created or a band
 // failed.
 template <class Make>
@@ -42,8 +36,8 @@ vantproc_VantThread::vantproc_VantThread(int index, int bandCount, const std::ui
                                          std::ptrdiff_t count, const KeyState* state, std::uint32_t flags)
     : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
                  bandOf(index, bandCount, count).count, false, false),
-      X_(advance(X, 4 * bandStart())), Y_(advance(Y, 4 * bandStart())), S_(advance(S, 4 * bandStart())),
-      M_(advance(M, 4 * bandStart())), O_(advance(O, 4 * bandStart())), state_(state), flags_(flags) {}
+      X_(bandOffset8(X)), Y_(bandOffset8(Y)), S_(bandOffset8(S)), M_(bandOffset8(M)), O_(bandOffset8(O)),
+      state_(state), flags_(flags) {}
 
 unsigned vantproc_VantThread::run() {
     vantproc(X_, Y_, S_, M_, O_, bandCount(), state_, flags_);
@@ -55,8 +49,8 @@ super_vantproc_VantThread::super_vantproc_VantThread(int index, int bandCount, c
                                                      const KeyState* state, std::uint32_t flags)
     : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
                  bandOf(index, bandCount, count).count, false, false),
-      X_(advance(X, 4 * bandStart())), Y_(advance(Y, 4 * bandStart())), S_(advance(S, 4 * bandStart())),
-      M_(advance(M, 4 * bandStart())), O_(advance(O, 4 * bandStart())), state_(state), flags_(flags) {}
+      X_(bandOffset16(X)), Y_(bandOffset16(Y)), S_(bandOffset16(S)), M_(bandOffset16(M)), O_(bandOffset16(O)),
+      state_(state), flags_(flags) {}
 
 unsigned super_vantproc_VantThread::run() {
     super_vantproc(X_, Y_, S_, M_, O_, bandCount(), state_, flags_);
@@ -69,9 +63,8 @@ vantproc_8_VantThread::vantproc_8_VantThread(int index, int bandCount, const std
                                              std::uint32_t flags)
     : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
                  bandOf(index, bandCount, count).count, false, false),
-      X_(advance(X, 3 * bandStart())), Y_(advance(Y, 3 * bandStart())), S_(advance(S, 3 * bandStart())),
-      M_(advance(M, 3 * bandStart())), O_(advance(O, 3 * bandStart())), OA_(advance(OA, bandStart())),
-      state_(state), flags_(flags) {}
+      X_(bandOffset3(X)), Y_(bandOffset3(Y)), S_(bandOffset3(S)), M_(bandOffset3(M)), O_(bandOffset3(O)),
+      OA_(bandOffset1(OA)), state_(state), flags_(flags) {}
 
 unsigned vantproc_8_VantThread::run() {
     vantproc_8(X_, Y_, S_, M_, O_, OA_, bandCount(), state_, flags_);
@@ -82,7 +75,7 @@ vantcompositeLoop_VantThread::vantcompositeLoop_VantThread(int index, int bandCo
                                                            const std::uint16_t* B, std::ptrdiff_t count)
     : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
                  bandOf(index, bandCount, count).count, false, false),
-      F_(advance(F, 4 * bandStart())), B_(advance(B, 4 * bandStart())) {}
+      F_(bandOffset8(F)), B_(bandOffset8(B)) {}
 
 unsigned vantcompositeLoop_VantThread::run() {
     vantcompositeLoop(F_, B_, bandCount());

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace vantrelo {
@@ -41,6 +42,18 @@ public:
     void join();
     bool failed() const { return failed_; }
 
+    // An array advanced to the band's first element, for elements of 8 (16-bit RGBA), 16 (float
+    // RGBA), 3 (8-bit B, G, R) and 1 (8-bit matte) bytes; a split by rows advances by whole rows of
+    // the image width.  An absent array stays absent.
+    template <class T>
+    T* bandOffset8(T* array) const { return advanced(array, 8); }
+    template <class T>
+    T* bandOffset16(T* array) const { return advanced(array, 16); }
+    template <class T>
+    T* bandOffset3(T* array) const { return advanced(array, 3); }
+    template <class T>
+    T* bandOffset1(T* array) const { return advanced(array, 1); }
+
     std::ptrdiff_t bandStart() const { return bandStart_; }
     std::ptrdiff_t bandCount() const { return bandCount_; }
     std::ptrdiff_t width() const { return width_; }
@@ -50,6 +63,13 @@ public:
 
 private:
     void runGuarded() noexcept;
+    template <class T>
+    T* advanced(T* array, std::ptrdiff_t elementBytes) const {
+        if (!array) return nullptr;
+        const std::ptrdiff_t elements = twoDimensional_ && byRows_ ? width_ * bandStart_ : bandStart_;
+        using Byte = std::conditional_t<std::is_const_v<T>, const char, char>;
+        return reinterpret_cast<T*>(reinterpret_cast<Byte*>(array) + elements * elementBytes);
+    }
 
     std::thread thread_;
     std::ptrdiff_t bandStart_, bandCount_, width_, height_;

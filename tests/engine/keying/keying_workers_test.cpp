@@ -48,6 +48,25 @@ TEST(KeyingWorkers, BandsSplitEvenlyAndTheLastTakesTheRest) {
     EXPECT_EQ(far.start, std::ptrdiff_t{3} * (std::ptrdiff_t{6} << 30) / 4);
 }
 
+TEST(KeyingWorkers, BandOffsetsAdvanceByElementsOrWholeRows) {
+    auto nothing = [](std::ptrdiff_t, std::ptrdiff_t) {};
+    // Image 100 wide, 50 high, by rows over 3: rows 16 to 31 start 1600 pixels in.
+    const Band rows = bandOf(1, 3, 50);
+    BandWorker<decltype(nothing)> byRows(rows, 100, 50, true, true, nothing);
+    std::vector<std::uint16_t> rgba16(4 * 5000);
+    std::vector<float> rgbaFloat(4 * 5000);
+    std::vector<std::uint8_t> bgr(3 * 5000), matte(5000);
+    EXPECT_EQ(byRows.bandOffset8(rgba16.data()), rgba16.data() + 4 * 1600);
+    EXPECT_EQ(byRows.bandOffset16(rgbaFloat.data()), rgbaFloat.data() + 4 * 1600);
+    EXPECT_EQ(byRows.bandOffset3(bgr.data()), bgr.data() + 3 * 1600);
+    EXPECT_EQ(byRows.bandOffset1(matte.data()), matte.data() + 1600);
+    // A span band advances by its first element; an absent array stays absent.
+    BandWorker<decltype(nothing)> span(bandOf(3, 4, 10), 1, 4, false, false, nothing);
+    const std::uint16_t* constant = rgba16.data();
+    EXPECT_EQ(span.bandOffset8(constant), constant + 4 * 6);
+    EXPECT_EQ(span.bandOffset1(static_cast<std::uint8_t*>(nullptr)), nullptr);
+}
+
 TEST(KeyingWorkers, AFailingBandLeavesTheOthersDone) {
     std::vector<int> marks(40, 0);
     const bool ok = runSpanWorkers(4, 40, [&](std::ptrdiff_t start, std::ptrdiff_t count) {
