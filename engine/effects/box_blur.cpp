@@ -21,9 +21,12 @@ bool boxBlurRgb(float factor, const T* source, T* destination, std::ptrdiff_t wi
         if (source != destination) std::memmove(destination, source, count * sizeof(T));
         return true;
     }
-    EngineBlock scratch;
-    if (!scratch.allocate(count, sizeof(T), false)) return false;
-    boxBlurPixels(source, 3, destination, 3, width, height, rh, boxBlurRadius(factor, height), scratch.as<T>());
+    const std::ptrdiff_t rv = boxBlurRadius(factor, height);
+    const BoxScratch<T> size = boxScratchSize<T>(width, rv);
+    EngineBlock ring, sums;
+    if (!ring.allocate(size.ringSamples, sizeof(T), false) || !sums.allocate(size.sumCount, sizeof(BoxSum<T>), false))
+        return false;
+    boxBlurPixels(source, 3, destination, 3, width, height, rh, rv, ring.as<T>(), sums.as<BoxSum<T>>());
     return true;
 }
 

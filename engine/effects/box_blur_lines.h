@@ -56,50 +56,73 @@ inline void boxRow(const T* in, int stride, std::ptrdiff_t n, std::ptrdiff_t r, 
         }
 }
 
+// Scratch of one blur: a ring of horizontally blurred rows and the vertical running sums.
+template <class T>
+struct BoxScratch {
+    std::size_t ringSamples;  // (2 rv + 2) rows of width x 3 samples
+    std::size_t sumCount;     // width x 3 running sums
+};
+
+template <class T>
+inline BoxScratch<T> boxScratchSize(std::ptrdiff_t width, std::ptrdiff_t rv) {
+    const auto w = static_cast<std::size_t>(width) * 3;
+    return BoxScratch<T>{w * static_cast<std::size_t>(2 * rv + 2), w};
+}
+
 // Blurs R, G and B of `source` (srcChannels samples per pixel) into `destination` (dstChannels
-// samples per pixel), through `scratch` of width x height x 3 samples, which the horizontal pass
-// fills whole.  Requires rh >= 1 and 0 <= rv; source and destination may be the same buffer,
-// because the horizontal pass writes only to the scratch image.  With four destination channels
+// samples per pixel).  Requires rh >= 1 and 0 <= rv, 2 rv < height.
+//
+// The vertical pass needs only the horizontally blurred rows y - rv - 1 .. y + rv for output row
+// y, so those rows live in a ring of 2 rv + 2 rows that the horizontal pass fills just ahead of
+// it, instead of in a whole-image scratch: the scratch stays in cache and a 24-Mpixel image needs
+// a few megabytes, not a hundred and more.  Each column still gets exactly the operations of a
+// column-by-column pass, in the same order.  Source row y + rv is read before destination row y
+// is written, so source and destination may be the same buffer.  With four destination channels
 // the fourth receives `alpha` on the way, saving a pass of its own.
 template <class T>
 void boxBlurPixels(const T* source, int srcChannels, T* destination, int dstChannels, std::ptrdiff_t width,
-                   std::ptrdiff_t height, std::ptrdiff_t rh, std::ptrdiff_t rv, T* scratch, T alpha = T{}) {
+                   std::ptrdiff_t height, std::ptrdiff_t rh, std::ptrdiff_t rv, T* ring, BoxSum<T>* sums,
+                   T alpha = T{}) {
     using Sum = BoxSum<T>;
+    const std::ptrdiff_t rowSamples = width * 3;
+    const std::ptrdiff_t slots = 2 * rv + 2;
     const double wh = 1.0 / static_cast<double>(2 * rh + 1);
-    for (std::ptrdiff_t y = 0; y < height; ++y)
-        boxRow(source + y * width * srcChannels, srcChannels, width, rh, wh, scratch + y * width * 3);
+    const double wv = 1.0 / static_cast<double>(2 * rv + 1);
+    auto blurred = [&](std::ptrdiff_t y) { return ring + (y % slots) * rowSamples; };
+    auto blurRow = [&](std::ptrdiff_t y) {
+        boxRow(source + y * width * srcChannels, srcChannels, width, rh, wh, blurred(y));
+    };
     if (rv == 0) {
-        for (std::ptrdiff_t i = 0; i < width * height; ++i) {
-            for (int c = 0; c < 3; ++c) destination[i * dstChannels + c] = scratch[i * 3 + c];
-            if (dstChannels == 4) destination[i * 4 + 3] = alpha;
+        for (std::ptrdiff_t y = 0; y < height; ++y) {
+            blurRow(y);
+            const T* in = blurred(y);
+            T* out = destination + y * width * dstChannels;
+            for (std::ptrdiff_t x = 0; x < width; ++x, out += dstChannels) {
+                for (int c = 0; c < 3; ++c) out[c] = in[x * 3 + c];
+                if (dstChannels == 4) out[3] = alpha;
+            }
         }
         return;
     }
-    // Columns go in blocks of up to 500 that walk down the image together, so that every row is
-    // read as one run and the per-column state stays small.
-    constexpr std::ptrdiff_t kBlock = 500;
-    const double wv = 1.0 / static_cast<double>(2 * rv + 1);
-    Sum sums[kBlock * 3];
-    for (std::ptrdiff_t x0 = 0; x0 < width; x0 += kBlock) {
-        const std::ptrdiff_t count = std::min(kBlock, width - x0) * 3;
-        auto rowAt = [&](std::ptrdiff_t y) { return scratch + (y * width + x0) * 3; };
-        const T* top = rowAt(0);
-        for (std::ptrdiff_t i = 0; i < count; ++i) sums[i] = static_cast<Sum>(rv + 2) * static_cast<Sum>(top[i]);
-        for (std::ptrdiff_t k = 1; k < rv; ++k) {
-            const T* in = rowAt(k);
-            for (std::ptrdiff_t i = 0; i < count; ++i) sums[i] += static_cast<Sum>(in[i]);
-        }
-        for (std::ptrdiff_t y = 0; y < height; ++y) {
-            const T* enter = rowAt(std::min(y + rv, height - 1));
-            const T* leave = rowAt(std::max<std::ptrdiff_t>(y - rv - 1, 0));
-            T* out = destination + (y * width + x0) * dstChannels;
-            for (std::ptrdiff_t i = 0; i < count; i += 3, out += dstChannels) {
-                for (int c = 0; c < 3; ++c) {
-                    sums[i + c] += static_cast<Sum>(enter[i + c]) - static_cast<Sum>(leave[i + c]);
-                    out[c] = boxOutput<T>(sums[i + c], wv);
-                }
-                if (dstChannels == 4) out[3] = alpha;
+    for (std::ptrdiff_t y = 0; y < rv; ++y) blurRow(y);
+    // The window of row y runs from y - rv to y + rv; it starts centred on row -1.
+    const T* top = blurred(0);
+    for (std::ptrdiff_t i = 0; i < rowSamples; ++i) sums[i] = static_cast<Sum>(rv + 2) * static_cast<Sum>(top[i]);
+    for (std::ptrdiff_t k = 1; k < rv; ++k) {
+        const T* in = blurred(k);
+        for (std::ptrdiff_t i = 0; i < rowSamples; ++i) sums[i] += static_cast<Sum>(in[i]);
+    }
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        if (y + rv < height) blurRow(y + rv);
+        const T* enter = blurred(std::min(y + rv, height - 1));
+        const T* leave = blurred(std::max<std::ptrdiff_t>(y - rv - 1, 0));
+        T* out = destination + y * width * dstChannels;
+        for (std::ptrdiff_t i = 0; i < rowSamples; i += 3, out += dstChannels) {
+            for (int c = 0; c < 3; ++c) {
+                sums[i + c] += static_cast<Sum>(enter[i + c]) - static_cast<Sum>(leave[i + c]);
+                out[c] = boxOutput<T>(sums[i + c], wv);
             }
+            if (dstChannels == 4) out[3] = alpha;
         }
     }
 }

@@ -52,19 +52,23 @@ bool removeGrain(T* image, int channels, const T* fill, T opaque, std::ptrdiff_t
     if (!state || !usableImage(image, width, height)) return false;
     const float factor = grainFactor(state->grainLevel);
     if (factor == 0.0f || width == 0 || height == 0) return true;
+    // The image's own size bounds every scratch size below (2 rv + 2 <= height).
     std::size_t count;
-    if (!elementCount(width, height, 3, count)) return false;
-    const std::ptrdiff_t rh = boxBlurRadius(factor, width);
-    EngineBlock scratch;
-    if (rh > 0 && !scratch.allocate(count, sizeof(T), false)) return false;
+    if (!elementCount(width, height, 4, count)) return false;
+    const std::ptrdiff_t rh = boxBlurRadius(factor, width), rv = boxBlurRadius(factor, height);
+    const BoxScratch<T> size = boxScratchSize<T>(width, rv);
+    EngineBlock ring, sums;
+    if (rh > 0 && (!ring.allocate(size.ringSamples, sizeof(T), false) ||
+                   !sums.allocate(size.sumCount, sizeof(BoxSum<T>), false)))
+        return false;
 
     if (insets) {
         const KeptRect kept = keptRect(insets, width, height);
         fillOutside(image, channels, fill, kept.x0, kept.x1, kept.y0, kept.y1, width, height);
     }
     if (rh > 0)
-        boxBlurPixels(image, channels, image, channels, width, height, rh, boxBlurRadius(factor, height),
-                      scratch.as<T>(), opaque);
+        boxBlurPixels(image, channels, image, channels, width, height, rh, rv, ring.as<T>(),
+                      sums.as<BoxSum<T>>(), opaque);
     else if (channels == 4)
         for (std::ptrdiff_t i = 0; i < width * height; ++i) image[i * 4 + 3] = opaque;
     return true;
