@@ -13,13 +13,13 @@ run_tests() {
 }
 
 echo "== build"
-cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/test -j "$jobs"
 echo "== tests"
 run_tests build/test
 
 echo "== build (AddressSanitizer, UBSan)"
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRELO_SANITIZE=ON \
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DVANTRELO_SANITIZE=ON \
       -DVANTRELO_BENCH=OFF >/dev/null
 cmake --build build/sanitize -j "$jobs"
 echo "== tests (AddressSanitizer, UBSan)"
