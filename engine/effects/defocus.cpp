@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "engine/effects/defocus_lines.h"
+#include "engine/effects/defocus_matte16.h"
 #include "engine/effects/defocus_workers.h"
 #include "engine/effects/effect_buffer.h"
 #include "engine/keying/key_state.h"
@@ -351,37 +352,26 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
         level = table.as<std::uint16_t>();
         for (int v = 0; v < 65536; ++v) level[v] = relevel(static_cast<std::uint16_t>(v));
     }
-    const std::ptrdiff_t pixels = width * height;
     if (radius == 0) {
-        for (std::ptrdiff_t i = 0; i < pixels; ++i) image[i * 4 + 3] = level[image[i * 4 + 3]];
+        for (std::ptrdiff_t i = 0; i < width * height; ++i) image[i * 4 + 3] = level[image[i * 4 + 3]];
         return true;
     }
+    // Every block is obtained before the image is touched; from then on nothing can fail.  The
+    // passes write every sample of the plane, so it is not cleared.
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
-    EngineBlock pad;
+    EngineBlock plane, scratch;
     if (!paddedSize(width, height, radius, 1, sizeof(std::uint16_t), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(std::uint16_t), false))
+        !plane.allocate(count, sizeof(std::uint16_t), false))
         return false;
-    auto* plane = pad.as<std::uint16_t>();
-    fillPadded<1, 4>(plane, image, 3, width, height, radius);
+    const Matte16Defocus job{image, width, height, radius, defocusKernel(radius), plane.as<std::uint16_t>(), level};
+    if (!scratch.allocate(matte16ScratchFloats(job), sizeof(float))) return false;
 
-    // A pass whose workers cannot be had runs on this thread instead.
+    // Passes whose workers cannot be had run on this thread instead.
     const bool threaded = workerThreadCount() >= 2 && padWidth >= 10 && padHeight >= 10;
-    if (!(threaded && runDefocusXWorker(plane, 1, width, height, padWidth, padHeight, radius)) &&
-        !passX(plane, 1, 0, padWidth, padHeight, radius))
-        return false;
-    if (!(threaded && runDefocusYWorker(plane, 1, width, height, padWidth, padHeight, radius)) &&
-        !passY(plane, 1, 0, padWidth, padHeight, radius))
-        return false;
-
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
-        const std::uint16_t* in = plane + (y + radius) * padWidth + radius;
-        std::uint16_t* out = image + y * width * 4 + 3;
-        if (level)
-            for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = level[in[x]];
-        else
-            for (std::ptrdiff_t x = 0; x < width; ++x) out[x * 4] = in[x];
-    }
+    defocusMatte16EdgeRows(job, scratch.as<float>());
+    if (!(threaded && runDefocusXWorker(job))) defocusMatte16Rows(job, 0, height, scratch.as<float>());
+    if (!(threaded && runDefocusYWorker(job))) defocusMatte16Columns(job, 0, width, scratch.as<float>());
     return true;
 }
 

@@ -129,11 +129,9 @@ inline void transpose8x16(__m128i r[8]) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// Samples i0 .. i0 + 7 of eight rows into lanes.
-inline void loadRowBlock16(const std::uint16_t* const rows[8], std::ptrdiff_t i0, float* x) {
+// Eight rows of eight samples (one vector per row) into lanes of samples i0 .. i0 + 7.
+inline void lanesFromRows16(__m128i r[8], std::ptrdiff_t i0, float* x) {
     static_assert(kDefocusLanes == 8);
-    __m128i r[8];
-    for (int c = 0; c < 8; ++c) r[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[c] + i0));
     transpose8x16(r);
     const __m128i zero = _mm_setzero_si128();
     for (int k = 0; k < 8; ++k) {
@@ -141,6 +139,28 @@ inline void loadRowBlock16(const std::uint16_t* const rows[8], std::ptrdiff_t i0
         _mm_storeu_ps(xi, _mm_cvtepi32_ps(_mm_unpacklo_epi16(r[k], zero)));
         _mm_storeu_ps(xi + 4, _mm_cvtepi32_ps(_mm_unpackhi_epi16(r[k], zero)));
     }
+}
+
+// Samples i0 .. i0 + 7 of eight rows into lanes.
+inline void loadRowBlock16(const std::uint16_t* const rows[8], std::ptrdiff_t i0, float* x) {
+    __m128i r[8];
+    for (int c = 0; c < 8; ++c) r[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[c] + i0));
+    lanesFromRows16(r, i0, x);
+}
+
+// The alpha of pixels i0 .. i0 + 7 of eight rows of RGBA pixels into lanes.
+inline void loadAlphaBlock16(const std::uint16_t* const pixelRows[8], std::ptrdiff_t i0, float* x) {
+    __m128i r[8];
+    for (int c = 0; c < 8; ++c) {
+        const auto* p = reinterpret_cast<const __m128i*>(pixelRows[c] + i0 * 4);
+        const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+        const __m128i cc = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
+        // r0 r2 g0 g2 b0 b2 a0 a2 / r1 r3 g1 g3 b1 b3 a1 a3, then b0..b3 a0..a3, then a0..a7.
+        const __m128i t0 = _mm_unpacklo_epi16(a, b), t1 = _mm_unpackhi_epi16(a, b);
+        const __m128i t2 = _mm_unpacklo_epi16(cc, d), t3 = _mm_unpackhi_epi16(cc, d);
+        r[c] = _mm_unpackhi_epi64(_mm_unpackhi_epi16(t0, t1), _mm_unpackhi_epi16(t2, t3));
+    }
+    lanesFromRows16(r, i0, x);
 }
 
 // Lanes of samples i0 .. i0 + 7 back into eight rows, clamped and truncated like storeDefocused.

@@ -20,8 +20,7 @@ public:
     ~BandScratch() {
         for (float* block : blocks_) engineRelease(block);
     }
-    bool allocate(int bandCount, std::ptrdiff_t lineLength) {
-        const std::size_t floats = defocusScratchFloats(lineLength);
+    bool allocate(int bandCount, std::size_t floats) {
         if (floats > SIZE_MAX / sizeof(float)) return false;
         try {
             blocks_.reserve(static_cast<std::size_t>(bandCount));
@@ -42,21 +41,15 @@ private:
     std::vector<float*> blocks_;
 };
 
-// first and second are the worker's two size arguments; lineLength is the length of one filtered
-// line.
 template <class Worker>
-bool launchDefocusPass(std::uint16_t* alpha, std::ptrdiff_t sampleStep, std::ptrdiff_t first,
-                       std::ptrdiff_t second, std::ptrdiff_t lineLength, int radius) {
+bool launchDefocusPass(const Matte16Defocus& job) {
     const int bandCount = std::max<std::int32_t>(workerThreadCount(), 1);
     BandScratch scratch;
-    if (!scratch.allocate(bandCount, lineLength)) return false;
-    const DefocusKernel kernel = defocusKernel(radius);
+    if (!scratch.allocate(bandCount, matte16ScratchFloats(job))) return false;
     std::vector<std::unique_ptr<VantThread>> workers;
     try {
         workers.reserve(static_cast<std::size_t>(bandCount));
-        for (int i = 0; i < bandCount; ++i)
-            workers.push_back(std::make_unique<Worker>(i, bandCount, alpha, sampleStep, first, second, radius,
-                                                       kernel, scratch[i]));
+        for (int i = 0; i < bandCount; ++i) workers.push_back(std::make_unique<Worker>(i, bandCount, job, scratch[i]));
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -65,49 +58,30 @@ bool launchDefocusPass(std::uint16_t* alpha, std::ptrdiff_t sampleStep, std::ptr
 
 }  // namespace
 
-doDefocusMaskX_VantThread::doDefocusMaskX_VantThread(int index, int bandCount, std::uint16_t* alpha,
-                                                     std::ptrdiff_t sampleStep, std::ptrdiff_t rowLength,
-                                                     std::ptrdiff_t rowCount, int radius,
-                                                     const DefocusKernel& kernel, float* scratch)
-    : VantThread(bandOf(index, bandCount, rowCount).start, bandOf(index, bandCount, rowCount).count,
-                 rowLength, bandOf(index, bandCount, rowCount).count, true, true),
-      lines_{alpha, sampleStep, rowLength * sampleStep, rowLength}, radius_(radius), kernel_(kernel),
-      scratch_(scratch) {}
+doDefocusMaskX_VantThread::doDefocusMaskX_VantThread(int index, int bandCount, const Matte16Defocus& job,
+                                                     float* scratch)
+    : VantThread(bandOf(index, bandCount, job.height).start, bandOf(index, bandCount, job.height).count,
+                 job.padWidth(), bandOf(index, bandCount, job.height).count, true, true),
+      job_(job), scratch_(scratch) {}
 
 unsigned doDefocusMaskX_VantThread::run() {
-    filterDefocusLines(lines_, bandStart(), bandCount(), radius_, kernel_, scratch_);
+    defocusMatte16Rows(job_, bandStart(), bandCount(), scratch_);
     return 0;
 }
 
-doDefocusMaskY_VantThread::doDefocusMaskY_VantThread(int index, int bandCount, std::uint16_t* alpha,
-                                                     std::ptrdiff_t sampleStep, std::ptrdiff_t columnCount,
-                                                     std::ptrdiff_t columnLength, int radius,
-                                                     const DefocusKernel& kernel, float* scratch)
-    : VantThread(bandOf(index, bandCount, columnCount).start, bandOf(index, bandCount, columnCount).count,
-                 bandOf(index, bandCount, columnCount).count, columnLength, true, false),
-      lines_{alpha, columnCount * sampleStep, sampleStep, columnLength}, radius_(radius), kernel_(kernel),
-      scratch_(scratch) {}
+doDefocusMaskY_VantThread::doDefocusMaskY_VantThread(int index, int bandCount, const Matte16Defocus& job,
+                                                     float* scratch)
+    : VantThread(bandOf(index, bandCount, job.width).start, bandOf(index, bandCount, job.width).count,
+                 bandOf(index, bandCount, job.width).count, job.padHeight(), true, false),
+      job_(job), scratch_(scratch) {}
 
 unsigned doDefocusMaskY_VantThread::run() {
-    filterDefocusLines(lines_, bandStart(), bandCount(), radius_, kernel_, scratch_);
+    defocusMatte16Columns(job_, bandStart(), bandCount(), scratch_);
     return 0;
 }
 
-bool runDefocusXWorker(std::uint16_t* alpha, std::ptrdiff_t sampleStep, std::ptrdiff_t width,
-                       std::ptrdiff_t height, std::ptrdiff_t rowLength, std::ptrdiff_t rowCount, int radius) {
-    if (width <= 0 || height <= 0 || rowLength <= 0 || rowCount <= 0 || radius <= 0) return true;
-    if (!alpha || sampleStep <= 0) return false;
-    return launchDefocusPass<doDefocusMaskX_VantThread>(alpha, sampleStep, rowLength, rowCount, rowLength,
-                                                        radius);
-}
+bool runDefocusXWorker(const Matte16Defocus& job) { return launchDefocusPass<doDefocusMaskX_VantThread>(job); }
 
-bool runDefocusYWorker(std::uint16_t* alpha, std::ptrdiff_t sampleStep, std::ptrdiff_t width,
-                       std::ptrdiff_t height, std::ptrdiff_t columnCount, std::ptrdiff_t columnLength,
-                       int radius) {
-    if (width <= 0 || height <= 0 || columnCount <= 0 || columnLength <= 0 || radius <= 0) return true;
-    if (!alpha || sampleStep <= 0) return false;
-    return launchDefocusPass<doDefocusMaskY_VantThread>(alpha, sampleStep, columnCount, columnLength,
-                                                        columnLength, radius);
-}
+bool runDefocusYWorker(const Matte16Defocus& job) { return launchDefocusPass<doDefocusMaskY_VantThread>(job); }
 
 }  // namespace vantrelo
