@@ -1,0 +1,52 @@
+#include "engine/effects/simulated_foreground_workers.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "engine/keying/key_state.h"
+
+namespace vantrelo {
+namespace {
+
+std::ptrdiff_t passRows(const SimulatedForegroundGrid& grid) {
+    return std::max<std::ptrdiff_t>(grid.rowEnd - grid.rowStart + 1, 0);
+}
+
+}  // namespace
+
+phase_calculateGenerateSimulatedForeground_VantThread::phase_calculateGenerateSimulatedForeground_VantThread(
+    int index, int bandCount, const SimulatedForegroundGrid& grid, int mode)
+    : VantThread(bandOf(index, bandCount, passRows(grid)).start, bandOf(index, bandCount, passRows(grid)).count,
+                 grid.width, bandOf(index, bandCount, passRows(grid)).count, true, true),
+      grid_(grid),
+      mode_(mode) {
+    const std::ptrdiff_t offset = bandStart() * grid.width * 4;
+    if (grid_.pixels) grid_.pixels += offset;
+    if (grid_.output) grid_.output += offset;
+    grid_.height = VantThread::bandCount();
+    grid_.rowStart = grid.rowStart + bandStart();
+    grid_.rowEnd = grid_.rowStart + VantThread::bandCount() - 1;
+}
+
+unsigned phase_calculateGenerateSimulatedForeground_VantThread::run() {
+    phase_calculateGenerateSimulatedForeground(&grid_, mode_);
+    return 0;
+}
+
+bool runSimulatedForegroundWorkers(const SimulatedForegroundGrid& grid, int mode) {
+    const int bandCount = std::clamp<std::int32_t>(workerThreadCount(), 1, 32);
+    std::vector<std::unique_ptr<VantThread>> workers;
+    try {
+        workers.reserve(static_cast<std::size_t>(bandCount));
+        for (int i = 0; i < bandCount; ++i)
+            workers.push_back(
+                std::make_unique<phase_calculateGenerateSimulatedForeground_VantThread>(i, bandCount, grid, mode));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return runWorkers(workers);
+}
+
+}  // namespace vantrelo
