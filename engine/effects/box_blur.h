@@ -9,7 +9,7 @@
 //
 // Source and destination may be the same buffer.  Each returns true when the destination holds
 // the result and false, with the destination untouched, for unusable arguments (a null buffer
-// with a non-empty size, a negative size) or when its scratch image could not be had from the
+// with a non-empty size, a negative size) or when its scratch rows could not be had from the
 // engine allocator.  The factor is clamped to [0, 1] (NaN gives 0).
 
 #include <cstddef>

@@ -11,8 +11,8 @@
 //
 // Each returns true when the image holds the result (level 0 included: it leaves the image
 // untouched, alpha too) and false, with the image untouched, when the arguments cannot be used
-// (no key state, a null image with a non-empty size, a negative size) or its scratch image could
-// not be had from the engine allocator.
+// (no key state, a null image with a non-empty size, a negative size) or its scratch rows could
+// not be had from the engine allocator.  Every call runs on the calling thread.
 
 #include <array>
 #include <cstddef>
