@@ -10,6 +10,7 @@
 #include "engine/effects/grain_filter.h"
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/shape_rasteriser.h"
+#include "engine/effects/simulated_foreground.h"
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/keying_workers.h"
@@ -33,6 +34,12 @@ bool keysRect(const CropInsets* insets, std::ptrdiff_t width, std::ptrdiff_t hei
 
 bool usesWorkers(std::ptrdiff_t width, std::ptrdiff_t height) {
     return workerThreadCount() >= 2 && width >= 10 && height >= 10;
+}
+
+// A grid number of 0 asks for no correction (the correction would write nothing); a single pixel
+// has no lighting to even out.
+bool simulatesForeground(std::uint32_t flags, const KeyState* state, std::ptrdiff_t pixels) {
+    return (flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 && pixels > 1;
 }
 
 template <class T>
@@ -72,7 +79,19 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     if (elements == 0) return ProcessStatus::Done;
     const std::ptrdiff_t n = width * height;
 
+    // The lighting-corrected image (or, for its output mode, the estimated backdrop) takes the
+    // place of the image from here on.
     const std::uint16_t* source = image;
+    WorkingImage simulated;
+    if (simulatesForeground(flags, state, n)) {
+        if (!simulated.allocate<std::uint16_t>(elements, false)) return ProcessStatus::OutOfMemory;
+        std::uint16_t* corrected = simulated.as<std::uint16_t>();
+        const bool done = (flags & KeyFlagSimulatedForegroundOutput)
+                              ? simulateForegroundMode1(image, corrected, width, height, state, nullptr)
+                              : simulateForegroundMode0(image, corrected, width, height, state, nullptr);
+        if (!done) return ProcessStatus::Failed;
+        source = corrected;
+    }
 
     if (flags & KeyFlagSimulatedForegroundOutput) {
         for (std::ptrdiff_t i = 0; i < n; ++i) {
@@ -157,6 +176,17 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
     const std::size_t elements = std::size_t(width) * std::size_t(height) * 4;
     const std::ptrdiff_t n = width * height;
     const float* source = image;
+    WorkingImage simulated;
+    if (simulatesForeground(flags, state, n)) {
+        if (!simulated.allocate<float>(elements, false)) return ProcessStatus::OutOfMemory;
+        float* corrected = simulated.as<float>();
+        const bool done =
+            (flags & KeyFlagSimulatedForegroundOutput)
+                ? simulateForegroundFloatMode1(65535.0f, image, corrected, width, height, state, nullptr)
+                : simulateForegroundFloatMode0(65535.0f, image, corrected, width, height, state, nullptr);
+        if (!done) return ProcessStatus::Failed;
+        source = corrected;
+    }
 
     if (flags & KeyFlagSimulatedForegroundOutput) {
         const float back = fullScale / 65535.0f;

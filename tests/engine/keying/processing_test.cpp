@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "engine/effects/grain_filter.h"
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/shape_rasteriser.h"
+#include "engine/effects/simulated_foreground.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
@@ -218,6 +220,71 @@ TEST_F(Processing, MaskedPixelsAreRemovedOnEveryRoute) {
                     }
             }
     }
+}
+
+// A green backdrop lit unevenly (brighter to the right) with a warm subject in the middle.
+Pixels unevenBackdrop(int w, int h) {
+    Pixels p(4 * std::size_t(w) * h);
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> noise(-300, 300);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint16_t* q = p.data() + 4 * (std::size_t(y) * w + x);
+            const bool subject = x > w / 3 && x < 2 * w / 3 && y > h / 4 && y < 3 * h / 4;
+            const float light = 0.75f + 0.5f * float(x) / float(w - 1);
+            const float rgb[3] = {subject ? 52000.0f : 9000.0f * light, subject ? 30000.0f : 41000.0f * light,
+                                  subject ? 21000.0f : 12000.0f * light};
+            for (int c = 0; c < 3; ++c) q[c] = std::uint16_t(std::clamp(rgb[c] + float(noise(random)), 0.0f, 65535.0f));
+            q[3] = 65535;
+        }
+    return p;
+}
+
+// With the simulated foreground the keying reads the lighting-corrected image; in its output mode
+// the estimated backdrop itself comes out; a grid number of 0 corrects nothing.
+TEST_F(Processing, SimulatedForegroundFeedsTheKeying) {
+    const int w = 40, h = 30;
+    const std::size_t n = std::size_t(w) * h;
+    Key key(KeyFlagSpillComplement | KeyFlagSimulatedForeground);
+    key.state.simGridSize = 4;
+    const Pixels image = unevenBackdrop(w, h);
+    Pixels corrected(4 * n), estimate(4 * n);
+    ASSERT_TRUE(simulateForegroundMode0(image.data(), corrected.data(), w, h, &key.state, nullptr));
+    ASSERT_TRUE(simulateForegroundMode1(image.data(), estimate.data(), w, h, &key.state, nullptr));
+    ASSERT_NE(corrected, image) << "the fixture needs correcting";
+    const Pixels expected = reference16(corrected, nullptr, nullptr, w, h, key.state);
+    for (int workers : {1, 4}) {
+        setWorkerThreadCount(workers);
+        Pixels out(4 * n, 0x5a5a);
+        ASSERT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+                  ProcessStatus::Done);
+        EXPECT_EQ(out, expected) << workers << " workers";
+    }
+
+    key.state.flags |= KeyFlagSimulatedForegroundOutput;
+    Pixels out(4 * n);
+    ASSERT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+              ProcessStatus::Done);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(out[4 * i + c], estimate[4 * i + c]) << i;
+        ASSERT_EQ(out[4 * i + 3], 65535);
+    }
+
+    key.state.flags &= ~std::uint32_t(KeyFlagSimulatedForegroundOutput);
+    key.state.simGridSize = 0;
+    ASSERT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+              ProcessStatus::Done);
+    EXPECT_EQ(out, reference16(image, nullptr, nullptr, w, h, key.state));
+
+    // Float: the float correction on the 16-bit scale, then the float keying.
+    key.state.simGridSize = 4;
+    std::vector<float> imageF(image.begin(), image.end()), correctedF(4 * n), expectedF(4 * n), outF(4 * n);
+    ASSERT_TRUE(simulateForegroundFloatMode0(65535.0f, imageF.data(), correctedF.data(), w, h, &key.state, nullptr));
+    super_vantproc(correctedF.data(), correctedF.data(), nullptr, nullptr, expectedF.data(), std::ptrdiff_t(n),
+                   &key.state, key.state.flags);
+    ASSERT_EQ(processImageFloat(65535.0f, imageF.data(), outF.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+              ProcessStatus::Done);
+    EXPECT_EQ(outF, expectedF);
 }
 
 TEST_F(Processing, SimulatedForegroundOutputAloneCopiesTheImage) {
@@ -572,7 +639,7 @@ TEST_F(Processing, UnusableArgumentsAreRefused) {
 }
 
 // Every working buffer the pipeline takes, and every effect that takes one of its own, can fail:
-// each failure comes back as a status, never as a finished output, and nothing leaks.
+// each failure comes back as a status, never as a wrong output reported as done, and nothing leaks.
 TEST_F(Processing, EveryFailureIsReported) {
     const int w = 80, h = 12;
     const std::size_t n = std::size_t(w) * h;
@@ -584,38 +651,61 @@ TEST_F(Processing, EveryFailureIsReported) {
     const std::vector<float> imageF(image.begin(), image.end()), backgroundF(background.begin(), background.end());
     const std::vector<std::uint8_t> image8(3 * n, 90), background8(3 * n, 30);
 
-    auto run16 = [&] {
-        Pixels out(4 * n);
-        return processImage(image.data(), out.data(), background.data(), mask.data(), w, h, &key.state, nullptr);
+    // Each run leaves its output's bytes in `bytes`.
+    auto bytesOf = [](const auto& v, std::vector<std::uint8_t>& bytes) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(v.data());
+        bytes.assign(p, p + v.size() * sizeof(v[0]));
     };
-    auto runMasked = [&] {
+    auto run16 = [&](std::vector<std::uint8_t>& bytes) {
         Pixels out(4 * n);
-        return processImageMasked(image.data(), out.data(), background.data(), nullptr, w, h, &key.state, nullptr);
+        const ProcessStatus s =
+            processImage(image.data(), out.data(), background.data(), mask.data(), w, h, &key.state, nullptr);
+        bytesOf(out, bytes);
+        return s;
     };
-    auto runFloat = [&] {
+    auto runMasked = [&](std::vector<std::uint8_t>& bytes) {
+        Pixels out(4 * n);
+        const ProcessStatus s =
+            processImageMasked(image.data(), out.data(), background.data(), nullptr, w, h, &key.state, nullptr);
+        bytesOf(out, bytes);
+        return s;
+    };
+    auto runFloat = [&](std::vector<std::uint8_t>& bytes) {
         std::vector<float> in = imageF, bg = backgroundF, out(4 * n);
-        return processImageFloat(65535.0f, in.data(), out.data(), bg.data(), nullptr, w, h, &key.state, nullptr);
+        const ProcessStatus s =
+            processImageFloat(65535.0f, in.data(), out.data(), bg.data(), nullptr, w, h, &key.state, nullptr);
+        bytesOf(out, bytes);
+        return s;
     };
-    auto run8 = [&] {
+    auto run8 = [&](std::vector<std::uint8_t>& bytes) {
         std::vector<std::uint8_t> colour(3 * n), matte(n);
-        return processImage8(image8.data(), background8.data(), nullptr, w, h, &key.state, nullptr, 4, 1, 0.1f,
-                             colour.data(), matte.data());
+        const ProcessStatus s = processImage8(image8.data(), background8.data(), nullptr, w, h, &key.state, nullptr,
+                                              4, 1, 0.1f, colour.data(), matte.data());
+        bytes = colour;
+        bytes.insert(bytes.end(), matte.begin(), matte.end());
+        return s;
     };
-    const std::function<ProcessStatus()> runs[] = {run16, runMasked, runFloat, run8};
+    const std::function<ProcessStatus(std::vector<std::uint8_t>&)> runs[] = {run16, runMasked, runFloat, run8};
     for (std::size_t r = 0; r < std::size(runs); ++r) {
         TestAllocator::calls = 0;
         TestAllocator::refuse = -1;
-        ASSERT_EQ(runs[r](), ProcessStatus::Done) << "run " << r;
+        std::vector<std::uint8_t> expected, out;
+        ASSERT_EQ(runs[r](expected), ProcessStatus::Done) << "run " << r;
         const int needed = TestAllocator::calls;
         EXPECT_GE(needed, 3) << "run " << r;
+        int reported = 0;
         for (int i = 0; i < needed; ++i) {
             TestAllocator::calls = 0;
             TestAllocator::refuse = i;
-            const ProcessStatus s = runs[r]();
-            EXPECT_TRUE(s == ProcessStatus::OutOfMemory || s == ProcessStatus::Failed)
-                << "run " << r << " allocation " << i << " gave " << int(s);
+            const ProcessStatus s = runs[r](out);
+            if (s == ProcessStatus::Done)  // an effect that could do without the block
+                EXPECT_EQ(out, expected) << "run " << r << " allocation " << i;
+            else
+                EXPECT_TRUE(s == ProcessStatus::OutOfMemory || s == ProcessStatus::Failed) << int(s);
+            reported += s != ProcessStatus::Done;
             EXPECT_EQ(TestAllocator::live, 0);
         }
+        EXPECT_GE(reported, 2) << "run " << r << ": the pipeline's own working buffers";
         TestAllocator::refuse = -1;
     }
 }
