@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "host/app/host.h"
@@ -52,11 +53,15 @@ void Host::runBatch() {
     // going is not forgotten.
     abortFlag_ = false;
     BatchFlag running(batchRunning_);
-    ProgressDialog window(this, mainFrame_, wxID_ANY, _("Progress"), wxDefaultPosition,
-                          wxDefaultSize, kProgressDialogStyle);
+    // The window is a child of the main window, which deletes its children when it goes; that
+    // happens in the event loop of the first message box after closeUi, so the window must be
+    // gone by then rather than deleted twice from this stack.
+    std::optional<ProgressDialog> window;
+    window.emplace(this, mainFrame_, wxID_ANY, _("Progress"), wxDefaultPosition, wxDefaultSize,
+                   kProgressDialogStyle);
     {
         LockGuard lock(hostLock_);
-        progressWindow_ = &window;
+        progressWindow_ = &*window;
     }
     System::WorkerThread worker;
     bool started = false;
@@ -68,11 +73,14 @@ void Host::runBatch() {
     } catch (const std::exception& e) {
         queueMessage(e.what());
     }
-    if (started) window.ShowModal();
+    if (started) window->ShowModal();
     {
         LockGuard lock(hostLock_);
         progressWindow_ = nullptr;
     }
+    // No refresh can be posted to it any more (the pointer is cleared under the lock the batch
+    // posts under); refreshes still queued go with it.
+    window.reset();
     closeUi();
     worker.join();
     batchRunning_ = false;

@@ -8,6 +8,7 @@
 #include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
+#include <wx/toplevel.h>
 #include <wx/thread.h>
 #include <wx/window.h>
 
@@ -20,6 +21,7 @@
 #include <cstdint>
 #include <fstream>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -228,6 +230,38 @@ TEST(Batch, AFailureEndsTheBatchAndIsShownAfterTheJoin) {
             EXPECT_TRUE(texts.empty());
         }
     }
+}
+
+// A real message box runs the toolkit's event loop while it is up, and with it the deletion of the
+// main window that the batch closed.  No window of the batch may then still belong to it: the
+// progress window lives on the batch's stack, and the main window would delete it a second time.
+TEST(Batch, TheErrorBoxRunsTheEventLoopWithoutWindowsOfTheBatchLeft) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    takeRecordedBoxes();
+    ThreeInputs inputs;
+    TestPlugin host;
+    inputs.addTo(host);
+    startInteractive(host);
+    host.beforeTile = [](std::uint64_t input, const Rect&) {
+        if (input == 1) throw std::runtime_error("The key could not be compiled.");
+    };
+    int boxes = 0;
+    bool frameGone = false;
+    auto previous = Mav::Host::App::setMessageBoxHook([&](wxMessageDialog&) {
+        ++boxes;
+        pumpToolkit();  // what the box's own modal loop does
+        frameGone = wxTopLevelWindows.empty() ||
+                    (wxTopLevelWindows.size() == 1 &&
+                     dynamic_cast<wxMessageDialog*>(wxTopLevelWindows.front()) != nullptr);
+        return wxID_OK;
+    });
+
+    host.commit();
+    Mav::Host::App::setMessageBoxHook(previous);
+
+    EXPECT_EQ(boxes, 1);
+    EXPECT_TRUE(frameGone) << "the main window was deleted while the box was up";
+    EXPECT_EQ(readPng(inputs.paths[0]), renderedPicture(inputs.originals[0]));
 }
 
 // Files that cannot be read or written do not stop the batch; their messages are shown together
