@@ -55,8 +55,7 @@ struct PixelSampling {
 bool usableSampling(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
                     std::ptrdiff_t stepY) {
     std::size_t elements = 0;
-    return usableImage(pixels, width, height) && elementCount(width, height, 4, elements) && stepX >= 1 &&
-           stepY >= 1;
+    return usableImage(pixels, width, height) && elementCount(width, height, 4, elements) && stepX >= 1 && stepY >= 1;
 }
 
 bool inBand(std::int32_t bin, std::int32_t low, std::int32_t high) { return low <= bin && bin <= high; }
@@ -67,7 +66,9 @@ bool inBand(std::int32_t bin, std::int32_t low, std::int32_t high) { return low 
 class SampleList {
 public:
     SampleList(std::uint16_t* storage, std::ptrdiff_t number, bool cap)
-        : list_(storage), number_(number), cut_(cap && number > kSampledListCap),
+        : list_(storage),
+          number_(number),
+          cut_(cap && number > kSampledListCap),
           stride_(cut_ ? number / kSampledListCap : 1) {}
 
     std::ptrdiff_t length() const { return cut_ ? kSampledListCap : gathered_; }
@@ -123,8 +124,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     float along[4], across[4];
     backdropChromaAxes(backdrop[0], backdrop[1], backdrop[2], along, across);
     ChromaDirection direction{};
-    meanChromaDirection(sampling.pixels, sampling.width, sampling.height, sampling.stepX, sampling.stepY, along,
-                        across, &direction);
+    meanChromaDirection(sampling.pixels, sampling.width, sampling.height, sampling.stepX, sampling.stepY, along, across,
+                        &direction);
 
     // Each pixel's bin, kept so that the band tests below need no second projection.  Bins lie
     // between about -700 and 128, well inside 16 bits.
@@ -136,7 +137,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     }
     std::int16_t* bins = binBlock.as<std::int16_t>();
     sampling.forEach([&](std::ptrdiff_t k, const std::uint16_t* pixel) {
-        const std::int32_t bin = chromaBin(chromaCoordinates(pixel, along, across), direction.dAlong, direction.dAcross);
+        const std::int32_t bin =
+            chromaBin(chromaCoordinates(pixel, along, across), direction.dAlong, direction.dAcross);
         bins[k] = static_cast<std::int16_t>(std::clamp<std::int32_t>(bin, -32768, 32767));
         counts.add(bin);
     });
@@ -151,7 +153,7 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     }
     const std::int32_t V = bands.innerLow, U = bands.innerHigh, W = bands.valley, Lo = bands.subjectLow;
     const std::int32_t G = bands.greyBin, N = bands.innerStart;
-    const std::int32_t outerHigh = std::min(W, G);   // W'
+    const std::int32_t outerHigh = std::min(W, G);  // W'
     const std::int32_t boundaryHigh = (G + N) / 2;
     const bool growInner = bands.growInner, shrinkOuter = bands.shrinkOuter, growOuter = bands.growOuter;
     const bool middleStep = shrinkOuter && settings.shrinkMiddle;
@@ -168,7 +170,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
         // The cut depends on how many samples the list will be offered: only backdrop-like ones.
         boundaryNumber = 0;
         sampling.forEach([&](std::ptrdiff_t k, const std::uint16_t* pixel) {
-            boundaryNumber += inBand(bins[k], outerHigh, boundaryHigh) && isBackdropLike(pixel, backdrop, settings.dominance);
+            boundaryNumber +=
+                inBand(bins[k], outerHigh, boundaryHigh) && isBackdropLike(pixel, backdrop, settings.dominance);
         });
     }
     std::ptrdiff_t capacity = 0;
@@ -205,8 +208,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
         gatherPixels(list, Lo, W);
         used += list.gathered();
         if (list.gathered() > 0) {
-            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkMiddleFromSamples(s, w, 1, st); },
-                      list.data(), list.length(), state);
+            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkMiddleFromSamples(s, w, 1, st); }, list.data(),
+                      list.length(), state);
             enforceNesting(2, state);
         }
     }
@@ -216,8 +219,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
         gatherPixels(list, Lo, outerHigh);
         used += list.gathered();
         if (list.gathered() > 0) {
-            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkOuterFromSamples(s, w, 1, st); },
-                      list.data(), list.length(), state);
+            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkOuterFromSamples(s, w, 1, st); }, list.data(),
+                      list.length(), state);
             enforceNesting(2, state);
         }
     } else if (growOuter) {
@@ -281,9 +284,8 @@ ChromaCoordinates chromaCoordinates(const std::uint16_t* pixel, const float alon
                              truncToInt32(along[0] * R + along[1] * G + along[2] * B + along[3])};
 }
 
-bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                         std::ptrdiff_t stepX, std::ptrdiff_t stepY, const float along[4], const float across[4],
-                         ChromaDirection* out) {
+bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
+                         std::ptrdiff_t stepY, const float along[4], const float across[4], ChromaDirection* out) {
     if (!out || !along || !across || !usableSampling(pixels, width, height, stepX, stepY)) return false;
     const PixelSampling sampling{pixels, width, height, stepX, stepY};
     // Exact sums: a single-precision running sum stalls once it is large against each addend and
@@ -297,8 +299,8 @@ bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     const std::ptrdiff_t n = sampling.count();
     const std::int32_t meanAcross = n > 0 ? static_cast<std::int32_t>(sumAcross / n) : 0;
     const std::int32_t meanAlong = n > 0 ? static_cast<std::int32_t>(sumAlong / n) : 0;
-    const double length = std::sqrt(static_cast<double>(meanAlong) * meanAlong +
-                                    static_cast<double>(meanAcross) * meanAcross);
+    const double length =
+        std::sqrt(static_cast<double>(meanAlong) * meanAlong + static_cast<double>(meanAcross) * meanAcross);
     ChromaDirection d{meanAcross, meanAlong, 1.0f, 0.0f};
     if (length >= 1e-5) {
         d.dAlong = static_cast<float>(meanAlong / length);
@@ -309,8 +311,8 @@ bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std:
 }
 
 std::int32_t chromaBin(ChromaCoordinates coordinates, float dAlong, float dAcross) {
-    std::int32_t p = truncToInt32(static_cast<float>(coordinates.along) * dAlong +
-                                  static_cast<float>(coordinates.across) * dAcross);
+    std::int32_t p =
+        truncToInt32(static_cast<float>(coordinates.along) * dAlong + static_cast<float>(coordinates.across) * dAcross);
     if (p <= 0) p = 0;
     return (1024 - (p >> 6)) >> 3;
 }
@@ -359,7 +361,8 @@ bool isBackdropLike(const std::uint16_t* colour, const std::uint16_t* backdrop, 
     const std::int32_t Rb = backdrop[0], Gb = backdrop[1], Bb = backdrop[2];
     if (R + G + B < 30720) return false;
     const float x = dominance;
-    if (Bb > Gb && Bb > Rb) return static_cast<float>(B) > x * static_cast<float>(G) && static_cast<float>(B) > x * static_cast<float>(R);
+    if (Bb > Gb && Bb > Rb)
+        return static_cast<float>(B) > x * static_cast<float>(G) && static_cast<float>(B) > x * static_cast<float>(R);
     if (Gb > Bb && Gb > Rb) {
         if (G > 2 * B) return 1.2 * G > static_cast<double>(R);
         return static_cast<float>(G) > x * static_cast<float>(B) && static_cast<float>(G) > x * static_cast<float>(R);
@@ -402,10 +405,9 @@ void findBackdropBoundary(const std::uint16_t* pixel, const std::uint16_t* backd
 }
 
 bool autoKeyFromHistogram(std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB,
-                          const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                          KeyState* state, bool growInner, bool shrinkOuter, bool growOuter,
-                          float innerWidening, float outerWidening, bool skipInnerGrowth, bool shrinkMiddle,
-                          float boundaryScale, float dominance, bool* failed) {
+                          const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, KeyState* state,
+                          bool growInner, bool shrinkOuter, bool growOuter, float innerWidening, float outerWidening,
+                          bool skipInnerGrowth, bool shrinkMiddle, float boundaryScale, float dominance, bool* failed) {
     if (!state || !usableSampling(pixels, width, height, 1, 1)) {
         report(failed, true);
         return false;
@@ -418,10 +420,9 @@ bool autoKeyFromHistogram(std::uint16_t backdropR, std::uint16_t backdropG, std:
 
 bool autoKeyFromHistogramSampled(std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB,
                                  const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                                 KeyState* state, bool growInner, bool outer, float innerWidening,
-                                 float outerWidening, bool skipInnerGrowth, bool shrinkMiddle,
-                                 std::ptrdiff_t stepX, std::ptrdiff_t stepY, float boundaryScale, float dominance,
-                                 bool* failed) {
+                                 KeyState* state, bool growInner, bool outer, float innerWidening, float outerWidening,
+                                 bool skipInnerGrowth, bool shrinkMiddle, std::ptrdiff_t stepX, std::ptrdiff_t stepY,
+                                 float boundaryScale, float dominance, bool* failed) {
     if (!state || !usableSampling(pixels, width, height, stepX, stepY)) {
         report(failed, true);
         return false;
@@ -432,25 +433,25 @@ bool autoKeyFromHistogramSampled(std::uint16_t backdropR, std::uint16_t backdrop
     return runAutoKey(backdrop, PixelSampling{pixels, width, height, stepX, stepY}, state, settings, failed);
 }
 
-bool makeAutoKeyMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                     std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB, KeyState* state,
-                     float innerWidening, float outerWidening, float boundaryScale, float dominance) {
+bool makeAutoKeyMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::uint16_t backdropR,
+                     std::uint16_t backdropG, std::uint16_t backdropB, KeyState* state, float innerWidening,
+                     float outerWidening, float boundaryScale, float dominance) {
     bool failed = false;
     autoKeyFromHistogram(backdropR, backdropG, backdropB, pixels, width, height, state, false, false, true,
                          innerWidening, outerWidening, false, false, boundaryScale, dominance, &failed);
     return !failed;
 }
 
-bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                             KeyState* state, bool skipInnerGrowth, bool* failed) {
+bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, KeyState* state,
+                             bool skipInnerGrowth, bool* failed) {
     if (!state) {
         report(failed, true);
         return false;
     }
     const float outerWidening = (state->flags & KeyFlagSimulatedForeground) ? 1.0f : 0.0f;
     return autoKeyFromHistogram(backdropChannel(state->backdrop[0]), backdropChannel(state->backdrop[1]),
-                                backdropChannel(state->backdrop[2]), pixels, width, height, state, false, true,
-                                false, 0.0f, outerWidening, skipInnerGrowth, true, 1.0f, 1.0f, failed);
+                                backdropChannel(state->backdrop[2]), pixels, width, height, state, false, true, false,
+                                0.0f, outerWidening, skipInnerGrowth, true, 1.0f, 1.0f, failed);
 }
 
 bool autoKeyMaskFromBackdropFloat(float maximum, const float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,

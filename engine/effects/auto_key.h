@@ -41,10 +41,10 @@ namespace vantrelo {
 // factor of isBackdropLike.  No pixels (width x height < 1) is not a failure: nothing runs and the
 // result is false.
 bool autoKeyFromHistogram(std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB,
-                          const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                          KeyState* state, bool growInner, bool shrinkOuter, bool growOuter,
-                          float innerWidening, float outerWidening, bool skipInnerGrowth, bool shrinkMiddle,
-                          float boundaryScale, float dominance, bool* failed = nullptr);
+                          const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, KeyState* state,
+                          bool growInner, bool shrinkOuter, bool growOuter, float innerWidening, float outerWidening,
+                          bool skipInnerGrowth, bool shrinkMiddle, float boundaryScale, float dominance,
+                          bool* failed = nullptr);
 
 // The same over the pixels of columns 0, stepX, 2 stepX, ... of rows 0, stepY, 2 stepY, ...;
 // `outer` stands for both shrinkOuter and growOuter, and a middle, outer or boundary list of more
@@ -52,22 +52,21 @@ bool autoKeyFromHistogram(std::uint16_t backdropR, std::uint16_t backdropG, std:
 // 9999 keeps its own sample).  Steps below 1 are unusable arguments.
 bool autoKeyFromHistogramSampled(std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB,
                                  const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                                 KeyState* state, bool growInner, bool outer, float innerWidening,
-                                 float outerWidening, bool skipInnerGrowth, bool shrinkMiddle,
-                                 std::ptrdiff_t stepX, std::ptrdiff_t stepY, float boundaryScale, float dominance,
-                                 bool* failed = nullptr);
+                                 KeyState* state, bool growInner, bool outer, float innerWidening, float outerWidening,
+                                 bool skipInnerGrowth, bool shrinkMiddle, std::ptrdiff_t stepX, std::ptrdiff_t stepY,
+                                 float boundaryScale, float dominance, bool* failed = nullptr);
 
 // Only the outer growth toward boundary colours, with the caller's widenings, boundaryScale and
 // dominance.  True when it ran (whether or not a pixel was used); false only on a failure.
-bool makeAutoKeyMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                     std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB, KeyState* state,
-                     float innerWidening, float outerWidening, float boundaryScale, float dominance);
+bool makeAutoKeyMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::uint16_t backdropR,
+                     std::uint16_t backdropG, std::uint16_t backdropB, KeyState* state, float innerWidening,
+                     float outerWidening, float boundaryScale, float dominance);
 
 // Middle and outer shrink around the state's own backdrop colour (each channel truncated to
 // 0..65535); the subject band is widened by 1.0 when the state has KeyFlagSimulatedForeground.
 // Returns the core operation's result.
-bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                             KeyState* state, bool skipInnerGrowth, bool* failed = nullptr);
+bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, KeyState* state,
+                             bool skipInnerGrowth, bool* failed = nullptr);
 
 // The same for float RGBA pixels on 0..maximum: each channel becomes (int)(v x 65535 / maximum)
 // limited to 0..65535 in a scratch 16-bit image.  A maximum that is not a positive finite number
@@ -114,9 +113,8 @@ struct ChromaDirection {
 };
 // Over every stepX-th column of every stepY-th row.  False for unusable arguments (a null image
 // with pixels, negative sizes, steps below 1); an image without pixels gives the along direction.
-bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                         std::ptrdiff_t stepX, std::ptrdiff_t stepY, const float along[4], const float across[4],
-                         ChromaDirection* out);
+bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
+                         std::ptrdiff_t stepY, const float along[4], const float across[4], ChromaDirection* out);
 
 // Histogram bin of a pixel's coordinates: projection p onto the direction (0 when not positive),
 // bin (1024 - (p >> 6)) >> 3.  128 for the backdrop's chroma; negative (not counted) from p = 65600.
@@ -124,13 +122,13 @@ std::int32_t chromaBin(ChromaCoordinates coordinates, float dAlong, float dAcros
 
 // Bands found in a histogram of bins, and the steps they leave on.
 struct AutoKeyBands {
-    std::int32_t greyBin;        // G
-    std::int32_t innerStart;     // N, where the inner and valley searches start
-    std::int32_t firstBin;       // E, first non-empty bin after smoothing
-    std::int32_t innerLow;       // V
-    std::int32_t innerHigh;      // U
-    std::int32_t valley;         // W
-    std::int32_t subjectLow;     // Lo
+    std::int32_t greyBin;     // G
+    std::int32_t innerStart;  // N, where the inner and valley searches start
+    std::int32_t firstBin;    // E, first non-empty bin after smoothing
+    std::int32_t innerLow;    // V
+    std::int32_t innerHigh;   // U
+    std::int32_t valley;      // W
+    std::int32_t subjectLow;  // Lo
     bool growInner;
     bool shrinkOuter;
     bool growOuter;

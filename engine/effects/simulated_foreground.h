@@ -36,7 +36,7 @@ enum GridCellState : std::int32_t {
 struct GridCell {
     std::uint16_t rgba[4];  // A is 65535 for a measured cell, 0 for a filled one
     std::int32_t state;
-    std::int32_t known;     // how many of its eight neighbours are measured
+    std::int32_t known;  // how many of its eight neighbours are measured
 };
 
 inline constexpr int kSimulatedForegroundMaxPoints = 100;
@@ -67,9 +67,8 @@ int simulatedForegroundPointCount(int c);
 // column, 4 x 16 bits each.  The pixel pass runs on the engine's workers when there are at least
 // two and the image is at least 10 x 10; the result is identical either way.  output may be the
 // input buffer itself.
-bool simulateForeground(const std::uint16_t* pixels, std::uint16_t* output, std::ptrdiff_t width,
-                        std::ptrdiff_t height, int c, int radius, const KeyState* state, std::uint16_t* cellOutput,
-                        int mode);
+bool simulateForeground(const std::uint16_t* pixels, std::uint16_t* output, std::ptrdiff_t width, std::ptrdiff_t height,
+                        int c, int radius, const KeyState* state, std::uint16_t* cellOutput, int mode);
 // simulateForeground with the state's simGridSize and simInnerRadius, mode 0 or 1.
 bool simulateForegroundMode0(const std::uint16_t* pixels, std::uint16_t* output, std::ptrdiff_t width,
                              std::ptrdiff_t height, const KeyState* state, std::uint16_t* cellOutput);
@@ -102,8 +101,7 @@ bool sameKeyRadii(const KeyState* a, const KeyState* b);
 // Fills the record for a call: n from c, steps and inverse steps, pointers, radius, rows 0 to
 // height - 1; the cells are left as they are.
 void initSimulatedForegroundGrid(SimulatedForegroundGrid* grid, const std::uint16_t* pixels, std::uint16_t* output,
-                                 std::ptrdiff_t width, std::ptrdiff_t height, int c, int radius,
-                                 const KeyState* state);
+                                 std::ptrdiff_t width, std::ptrdiff_t height, int c, int radius, const KeyState* state);
 // Measures every grid point with the scratch key and fills the rest.  False when no grid point
 // shows backdrop, or (with *failed set) when the scratch key could not be built or compiled.
 bool simulateForegroundGrid(SimulatedForegroundGrid* grid, const std::uint16_t* pixels, std::ptrdiff_t width,
@@ -118,8 +116,7 @@ bool gridCellHasState(const SimulatedForegroundGrid& grid, int x, int y, std::in
 // 0 when the cell itself is filled; else its neighbours in the grid that are in `state`.
 int countGridNeighboursInState(const SimulatedForegroundGrid& grid, int x, int y, std::int32_t state);
 // Adds weight x R, G, B and the weight unless the cell is outside or undecided; true when added.
-bool accumulateGridCell(const SimulatedForegroundGrid& grid, float weight, int x, int y, float* sums,
-                        float* weightSum);
+bool accumulateGridCell(const SimulatedForegroundGrid& grid, float weight, int x, int y, float* sums, float* weightSum);
 // Weighted mean of the decided neighbours (edges 1, diagonals 1/sqrt 2): A 0, state filled.  A
 // cell without decided neighbours becomes black.
 void fillGridCellFromNeighbours(SimulatedForegroundGrid& grid, int x, int y);
@@ -131,8 +128,7 @@ bool gridIsComplete(const SimulatedForegroundGrid& grid);
 void sampleCellMean3x3(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t x,
                        std::ptrdiff_t y, std::uint16_t* mean);
 // Bilinear grid colour at pixel (x, y) into rgb[0..2].
-void interpolateGridColour(const SimulatedForegroundGrid& grid, std::ptrdiff_t x, std::ptrdiff_t y,
-                           std::int32_t* rgb);
+void interpolateGridColour(const SimulatedForegroundGrid& grid, std::ptrdiff_t x, std::ptrdiff_t y, std::int32_t* rgb);
 // Hue (about -0.5 .. 0.5) and chroma (0..1) of r, g, b on 0..1.
 void opponentChroma(float r, float g, float b, float* hue, float* chroma);
 void pixelOpponentChroma(const std::uint16_t* pixel, float* hue, float* chroma);

@@ -13,8 +13,8 @@ namespace vantrelo {
 class phase_calculateGenerateSimulatedForeground_VantThread final : public VantThread {
 public:
     // Band `index` of `bandCount` over the rows rowStart..rowEnd of `grid`.
-    phase_calculateGenerateSimulatedForeground_VantThread(int index, int bandCount,
-                                                         const SimulatedForegroundGrid& grid, int mode);
+    phase_calculateGenerateSimulatedForeground_VantThread(int index, int bandCount, const SimulatedForegroundGrid& grid,
+                                                          int mode);
     unsigned run() override;
 
     const SimulatedForegroundGrid& grid() const { return grid_; }

@@ -96,8 +96,8 @@ TEST(AutoKeyProjection, BackdropChromaLandsInBin128AndGreyOnTheAlongAxis) {
 TEST(AutoKeyProjection, BinsFallTowardZeroAndStopCountingPastIt) {
     const struct {
         std::int32_t p, bin;
-    } cases[] = {{-5000, 128}, {0, 128}, {63, 128}, {64, 127}, {4096, 120}, {32768, 64}, {65599, 0}, {65600, -1},
-                 {200000, -263}};
+    } cases[] = {{-5000, 128}, {0, 128},   {63, 128},   {64, 127},     {4096, 120},
+                 {32768, 64},  {65599, 0}, {65600, -1}, {200000, -263}};
     for (const auto& c : cases) EXPECT_EQ(chromaBin(ChromaCoordinates{0, c.p}, 1.0f, 0.0f), c.bin) << c.p;
     // The across coordinate counts through the direction.
     EXPECT_EQ(chromaBin(ChromaCoordinates{64, 0}, 0.0f, 1.0f), 127);
@@ -107,8 +107,8 @@ TEST(AutoKeyProjection, MeanDirectionTruncatesTowardZeroAndFallsBackToAlong) {
     float along[4], across[4];
     backdropChromaAxes(kBlue[0], kBlue[1], kBlue[2], along, across);
     // A skin pixel between two backdrop pixels.
-    std::vector<std::uint16_t> pixels = {kBlue[0], kBlue[1], kBlue[2], 0, kSkin[0], kSkin[1], kSkin[2], 0,
-                                         kBlue[0], kBlue[1], kBlue[2], 0};
+    std::vector<std::uint16_t> pixels = {kBlue[0], kBlue[1], kBlue[2], 0,        kSkin[0], kSkin[1],
+                                         kSkin[2], 0,        kBlue[0], kBlue[1], kBlue[2], 0};
     const ChromaCoordinates skin = chromaCoordinates(pixels.data() + 4, along, across);
     const ChromaCoordinates blue = chromaCoordinates(pixels.data(), along, across);
     ChromaDirection d{};
@@ -252,16 +252,16 @@ TEST(AutoKeyBands, EmptyHistogramStaysEmptyAndBandsFallBackToTheirStarts) {
 // ---- Colour tests ----
 
 TEST(AutoKeyColours, IsBackdropLikeByDominantChannel) {
-    const std::uint16_t blue[3] = {8000, 14000, 52000}, green[3] = {9000, 41000, 12000},
-                        red[3] = {50000, 9000, 7000}, tie[3] = {30000, 30000, 10000};
+    const std::uint16_t blue[3] = {8000, 14000, 52000}, green[3] = {9000, 41000, 12000}, red[3] = {50000, 9000, 7000},
+                        tie[3] = {30000, 30000, 10000};
     const struct {
         const std::uint16_t* backdrop;
         std::uint16_t colour[3];
         float dominance;
         bool expected;
     } cases[] = {
-        {blue, {5000, 5000, 20000}, 1.0f, false},    // sum below 30720
-        {blue, {10000, 10000, 10720}, 1.0f, true},   // sum exactly 30720
+        {blue, {5000, 5000, 20000}, 1.0f, false},   // sum below 30720
+        {blue, {10000, 10000, 10720}, 1.0f, true},  // sum exactly 30720
         {blue, {10000, 20000, 30000}, 1.0f, true},
         {blue, {10000, 20000, 30000}, 1.6f, false},  // B > 1.6 G fails
         {blue, {31000, 20000, 30000}, 1.0f, false},
@@ -271,7 +271,7 @@ TEST(AutoKeyColours, IsBackdropLikeByDominantChannel) {
         {green, {20000, 40000, 30000}, 1.5f, false},  // G < 1.5 B
         {red, {40000, 20000, 30000}, 9.0f, true},     // plain test, no factor
         {red, {40000, 40000, 30000}, 1.0f, false},
-        {tie, {40000, 20000, 30000}, 1.0f, true},     // a tie counts as "any other backdrop"
+        {tie, {40000, 20000, 30000}, 1.0f, true},  // a tie counts as "any other backdrop"
     };
     for (const auto& c : cases)
         EXPECT_EQ(isBackdropLike(c.colour, c.backdrop, c.dominance), c.expected)
@@ -325,8 +325,10 @@ std::pair<int, int> keyedCounts(const Photo& photo, KeyState state) {
     for (int y = 0; y < photo.height; ++y)
         for (int x = 0; x < photo.width; ++x) {
             const std::uint16_t a = out[4 * (static_cast<std::size_t>(y) * photo.width + x) + 3];
-            if (photo.subject.contains(x, y)) opaqueSubject += a == 65535;
-            else clearBackdrop += a == 0;
+            if (photo.subject.contains(x, y))
+                opaqueSubject += a == 65535;
+            else
+                clearBackdrop += a == 0;
         }
     return {opaqueSubject, clearBackdrop};
 }
@@ -352,8 +354,8 @@ TEST_F(AutoKey, GrowsTheInnerKeyToTheBackdropAndShrinksTheOuterFromTheSubject) {
 
     // The same with the inner growth skipped: the inner key keeps its radius.
     KeyState skipped = before;
-    EXPECT_TRUE(autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &skipped, true,
-                                     true, false, 0.0f, 0.0f, true, true, 1.0f, 1.0f, &failed));
+    EXPECT_TRUE(autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &skipped, true, true,
+                                     false, 0.0f, 0.0f, true, true, 1.0f, 1.0f, &failed));
     for (int v = 0; v < kVertexCount; ++v) EXPECT_EQ(skipped.innerRadii[v], 1.0f);
     EXPECT_EQ(keyedCounts(photo, skipped).first, subject);
 }
@@ -369,8 +371,8 @@ TEST_F(AutoKey, StepsThatFindNothingLeaveTheKeyAndReportNoSamples) {
     EXPECT_FALSE(failed);
     EXPECT_TRUE(autokey_test::sameBytes(state, before));
     // A subject band narrowed away drops both outer steps; with no inner step nothing is used.
-    EXPECT_FALSE(autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state, false,
-                                      true, true, 0.0f, -2.0f, false, true, 1.0f, 1.0f, &failed));
+    EXPECT_FALSE(autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state, false, true,
+                                      true, 0.0f, -2.0f, false, true, 1.0f, 1.0f, &failed));
     EXPECT_FALSE(failed);
     EXPECT_TRUE(autokey_test::sameBytes(state, before));
     // Unusable arguments are failures.
@@ -380,8 +382,8 @@ TEST_F(AutoKey, StepsThatFindNothingLeaveTheKeyAndReportNoSamples) {
     EXPECT_FALSE(autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, nullptr, true, true,
                                       true, 0.0f, 0.0f, false, true, 1.0f, 1.0f, &failed));
     EXPECT_TRUE(failed);
-    EXPECT_FALSE(autoKeyFromHistogramSampled(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state,
-                                             false, true, 0.0f, 0.0f, false, true, 0, 1, 1.0f, 1.0f, &failed));
+    EXPECT_FALSE(autoKeyFromHistogramSampled(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state, false,
+                                             true, 0.0f, 0.0f, false, true, 0, 1, 1.0f, 1.0f, &failed));
     EXPECT_TRUE(failed);
     EXPECT_TRUE(autokey_test::sameBytes(state, before));
 }
@@ -398,8 +400,8 @@ TEST_F(AutoKey, MaskOnlyGrowsTheOuterKeyAndAlwaysReportsTrue) {
             }
     KeyState state = keyAround(kBlue, 1.0f, 12000.0f, 12000.0f);
     const KeyState before = state;
-    EXPECT_TRUE(makeAutoKeyMask(photo.pixels.data(), 64, 48, kBlue[0], kBlue[1], kBlue[2], &state, 0.0f, 0.0f, 1.0f,
-                                1.0f));
+    EXPECT_TRUE(
+        makeAutoKeyMask(photo.pixels.data(), 64, 48, kBlue[0], kBlue[1], kBlue[2], &state, 0.0f, 0.0f, 1.0f, 1.0f));
     bool grew = false;
     for (int v = 0; v < kVertexCount; ++v) {
         EXPECT_GE(state.outerRadii[v], before.outerRadii[v]);
@@ -408,10 +410,10 @@ TEST_F(AutoKey, MaskOnlyGrowsTheOuterKeyAndAlwaysReportsTrue) {
     }
     EXPECT_TRUE(grew);
     // Without pixels it still reports true; only a failure gives false.
-    EXPECT_TRUE(makeAutoKeyMask(photo.pixels.data(), 0, 0, kBlue[0], kBlue[1], kBlue[2], &state, 0.0f, 0.0f, 1.0f,
-                                1.0f));
-    EXPECT_FALSE(makeAutoKeyMask(photo.pixels.data(), 64, 48, kBlue[0], kBlue[1], kBlue[2], nullptr, 0.0f, 0.0f,
-                                 1.0f, 1.0f));
+    EXPECT_TRUE(
+        makeAutoKeyMask(photo.pixels.data(), 0, 0, kBlue[0], kBlue[1], kBlue[2], &state, 0.0f, 0.0f, 1.0f, 1.0f));
+    EXPECT_FALSE(
+        makeAutoKeyMask(photo.pixels.data(), 64, 48, kBlue[0], kBlue[1], kBlue[2], nullptr, 0.0f, 0.0f, 1.0f, 1.0f));
 }
 
 TEST_F(AutoKey, DriversPassTheStateBackdropAndTheirSettings) {
@@ -425,8 +427,8 @@ TEST_F(AutoKey, DriversPassTheStateBackdropAndTheirSettings) {
         const bool used = autoKeyMaskFromBackdrop(photo.pixels.data(), 64, 48, &viaDriver, true, &failed);
         EXPECT_FALSE(failed);
         const float outerWidening = flags ? 1.0f : 0.0f;
-        EXPECT_EQ(used, autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &direct,
-                                             false, true, false, 0.0f, outerWidening, true, true, 1.0f, 1.0f));
+        EXPECT_EQ(used, autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &direct, false,
+                                             true, false, 0.0f, outerWidening, true, true, 1.0f, 1.0f));
         EXPECT_TRUE(sameRadii(viaDriver, direct));
         // Float pixels on 0..65535 convert exactly.
         std::vector<float> floats(photo.pixels.begin(), photo.pixels.end());
@@ -460,20 +462,21 @@ TEST_F(AutoKey, SampledVariantEqualsTheCoreOnTheDecimatedImage) {
     const Photo photo = bluePhoto(90, 60, {30, 14, 62, 50});
     for (std::ptrdiff_t step : {1, 2, 3}) {
         SCOPED_TRACE(step);
-        Photo decimated{static_cast<int>((90 - 1) / step + 1), static_cast<int>((60 - 1) / step + 1), photo.subject, {}};
+        Photo decimated{
+            static_cast<int>((90 - 1) / step + 1), static_cast<int>((60 - 1) / step + 1), photo.subject, {}};
         for (int y = 0; y < 60; y += static_cast<int>(step))
             for (int x = 0; x < 90; x += static_cast<int>(step))
                 decimated.pixels.insert(decimated.pixels.end(), photo.at(x, y), photo.at(x, y) + 4);
         for (bool growInner : {false, true}) {
             KeyState sampled = keyAround(kBlue, 1.0f, 90000.0f, 90000.0f), core = sampled;
             bool failed = true;
-            const bool usedSampled = autoKeyFromHistogramSampled(
-                kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 90, 60, &sampled, growInner, true, 0.2f, 0.1f,
-                false, true, step, step, 1.0f, 1.0f, &failed);
+            const bool usedSampled =
+                autoKeyFromHistogramSampled(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 90, 60, &sampled,
+                                            growInner, true, 0.2f, 0.1f, false, true, step, step, 1.0f, 1.0f, &failed);
             EXPECT_FALSE(failed);
             const bool usedCore = autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], decimated.pixels.data(),
-                                                       decimated.width, decimated.height, &core, growInner, true,
-                                                       true, 0.2f, 0.1f, false, true, 1.0f, 1.0f);
+                                                       decimated.width, decimated.height, &core, growInner, true, true,
+                                                       0.2f, 0.1f, false, true, 1.0f, 1.0f);
             EXPECT_EQ(usedSampled, usedCore);
             EXPECT_TRUE(usedCore);
             EXPECT_TRUE(sameRadii(sampled, core));
@@ -513,8 +516,8 @@ TEST_F(AutoKey, SampledListsAreCutToTenThousandEntries) {
     enforceNesting(2, &uncut);
     ASSERT_FALSE(sameRadii(expected, uncut)) << "the fixture tells the two cuts apart";
 
-    EXPECT_TRUE(autoKeyFromHistogramSampled(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 240, 160, &actual,
-                                            false, true, 0.0f, 0.0f, false, false, 1, 1, 1.0f, 1.0f));
+    EXPECT_TRUE(autoKeyFromHistogramSampled(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 240, 160, &actual, false,
+                                            true, 0.0f, 0.0f, false, false, 1, 1, 1.0f, 1.0f));
     EXPECT_TRUE(sameRadii(actual, expected));
 }
 
@@ -524,15 +527,15 @@ TEST_F(AutoKey, RefusedMemoryIsReportedWithTheKeyUnchanged) {
     const Photo photo = bluePhoto(64, 48, {20, 10, 44, 40});
     const KeyState before = keyAround(kBlue, 1.0f, 90000.0f, 90000.0f);
     KeyState reference = before;
-    autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &reference, true, true, true,
-                         0.0f, 0.0f, false, true, 1.0f, 1.0f);
+    autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &reference, true, true, true, 0.0f,
+                         0.0f, false, true, 1.0f, 1.0f);
     int failures = 0;
     for (int index = 0; index < 12; ++index) {
         KeyState state = before;
         bool failed = false;
         failAllocation(index);
-        autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state, true, true, true,
-                             0.0f, 0.0f, false, true, 1.0f, 1.0f, &failed);
+        autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), 64, 48, &state, true, true, true, 0.0f,
+                             0.0f, false, true, 1.0f, 1.0f, &failed);
         allowAllocations();
         if (failed) {
             ++failures;

@@ -24,7 +24,9 @@ struct Photo {
     int width, height;
     Rect subject;
     std::vector<std::uint16_t> pixels;
-    const std::uint16_t* at(int x, int y) const { return pixels.data() + 4 * (static_cast<std::size_t>(y) * width + x); }
+    const std::uint16_t* at(int x, int y) const {
+        return pixels.data() + 4 * (static_cast<std::size_t>(y) * width + x);
+    }
 };
 
 // lightLeft / lightRight scale the backdrop at the left and right edges (1 = even lighting).

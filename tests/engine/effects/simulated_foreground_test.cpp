@@ -10,9 +10,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "engine/effects/simulated_foreground_workers.h"
+#include "engine/keying/keyer.h"
 #include "tests/engine/effects/auto_key_test_support.h"
 #include "tests/engine/effects/matte_test_support.h"
 
@@ -81,6 +85,31 @@ TEST_F(SimulatedForeground, FlattensABackdropLitFromOneSide) {
     EXPECT_NEAR(estimate[4 * (32 * width + 45) + 2], kBlue[2] * centreLight, 2500.0);
 }
 
+// The scratch key of the estimate is the operation's own: the engine-wide keyers that tools and
+// fine tune drive keep the frame they were compiled with (a black scratch backdrop would turn them
+// grey), and two estimates can run side by side.
+TEST_F(SimulatedForeground, LeavesTheEngineWideKeyersAlone) {
+    // Every record is made first: a fresh record takes the keyers' defaults through them.
+    const Photo photo = bluePhoto(48, 32, {16, 8, 32, 26}, 0.7f, 1.1f, 400, 6);
+    const KeyState state = lightingKey(0.9f, 6);
+    KeyState green = autokey_test::blankKey();
+    green.backdrop[0] = 9000.0f, green.backdrop[1] = 41000.0f, green.backdrop[2] = 12000.0f;
+    VantreloBase* keyers[] = {engineHexagonKeyer(), engineThresholdKeyer()};
+    for (VantreloBase* keyer : keyers) {
+        ASSERT_NE(keyer, nullptr);
+        keyer->initFromState(&green);
+        ASSERT_EQ(keyer->mode, KeyerModeChromatic);
+    }
+    std::vector<std::uint16_t> first(photo.pixels.size()), second(photo.pixels.size()), alone(photo.pixels.size());
+    ASSERT_TRUE(simulateForegroundMode0(photo.pixels.data(), alone.data(), 48, 32, &state, nullptr));
+    std::thread other([&] { simulateForegroundMode0(photo.pixels.data(), second.data(), 48, 32, &state, nullptr); });
+    ASSERT_TRUE(simulateForegroundMode0(photo.pixels.data(), first.data(), 48, 32, &state, nullptr));
+    other.join();
+    EXPECT_EQ(first, alone);
+    EXPECT_EQ(second, alone);
+    for (VantreloBase* keyer : keyers) EXPECT_EQ(keyer->mode, KeyerModeChromatic);
+}
+
 TEST_F(SimulatedForeground, CellsAreWrittenColumnByColumnWithoutAnOutput) {
     const int width = 96, height = 64;
     const Photo photo = bluePhoto(width, height, {30, 15, 60, 50}, 0.6f, 1.2f, 300);
@@ -119,8 +148,8 @@ TEST_F(SimulatedForeground, ThreadedPassEqualsOnePass) {
         SCOPED_TRACE(mode);
         setWorkerThreadCount(1);
         std::vector<std::uint16_t> single(photo.pixels.size(), kSentinel);
-        ASSERT_TRUE(simulateForeground(photo.pixels.data(), single.data(), width, height, 7, 2550, &state, nullptr,
-                                       mode));
+        ASSERT_TRUE(
+            simulateForeground(photo.pixels.data(), single.data(), width, height, 7, 2550, &state, nullptr, mode));
         if (mode == 5) {
             EXPECT_EQ(single, photo.pixels) << "an unknown mode leaves the copy";
         }
@@ -168,7 +197,8 @@ TEST_F(SimulatedForeground, OnePixelImagesAndGridsThatMeasureNothing) {
         const std::size_t n = static_cast<std::size_t>(size.width) * size.height;
         std::vector<std::uint16_t> pixels(4 * n);
         for (std::size_t i = 0; i < n; ++i) {
-            const float light = 0.8f + 0.2f * static_cast<float>(i) / static_cast<float>(std::max<std::size_t>(n - 1, 1));
+            const float light =
+                0.8f + 0.2f * static_cast<float>(i) / static_cast<float>(std::max<std::size_t>(n - 1, 1));
             const bool subject = i >= n / 3 && i < 2 * n / 3;
             for (int c = 0; c < 3; ++c)
                 pixels[4 * i + c] = subject ? kSkin[c] : static_cast<std::uint16_t>(kBlue[c] * light);
@@ -180,9 +210,8 @@ TEST_F(SimulatedForeground, OnePixelImagesAndGridsThatMeasureNothing) {
             ASSERT_TRUE(simulateForeground(pixels.data(), out.data(), size.width, size.height, 12, 2550, &state,
                                            nullptr, mode));
             // Either nothing was measured and the output is the copy, or every pixel was passed.
-            const bool passed = std::all_of(out.begin() + 3, out.end(), [&, k = 0](std::uint16_t v) mutable {
-                return k++ % 4 != 0 || v == 65535;
-            });
+            const bool passed = std::all_of(out.begin() + 3, out.end(),
+                                            [&, k = 0](std::uint16_t v) mutable { return k++ % 4 != 0 || v == 65535; });
             EXPECT_TRUE(passed || out == pixels);
             if (size.measured) {
                 EXPECT_TRUE(passed);
@@ -199,7 +228,8 @@ TEST_F(SimulatedForeground, OnePixelImagesAndGridsThatMeasureNothing) {
         std::vector<std::uint16_t> out(4 * n, kSentinel), cells(64, kSentinel);
         std::vector<float> floats(pixels.begin(), pixels.end()), floatOut(4 * n, -1.0f);
         KeyState none = lightingKey(0.9f, 0);
-        EXPECT_TRUE(simulateForeground(pixels.data(), out.data(), size.width, size.height, 0, 2550, &none, cells.data(), 0));
+        EXPECT_TRUE(
+            simulateForeground(pixels.data(), out.data(), size.width, size.height, 0, 2550, &none, cells.data(), 0));
         EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint16_t v) { return v == kSentinel; }));
         EXPECT_TRUE(simulateForegroundMode0(pixels.data(), out.data(), size.width, size.height, &none, nullptr));
         EXPECT_TRUE(simulateForegroundFloatMode1(65535.0f, floats.data(), floatOut.data(), size.width, size.height,
@@ -207,9 +237,11 @@ TEST_F(SimulatedForeground, OnePixelImagesAndGridsThatMeasureNothing) {
         EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint16_t v) { return v == kSentinel; }));
         EXPECT_TRUE(std::all_of(floatOut.begin(), floatOut.end(), [](float v) { return v == -1.0f; }))
             << "no unwritten scratch reaches the float output";
-        EXPECT_TRUE(simulateForeground(pixels.data(), out.data(), size.width, size.height, -3, 2550, &state, nullptr, 0));
+        EXPECT_TRUE(
+            simulateForeground(pixels.data(), out.data(), size.width, size.height, -3, 2550, &state, nullptr, 0));
         EXPECT_EQ(out, pixels);
-        EXPECT_TRUE(simulateForeground(pixels.data(), nullptr, size.width, size.height, -3, 2550, &state, cells.data(), 0));
+        EXPECT_TRUE(
+            simulateForeground(pixels.data(), nullptr, size.width, size.height, -3, 2550, &state, cells.data(), 0));
         EXPECT_TRUE(std::all_of(cells.begin(), cells.end(), [](std::uint16_t v) { return v == kSentinel; }));
     }
 }
@@ -263,8 +295,8 @@ TEST_F(SimulatedForeground, RefusedMemoryIsReported) {
     std::vector<std::uint16_t> reference(photo.pixels.size());
     ASSERT_TRUE(simulateForegroundMode0(photo.pixels.data(), reference.data(), width, height, &state, nullptr));
     std::vector<float> floats(photo.pixels.begin(), photo.pixels.end()), floatReference(floats.size());
-    ASSERT_TRUE(simulateForegroundFloatMode0(65535.0f, floats.data(), floatReference.data(), width, height, &state,
-                                             nullptr));
+    ASSERT_TRUE(
+        simulateForegroundFloatMode0(65535.0f, floats.data(), floatReference.data(), width, height, &state, nullptr));
     int failures = 0;
     for (int index = 0; index < 16; ++index) {
         std::vector<std::uint16_t> out(photo.pixels.size(), kSentinel);
@@ -343,6 +375,35 @@ TEST(SimulatedForegroundFill, OrderAndWeights) {
     EXPECT_FALSE(fillSimulatedForegroundGrid(grid));
 }
 
+// The fill order kept in a tree equals the plain scan the operation falls back to without memory
+// for the tree, ties included.
+TEST_F(SimulatedForeground, FillOrderIsTheSameWithAndWithoutTheTree) {
+    static SimulatedForegroundGrid withTree, withScan;
+    std::mt19937 rng(17);
+    for (int n : {2, 7, 30, 45}) {
+        withTree.pointsX = withTree.pointsY = n;
+        for (int x = 0; x < n; ++x)
+            for (int y = 0; y < n; ++y) {
+                const bool measured = rng() % 5 == 0;
+                const auto v = static_cast<std::uint16_t>(rng() % 65536);
+                withTree.cells[x][y] = GridCell{{v, static_cast<std::uint16_t>(v / 2), 77, 65535},
+                                                measured ? GridCellMeasured : GridCellUndecided,
+                                                0};
+            }
+        withTree.cells[n - 1][0].state = GridCellMeasured;
+        withScan = withTree;
+        ASSERT_TRUE(fillSimulatedForegroundGrid(withTree));
+        failAllocation(0);
+        ASSERT_TRUE(fillSimulatedForegroundGrid(withScan));
+        allowAllocations();
+        for (int x = 0; x < n; ++x)
+            for (int y = 0; y < n; ++y) {
+                ASSERT_EQ(withTree.cells[x][y].state, withScan.cells[x][y].state);
+                ASSERT_EQ(std::memcmp(withTree.cells[x][y].rgba, withScan.cells[x][y].rgba, 8), 0) << x << "," << y;
+            }
+    }
+}
+
 TEST(SimulatedForegroundFill, InterpolationBetweenGridPoints) {
     static SimulatedForegroundGrid grid;
     std::vector<std::uint16_t> pixels(11 * 5 * 4);
@@ -373,8 +434,8 @@ TEST(SimulatedForegroundFill, InterpolationBetweenGridPoints) {
 // ---- Pixels ----
 
 TEST(SimulatedForegroundPixels, MeanOfThreeByThreeWithClampedEdges) {
-    const std::vector<std::uint16_t> pixels = {100, 200, 300, 0, 1000, 2000, 3000, 0,
-                                               10, 20, 30, 0, 40000, 50000, 60000, 0};
+    const std::vector<std::uint16_t> pixels = {100, 200, 300, 0, 1000,  2000,  3000,  0,
+                                               10,  20,  30,  0, 40000, 50000, 60000, 0};
     std::uint16_t mean[3];
     sampleCellMean3x3(pixels.data(), 2, 2, 0, 0, mean);
     EXPECT_EQ(mean[0], static_cast<std::uint16_t>((4 * 100 + 2 * 1000 + 2 * 10 + 40000) * 0.1111111111111111));
@@ -393,8 +454,8 @@ TEST(SimulatedForegroundPixels, SimilarityFallsLinearlyWithDistance) {
     // chroma the distance is the chroma itself.
     const struct {
         float chroma, weight;
-    } cases[] = {{0.05f, 1.0f}, {0.1f, 1.0f}, {1.0f / 6.0f, 1.0f}, {0.5f, 0.5f}, {0.7f, 0.2f}, {5.0f / 6.0f, 0.0f},
-                 {0.95f, 0.0f}};
+    } cases[] = {{0.05f, 1.0f}, {0.1f, 1.0f},        {1.0f / 6.0f, 1.0f}, {0.5f, 0.5f},
+                 {0.7f, 0.2f},  {5.0f / 6.0f, 0.0f}, {0.95f, 0.0f}};
     for (const auto& c : cases) {
         const auto v = static_cast<std::uint16_t>(c.chroma / std::sqrt(2.0f) * 65535.0f);
         const std::uint16_t pixel[4] = {0, v, v, 0};
@@ -429,22 +490,19 @@ TEST(SimulatedForegroundPixels, CorrectionWithAnEstimateImage) {
     // A backdrop pixel at 0.9 of the backdrop (weight 1) with a matching estimate moves onto the
     // backdrop; one at 0.75 (chroma ratio off by 0.25: weight 0.875) moves most of the way; a skin
     // pixel stays.
-    const std::vector<std::uint16_t> pixels = {7200, 12600, 46800, 7, 6000, 10500, 39000, 7,
-                                               kSkin[0], kSkin[1], kSkin[2], 9};
-    const std::vector<std::uint16_t> estimate = {7200, 12600, 46800, 0, 6000, 10500, 39000, 0,
-                                                 6000, 10500, 39000, 0};
+    const std::vector<std::uint16_t> pixels = {7200,  12600, 46800,    7,        6000,     10500,
+                                               39000, 7,     kSkin[0], kSkin[1], kSkin[2], 9};
+    const std::vector<std::uint16_t> estimate = {7200, 12600, 46800, 0, 6000, 10500, 39000, 0, 6000, 10500, 39000, 0};
     std::vector<std::uint16_t> out(12, kSentinel);
     ASSERT_TRUE(correctLightingWithEstimate(pixels.data(), estimate.data(), out.data(), 3, 1, backdrop));
-    const std::uint16_t expected[12] = {8000, 14000, 52000, 65535, 7750, 13562, 50375, 65535,
-                                        kSkin[0], kSkin[1], kSkin[2], 65535};
+    const std::uint16_t expected[12] = {8000,  14000, 52000,    65535,    7750,     13562,
+                                        50375, 65535, kSkin[0], kSkin[1], kSkin[2], 65535};
     for (int i = 0; i < 12; ++i) EXPECT_EQ(out[i], expected[i]) << i;
     EXPECT_FALSE(correctLightingWithEstimate(pixels.data(), nullptr, out.data(), 2, 1, backdrop));
 }
 
 TEST(SimulatedForegroundSettings, MarginAndRadiusComparison) {
-    const struct {
-        int set, got;
-    } margins[] = {{3, 3}, {-4, 0}, {10, 10}, {11, 10}, {5, 5}};
+    const struct { int set, got; } margins[] = {{3, 3}, {-4, 0}, {10, 10}, {11, 10}, {5, 5}};
     for (const auto& m : margins) {
         setSimulatedForegroundMargin(m.set);
         EXPECT_EQ(getSimulatedForegroundMargin(), m.got);
