@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -9,6 +11,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -140,6 +143,58 @@ TEST(ForkJoin, RethrowsTheFailureOfTheHighestNumberedFailingBandAfterJoiningAll)
         EXPECT_EQ(job.calls.size(), static_cast<std::size_t>(bands));
         EXPECT_EQ(job.finished.load(), bands - failing);
     }
+}
+
+// A band whose thread cannot be started is not skipped: the caller runs it, and its failure still
+// crosses the runner like any other band's.  Threads are made unstartable by a default stack far
+// larger than any address space.
+class UnstartableThreads {
+public:
+    UnstartableThreads() {
+        ok_ = ::pthread_getattr_default_np(&saved_) == 0;
+        pthread_attr_t huge;
+        ::pthread_attr_init(&huge);
+        ok_ = ok_ && ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
+              ::pthread_setattr_default_np(&huge) == 0;
+        ::pthread_attr_destroy(&huge);
+    }
+    ~UnstartableThreads() {
+        ::pthread_setattr_default_np(&saved_);
+        ::pthread_attr_destroy(&saved_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    pthread_attr_t saved_{};
+    bool ok_ = false;
+};
+
+TEST(ForkJoin, BandsWhoseThreadCannotStartRunOnTheCaller) {
+    Job job;
+    job.acts = {Act::Finish, Act::Finish, Act::Interrupt, Act::Finish};
+    bool threadStarted = true;
+    {
+        UnstartableThreads noThreads;
+        if (!noThreads.ok()) GTEST_SKIP() << "the default thread attributes cannot be changed";
+        try {
+            std::thread probe([] {});
+            probe.join();
+        } catch (const std::system_error&) {
+            threadStarted = false;
+        }
+        if (!threadStarted) {
+            EXPECT_THROW(Thread().thread(recordingTask, &job, 4), Mav::Interrupted);
+        }
+    }
+    if (threadStarted) GTEST_SKIP() << "threads still start with a huge default stack";
+    ASSERT_EQ(job.calls.size(), 4u);
+    for (std::uint64_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(job.calls[i].index, i) << "in order, on the caller";
+        EXPECT_EQ(job.calls[i].count, 4u);
+        EXPECT_EQ(job.calls[i].key, i);
+        EXPECT_EQ(job.calls[i].thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(job.finished.load(), 3);
 }
 
 // A band may run the runner again; the inner bands are joined before the outer band returns.
