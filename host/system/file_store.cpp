@@ -114,6 +114,12 @@ bool replaceFile(const fs::path& target, std::string_view bytes, std::string& er
 
     const char* failed = nullptr;
     int err = 0;
+    // The replacement keeps the owner and group where the system lets us (root, or a group we
+    // belong to): a user's private file rewritten by root would otherwise become root's, and the
+    // user could no longer read it.  Changing the owner clears set-id bits, so the mode comes
+    // after.
+    if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()))
+        (void)::fchown(fd, existing.st_uid, existing.st_gid);
     if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
         failed = "cannot set the permissions of";
     else if (!writeAll(fd, bytes))

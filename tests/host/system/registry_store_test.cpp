@@ -280,6 +280,19 @@ TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 
+    // Rewritten by root, a user's private file stays the user's: otherwise the user could no
+    // longer read the settings that are theirs.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target.c_str(), 4242, 4343), 0);
+        ::chmod(target.c_str(), 0600);
+        ASSERT_TRUE(replaceFile(target, "newer", error)) << error;
+        ::stat(target.c_str(), &st);
+        EXPECT_EQ(st.st_uid, 4242u);
+        EXPECT_EQ(st.st_gid, 4343u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(readFile(target), "newer");
+    }
+
     EXPECT_FALSE(replaceFile(folder_ / "missing folder" / "x", "new", error));
     EXPECT_NE(error.find("missing folder"), std::string::npos);
     EXPECT_FALSE(replaceFile(folder_, "new", error));  // a folder is never replaced
