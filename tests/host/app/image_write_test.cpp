@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -414,6 +415,19 @@ TEST(SubjectImageWriting, ReplacementKeepsPermissionsLinksAndUtf8Names) {
     ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
     EXPECT_EQ(largestDifference(reread, result), 0);
     EXPECT_EQ(folder.names().size(), 2u);
+
+    // Written by root, another user's picture stays that user's, with its set-group bit.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 4242, 4343), 0);
+        ::chmod(path.c_str(), 02640);
+        invert(result);
+        ASSERT_TRUE(result.saveResult(&error)) << error;
+        struct stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, 4242u);
+        EXPECT_EQ(status.st_gid, 4343u);
+        EXPECT_EQ(status.st_mode & 07777, 02640u);
+    }
 }
 
 TEST(SubjectImageWriting, AReplacementThatIsNotCommittedOrFailedLeavesTheOriginal) {
