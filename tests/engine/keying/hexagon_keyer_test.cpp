@@ -296,6 +296,81 @@ TEST(HexagonKeyer, SurfaceToolsFitTheirValueGroupThroughTheSample) {
     }
 }
 
+// The tools place a sample with chromaMetric, the keying with its key coordinates; the two must
+// name the same point of the hexagon in every frame, or a grown inner surface would rise away from
+// the sample.  Off-centre samples make the corners' share matter; the grey frames are the only
+// place where chromaMetric's grey branch meets the keying.
+TEST(HexagonKeyer, SurfaceToolsMoveTheSurfaceWhereTheKeyingMeasures) {
+    struct Case {
+        float backdrop[3];
+        float middle;
+        std::uint16_t sample[4];
+        std::int32_t mode;
+    };
+    const Case cases[] = {
+        {{10000, 50000, 20000}, 0.6f, {47832, 53408, 24164, 0}, KeyerModeChromatic},
+        {{10000, 10000, 10000}, 0.95f, {20000, 60000, 4000, 0}, KeyerModeDarkGrey},
+        {{10000, 10000, 10000}, 0.95f, {5000, 50000, 45000, 0}, KeyerModeDarkGrey},
+        {{50000, 50000, 50000}, 0.98f, {60000, 65000, 20000, 0}, KeyerModeLightGrey},
+    };
+    for (const Case& c : cases) {
+        KeyState state = uniformState(0.05f, c.middle, 1.0f, KeyFlagSpillSolid);
+        std::copy(c.backdrop, c.backdrop + 3, state.backdrop);
+        VantreloRTPlus keyer;
+        keyer.compile(&state);
+        ASSERT_EQ(keyer.mode, c.mode);
+        const float pixel[3] = {float(c.sample[0]), float(c.sample[1]), float(c.sample[2])};
+        float out[4];
+        keyer.keyPixel(pixel, pixel, nullptr, out, &state);
+        ASSERT_GT(out[3], 0.1f * 65535.0f) << c.sample[0];  // an edge pixel to start with
+        ASSERT_LT(out[3], 0.95f * 65535.0f) << c.sample[0];
+
+        KeyState grown = state;
+        keyer.growInner(c.sample, 1, &grown);
+        keyer.compile(&grown);
+        keyer.keyPixel(pixel, pixel, nullptr, out, &grown);
+        EXPECT_LT(out[3], 0.02f * 65535.0f) << "grown inner, sample " << c.sample[0];
+
+        KeyState shrunk = state;
+        keyer.shrinkMiddle(c.sample, 1, &shrunk);
+        keyer.compile(&shrunk);
+        keyer.keyPixel(pixel, pixel, nullptr, out, &shrunk);
+        EXPECT_GT(out[3], 0.98f * 65535.0f) << "shrunk middle, sample " << c.sample[0];
+    }
+}
+
+TEST(HexagonKeyer, VertexWeightsFollowTheSectorOfTheMeanColour) {
+    // Key coordinates (X, Y) in 0..1 units, one point per sector and one near the centre.
+    struct Case {
+        double x, y;
+        float weights[7];
+    };
+    const Case cases[] = {
+        {0.25, 0.1, {0.3f, 1, 1, 0, 0, 0, 0}},   {0.0, 0.25, {0.3f, 0, 1, 1, 0, 0, 0}},
+        {-0.25, 0.1, {0.3f, 0, 0, 1, 1, 0, 0}},  {0.25, -0.1, {0.3f, 1, 0, 0, 0, 0, 1}},
+        {0.0, -0.25, {0.3f, 0, 0, 0, 0, 1, 1}},  {-0.25, -0.1, {0.3f, 0, 0, 0, 1, 1, 0}},
+        {0.1, 0.1, {1.0f, 0, 0, 0, 0, 0, 0}},
+    };
+    KeyState state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+    const float backdrop[3] = {32768.0f, 40000.0f, 30000.0f};
+    std::copy(backdrop, backdrop + 3, state.backdrop);
+    VantreloRTPlus keyer;
+    keyer.compile(&state);
+    ASSERT_EQ(keyer.mode, KeyerModeChromatic);
+    for (const Case& c : cases) {
+        float colour[3];
+        colourAt(keyer, state, c.x * 65535.0, c.y * 65535.0, 0.0, colour);
+        std::uint16_t sample[4] = {0, 0, 0, 0};
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_GE(colour[i], 0.0f);
+            ASSERT_LE(colour[i], 65535.0f);
+            sample[i] = std::uint16_t(std::lround(colour[i]));
+        }
+        keyer.computeVertexWeights(sample, 1);
+        for (int k = 0; k < 7; ++k) EXPECT_EQ(keyer.vertexWeights[k], c.weights[k]) << c.x << " " << c.y << " W" << k;
+    }
+}
+
 TEST(HexagonKeyer, OuterStepIsTheOuterGrowth) {
     KeyState a = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus), b = a;
     const std::uint16_t samples[8] = {30000, 20000, 50000, 0, 34000, 21000, 48000, 0};
