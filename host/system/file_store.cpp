@@ -91,6 +91,16 @@ bool replaceFile(const fs::path& target, std::string_view bytes, std::string& er
         error = dest.string() + " is not a regular file";
         return false;
     }
+    // A rename needs only the folder, and root ignores permissions, so a file its owner made
+    // read-only, or one this user may not write, would be replaced all the same.
+    if (exists && (existing.st_mode & S_IWUSR) == 0) {
+        error = dest.string() + " is read-only";
+        return false;
+    }
+    if (exists && ::faccessat(AT_FDCWD, dest.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = describe("cannot write", dest, errno);
+        return false;
+    }
 
     // A fresh name per attempt; O_EXCL makes the file ours alone.  A new target gets the usual
     // permissions (0666 less the umask), which mkstemp's fixed 0600 would not give.

@@ -10,8 +10,10 @@ namespace Mav::Host::System {
 // Writes `bytes` to a new temporary file beside `target` (same folder, so the rename cannot cross
 // file systems), checks every write, flushes it to the disk, closes it and renames it over
 // `target`.  Readers, and the file after a crash, see either the whole old content or the whole new
-// content.  An existing target keeps its permission bits; a symbolic link is followed, so the file
-// it points to is replaced and the link stays.
+// content.  An existing target keeps its permission bits (and its owner and group where the
+// system allows); a symbolic link is followed, so the file it points to is replaced and the link
+// stays.  A target that is read-only for its owner, or that this process may not write, is
+// refused.
 //
 // Returns false with a description in `error` when anything fails; the target is then untouched
 // and the temporary file removed.  A writer killed before the rename leaves its temporary file,

@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Mav::Host::Param {
@@ -532,6 +533,9 @@ TEST_P(Persistence, PresetThatCannotBeWrittenIsReported) {
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(set.savePreset(folder_ / "no such folder" / "p.txt", "Vantrelo", "1"));
     EXPECT_FALSE(set.savePreset(folder_, "Vantrelo", "1"));
+    ::chmod(file("keep.txt").c_str(), 0444);  // read-only: kept as it is
+    EXPECT_FALSE(set.savePreset(file("keep.txt"), "Vantrelo", "1"));
+    EXPECT_EQ(readFile(file("keep.txt")), "old");
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
     EXPECT_EQ(fs::directory_iterator(folder_)->path().filename(), "keep.txt");
 }

@@ -293,6 +293,13 @@ TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
         EXPECT_EQ(readFile(target), "newer");
     }
 
+    // A file its owner made read-only is refused, also for root, which could replace it.
+    ::chmod(target.c_str(), 0444);
+    EXPECT_FALSE(replaceFile(link, "lost", error));
+    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    EXPECT_NE(readFile(target), "lost");
+    ::chmod(target.c_str(), 0640);
+
     EXPECT_FALSE(replaceFile(folder_ / "missing folder" / "x", "new", error));
     EXPECT_NE(error.find("missing folder"), std::string::npos);
     EXPECT_FALSE(replaceFile(folder_, "new", error));  // a folder is never replaced
