@@ -113,8 +113,9 @@ TEST(ColourModel, ColourClasses) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(classifyColourHsv(c.h, c.s, c.v), c.colourClass) << c.h << " " << c.s << " " << c.v;
-    const float bounds[][2] = {{0.49f, 5}, {0.5f, 8}, {1.5f, 4}, {2.5f, 6}, {3.5f, 3}, {4.5f, 7}, {5.5f, 5},
-                               {7.0f, 5}, {-1.0f, 5}};
+    // Each bound on both sides: the class changes exactly at 0.5, 1.5, ... 5.5.
+    const float bounds[][2] = {{0.49f, 5}, {0.5f, 8}, {1.49f, 8}, {1.5f, 4}, {2.49f, 4}, {2.5f, 6}, {3.49f, 6},
+                               {3.5f, 3}, {4.49f, 3}, {4.5f, 7}, {5.49f, 7}, {5.5f, 5}, {7.0f, 5}, {-1.0f, 5}};
     for (const auto& b : bounds) EXPECT_EQ(hueClass(b[0]), int(b[1])) << b[0];
     EXPECT_EQ(hueClass(std::nanf("")), ColourClassRed);
 }

@@ -160,6 +160,21 @@ TEST_F(FineTune, FloorAndNestingAtTheExtremes) {
                   std::max(state.middleRadii[face[k]], w[k] * -65535.0f + start.outerRadii[face[k]]));
     }
 
+    // The middle slider at 0 takes the middle radii below the inner ones: nesting from the middle
+    // lowers the inner radii to them and leaves the middle where the slider put it.
+    state = start;
+    ASSERT_EQ(beginFineTune(kPick, &state), 1);
+    fineTuneMiddle(0.0f, &state, 1);
+    bool crossed = false;
+    for (int k = 0; k < 3; ++k) {
+        const float middle = std::max(1.0f, w[k] * -65535.0f + start.middleRadii[face[k]]);
+        EXPECT_EQ(state.middleRadii[face[k]], middle);
+        EXPECT_EQ(state.innerRadii[face[k]], std::min(middle, start.innerRadii[face[k]]));
+        EXPECT_EQ(state.outerRadii[face[k]], start.outerRadii[face[k]]);
+        crossed |= middle < start.innerRadii[face[k]];
+    }
+    EXPECT_TRUE(crossed);
+
     // The inner slider above the centre pushes the middle and outer radii out with it.
     state = start;
     ASSERT_EQ(beginFineTune(kPick, &state), 1);

@@ -121,6 +121,46 @@ TEST(HexagonFit, PointsOnOrOnTheToolsSideChangeNothing) {
     }
 }
 
+TEST(HexagonFit, PointsJustBeyondTheToleranceAreFitted) {
+    // 0.005 off the surface is five times the tolerance: the surface must reach the point.  The
+    // corners may not move against the tool, so only the centre moves and the flat passes a little
+    // beyond the point.
+    Hexagon up = loaded(0.3);
+    up.grow(0.2, 0.1, 0.305);
+    EXPECT_GT(up.valueAt(0), 0.3);
+    EXPECT_GE(heightAt(up, 0, 0.2, 0.1), 0.305);
+    Hexagon down = loaded(0.3);
+    down.shrink(0.2, 0.1, 0.295);
+    EXPECT_LT(down.valueAt(0), 0.3);
+    EXPECT_LE(heightAt(down, 0, 0.2, 0.1), 0.295);
+}
+
+// Values from an independent step-by-step working of the fit in double precision, outside this
+// code: the probe width, the volume factor, the slope update and the 500 iterations all show in
+// the last digits.
+TEST(HexagonFit, FitReproducesTheWorkedValues) {
+    struct Case {
+        double start[7];
+        double x, y, z;
+        int mode;
+        double result[7];
+    };
+    const Case cases[] = {
+        {{0, 0, 0, 0, 0, 0, 0}, 0.5, 0.2, 0.4, 0, {0, 0.82155555463527441, 0.35688889150827219, 0, 0, 0, 0}},
+        {{0.8, 0.8, 0.8, 0.8, 0.8, 0.8, 0.8}, -0.5, -0.3, 0.2, 1, {0.57142857142857162, 0.8, 0.8, 0.8, 0, 0, 0.8}},
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7}, -0.6, 0.3, 0.65, 0,
+         {0.085821807810406048, 0.2, 0.3, 0.59512908988763613, 1, 0.6, 0.7}},
+        {{0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3}, 0.3, -0.7, 0.1, 1,
+         {0.30028571433671425, 0.8, 0.7, 0.6, 0.5, 0.19828571397971489, 0}},
+    };
+    for (const Case& c : cases) {
+        Hexagon h;
+        for (int k = 0; k < 7; ++k) h.setValue(k, c.start[k]);
+        h.fit(c.x, c.y, c.z, c.mode);
+        for (int k = 0; k < 7; ++k) EXPECT_NEAR(h.valueAt(k), c.result[k], 1e-12) << c.x << " " << c.y << " point " << k;
+    }
+}
+
 TEST(HexagonFit, GrowMovesOnlyTheTriangleUnderThePointUpwards) {
     struct Case {
         double x, y, z;

@@ -339,6 +339,79 @@ TEST(HexagonKeyer, SurfaceToolsMoveTheSurfaceWhereTheKeyingMeasures) {
     }
 }
 
+// Two routes agree: the single-pixel rule (double precision) and the run keying (single
+// precision) give the same matte and colour for a spill-source pixel, in each frame and with
+// triples that differ from corner to corner.  The grey frames differ in how the spill source is
+// taken: its difference from the backdrop (light grey) or the colour itself (dark grey).
+TEST(HexagonKeyer, SinglePixelRuleAndRunKeyingAgreeInEveryFrame) {
+    const float triples[7][3] = {{0.05f, 0.45f, 0.7f}, {0.1f, 0.5f, 0.8f}, {0.02f, 0.4f, 0.9f}, {0.2f, 0.55f, 0.6f},
+                                 {0.08f, 0.38f, 0.68f}, {0.15f, 0.65f, 0.9f}, {0.01f, 0.31f, 0.71f}};
+    struct Case {
+        float backdrop[3];
+        std::int32_t mode;
+    };
+    const Case cases[] = {{{10000, 50000, 20000}, KeyerModeChromatic},
+                          {{12000, 12000, 12000}, KeyerModeDarkGrey},
+                          {{52000, 52000, 52000}, KeyerModeLightGrey}};
+    std::mt19937 random(13);
+    std::uniform_int_distribution<int> channel(0, 65535);
+    for (const Case& c : cases) {
+        KeyState state = stateWith(triples, 0);
+        std::copy(c.backdrop, c.backdrop + 3, state.backdrop);
+        VantreloRTPlus keyer;
+        keyer.compile(&state);
+        ASSERT_EQ(keyer.mode, c.mode);
+        int partial = 0;
+        for (int i = 0; i < 600; ++i) {
+            std::uint16_t pixel[4], spill[4], out[4];
+            for (int ch = 0; ch < 3; ++ch) {
+                pixel[ch] = std::uint16_t(channel(random));
+                spill[ch] = std::uint16_t(channel(random));
+            }
+            pixel[3] = spill[3] = 0;
+            keyer.keyPixels(pixel, pixel, spill, nullptr, out, &state, 1, state.flags);
+            const float p[3] = {float(pixel[0]), float(pixel[1]), float(pixel[2])};
+            const float b[3] = {float(spill[0]), float(spill[1]), float(spill[2])};
+            float single[4];
+            keyer.keyPixelClamped(p, p, b, single, &state);
+            for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(single[ch], out[ch], 1.5f) << "mode " << c.mode << " channel " << ch;
+            partial += out[3] > 0 && out[3] < 65535;
+        }
+        EXPECT_GT(partial, 30) << "mode " << c.mode;
+    }
+}
+
+// Each surface tool ends with its own nesting rule, applied to every triple: a triple far from the
+// sample shows which one ran.
+TEST(HexagonKeyer, SurfaceToolsNestEveryTripleByTheirRule) {
+    using Tool = void (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
+    enum Rule { FromInner, FromMiddle, FromOuter };
+    struct Case {
+        Tool tool;
+        Rule rule;
+    };
+    const Case cases[] = {
+        {&VantreloBase::shrinkMiddle, FromMiddle}, {&VantreloBase::shrinkInner, FromInner},
+        {&VantreloBase::shrinkOuter, FromOuter},   {&VantreloBase::growOuter, FromOuter},
+        {&VantreloBase::growOuterStep, FromOuter}, {&VantreloBase::growInner, FromInner},
+        {&VantreloBase::growMiddle, FromMiddle},
+    };
+    const float expected[3] = {0.5f, 0.3f, 0.1f};  // T4 after nesting from the inner, middle, outer value
+    for (const Case& c : cases) {
+        KeyState state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);
+        float* t4 = state.hexagonRadii + 3 * 4;
+        t4[0] = 0.5f, t4[1] = 0.3f, t4[2] = 0.1f;  // upside down, and away from the sample's triangle
+        VantreloRTPlus keyer;
+        keyer.compile(&state);
+        float colour[3];
+        colourAt(keyer, state, 0.3 * 65535, 0.1 * 65535, 0.3 * 65535, colour);
+        std::uint16_t sample[4] = {0, 0, 0, 0};
+        for (int i = 0; i < 3; ++i) sample[i] = std::uint16_t(std::lround(colour[i]));
+        (keyer.*c.tool)(sample, 1, &state);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(t4[i], expected[c.rule]) << "rule " << c.rule << " value " << i;
+    }
+}
+
 TEST(HexagonKeyer, VertexWeightsFollowTheSectorOfTheMeanColour) {
     // Key coordinates (X, Y) in 0..1 units, one point per sector and one near the centre.
     struct Case {
@@ -407,6 +480,8 @@ TEST(HexagonKeyer, LocalStepsAndFineTuneMoveTheWeightedTriples) {
     }
     keyer.shrinkInnerBy(farSample, 1, &state);
     for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k], std::max(0.0f, 0.05f - 0.04f * weights[k]), 1e-6f);
+    keyer.shrinkInnerBy(farSample, 1, &state);  // 0.01 - 0.04 stops at 0
+    for (int k = 0; k < 7; ++k) EXPECT_NEAR(state.hexagonRadii[3 * k], std::max(0.0f, 0.05f - 0.08f * weights[k]), 1e-6f);
     EXPECT_EQ(keyer.shrinkInnerBy(farSample, 0, &state), -1);
 
     state = uniformState(0.05f, 0.25f, 0.45f, KeyFlagUseRTPlus);

@@ -92,6 +92,9 @@ TEST(KeyerFrame, BackdropClassification) {
         {0, 65535, 0, KeyerModeChromatic},
         {30000, 32000, 30000, KeyerModeDarkGrey},  // chroma about 0.025: still grey
         {20000, 30000, 20000, KeyerModeChromatic},
+        // Chroma is 0.8165 x (G - R) / 65535 here: 0.055 and 0.045 on either side of the 0.05 bound.
+        {30000, 34415, 30000, KeyerModeChromatic},
+        {30000, 33612, 30000, KeyerModeLightGrey},
     };
     RecordingKeyer keyer;
     for (const Case& c : cases) {
