@@ -149,6 +149,17 @@ TEST_F(FineTune, FloorAndNestingAtTheExtremes) {
     for (int k = 0; k < 3; ++k)
         EXPECT_EQ(state.innerRadii[face[k]], std::max(1.0f, w[k] * -65535.0f + start.innerRadii[face[k]]));
 
+    // A result between 0 and 1 is floored as well: radii never fall below 1.0.
+    state = start;
+    for (int k = 0; k < 3; ++k) state.innerRadii[face[k]] = w[k] * 65535.0f + 0.5f;
+    const KeyState lowered = state;
+    ASSERT_EQ(beginFineTune(kPick, &state), 1);
+    fineTuneInner(0.0f, &state, 1);
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_GT(w[k] * -65535.0f + lowered.innerRadii[face[k]], 0.0f);
+        EXPECT_EQ(state.innerRadii[face[k]], 1.0f) << k;
+    }
+
     // The outer slider at 0 pulls the outer radii below the middle ones; nesting from the middle
     // raises them back and the middle shell never moves.
     state = start;

@@ -203,6 +203,38 @@ TEST(KeyerInterface, KeyPixelAlphaClassifiesTheRawAlpha) {
     }
 }
 
+// With a separate key colour the pixel itself is tested too, against a threshold of one unit: a
+// pixel on the backdrop colour is transparent however opaque its key colour is.  Both keyers, the
+// single-pixel rule and the run keying.
+TEST(KeyerInterface, APixelOnTheBackdropIsTransparentWhateverItsKeyColour) {
+    KeyState state = freshState();
+    state.backdrop[0] = 0.0f, state.backdrop[1] = 32768.0f, state.backdrop[2] = 32768.0f;
+    state.flags = KeyFlagSpillSolid;
+    const float values[3] = {0.05f, 0.25f, 0.45f};
+    for (int i = 0; i < 3; ++i) state.thresholds[i] = values[i];
+    for (int k = 0; k < 7; ++k)
+        for (int i = 0; i < 3; ++i) state.hexagonRadii[3 * k + i] = values[i];
+    VantreloRT threshold;
+    VantreloRTPlus hexagon;
+    for (VantreloBase* keyer : {static_cast<VantreloBase*>(&threshold), static_cast<VantreloBase*>(&hexagon)}) {
+        keyer->compile(&state);
+        const float key[3] = {65535.0f, 0.0f, 0.0f};
+        float out[4];
+        keyer->keyPixel(key, key, nullptr, out, &state);
+        ASSERT_EQ(out[3], 65535.0f);  // the key colour alone is opaque
+        const float nearBackdrop[3] = {0.4f, 32768.6f, 32767.5f};
+        keyer->keyPixel(nearBackdrop, key, nullptr, out, &state);
+        for (float v : out) EXPECT_EQ(v, 0.0f);
+
+        const std::uint16_t key16[4] = {65535, 0, 0, 0}, backdrop16[4] = {0, 32768, 32768, 0};
+        std::uint16_t out16[4];
+        keyer->keySpan(key16, key16, nullptr, out16, &state);
+        ASSERT_EQ(out16[3], 65535);
+        keyer->keySpan(backdrop16, key16, nullptr, out16, &state);
+        for (std::uint16_t v : out16) EXPECT_EQ(v, 0);
+    }
+}
+
 TEST(KeyerInterface, ToolEntryPointsCallTheirOperationsAndNesting) {
     using Entry = std::int32_t (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
     struct Case {

@@ -124,6 +124,28 @@ TEST_F(SamplingTools, DegenerateFaceIsReportedOnStandardErrorAndTheSampleSkipped
     EXPECT_TRUE(sameRecord(state, before));
 }
 
+// A direction on the rim of its looked-up face can cross the plane through d0 outside the opposite
+// edge: that colour is skipped without a message, its weights unwritten.
+TEST_F(SamplingTools, CrossingOutsideTheOppositeEdgeIsSkippedSilently) {
+    KeyState state = makeState(30000, 30000, 30000, 100, 100, 100);
+    const std::uint16_t c[4] = {31342, 29842, 31500, 0};
+    int face[3] = {-7, -7, -7};
+    float w[3] = {-7, -7, -7};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(intersectFace(c, face, w, &state), -3);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const int code = findHitFace(c, &state);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(face[k], kFaceVertices[code][k]);  // the face is known by then
+        EXPECT_EQ(w[k], -7.0f);
+    }
+    const KeyState before = state;
+    growInnerToSamples(c, 1, 1, &state);
+    shrinkOuterFromSamples(c, 1, 1, &state);
+    growOuterAtColour(sampleOf(c), &state);
+    EXPECT_TRUE(sameRecord(state, before));
+}
+
 TEST_F(SamplingTools, FaceSideOfSampleTellsInsideFromOutside) {
     const KeyState state = makeState(30000, 30000, 30000, 1, 1, 1);
     const float radii[3] = {1000, 1000, 1000};

@@ -203,6 +203,37 @@ TEST(ThresholdKeyer, DegenerateRampsAreTheStepAtOneFullUnit) {
         EXPECT_EQ(out[3], 0);
         EXPECT_EQ(out[7], 65535);
     }
+    // A span a few times the bound is an ordinary, very steep ramp at the inner threshold.
+    KeyState steep = cyanState(0.2f, 0.2000005f, 0.45f, KeyFlagUseRT | KeyFlagSpillSolid);
+    VantreloRT keyer;
+    keyer.compile(&steep);
+    const float span = steep.thresholds[1] - steep.thresholds[0];
+    ASSERT_GT(span, 1e-7f);
+    EXPECT_EQ(keyer.matteSlope, 1.0f / span);
+    const std::uint16_t pixel[4] = {16055, 32768, 32768, 0};  // two units past the inner threshold
+    std::uint16_t out[4];
+    keyer.keyPixels(pixel, pixel, nullptr, out, &steep, 1, steep.flags);
+    EXPECT_EQ(out[3], 65535);
+}
+
+// Below a chroma of 1e-5 the backdrop has no direction and every colour measures the same distance;
+// just above it the direction counts, however small the chroma.
+TEST(ThresholdKeyer, BackdropDirectionNeedsAChromaOfAtLeast1e5) {
+    struct Case {
+        float green;    // backdrop (30000, green, 30000): chroma 0.8165 x (green - 30000) / 65535
+        bool magentaKept;
+    };
+    const Case cases[] = {{30000.0f, false}, {30000.5f, false}, {30002.0f, true}, {30010.0f, true}};
+    for (const Case& c : cases) {
+        KeyState state = cyanState(0, 0, 0, KeyFlagUseRT | KeyFlagSpillSolid);
+        VantreloRT keyer;
+        keyer.setBackdrop(30000.0f, c.green, 30000.0f, &state);
+        keyer.compile(&state);
+        const std::uint16_t magenta[4] = {65535, 0, 65535, 0};
+        std::uint16_t out[4];
+        keyer.keyPixels(magenta, magenta, nullptr, out, &state, 1, state.flags);
+        EXPECT_EQ(out[3] > 0, c.magentaKept) << c.green;
+    }
 }
 
 TEST(ThresholdKeyer, GreyBackdropKeysEverythingTransparent) {
@@ -286,6 +317,29 @@ TEST(ThresholdKeyer, ShrinkingTheMiddleBelowTheInnerMakesTheHardStep) {
     EXPECT_EQ(out[7], 65535);
 }
 
+// Each rule compares and writes in its order, the second comparison reading the value just written.
+TEST(ThresholdKeyer, NestingRules) {
+    using Rule = void (VantreloBase::*)(KeyState*);
+    struct Case {
+        Rule rule;
+        float before[3];
+        float after[3];
+    };
+    const Case cases[] = {
+        {&VantreloBase::nestFromInner, {0.5f, 0.3f, 0.4f}, {0.5f, 0.5f, 0.5f}},
+        {&VantreloBase::nest, {0.5f, 0.3f, 0.4f}, {0.5f, 0.5f, 0.5f}},
+        {&VantreloBase::nestFromMiddle, {0.5f, 0.3f, 0.1f}, {0.3f, 0.3f, 0.3f}},
+        {&VantreloBase::nestFromOuter, {0.4f, 0.5f, 0.3f}, {0.3f, 0.3f, 0.3f}},
+        {&VantreloBase::nestFromOuter, {0.1f, 0.2f, 0.3f}, {0.1f, 0.2f, 0.3f}},
+    };
+    for (const Case& c : cases) {
+        KeyState state = cyanState(c.before[0], c.before[1], c.before[2], KeyFlagUseRT);
+        VantreloRT keyer;
+        (keyer.*c.rule)(&state);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(state.thresholds[i], c.after[i]) << i;
+    }
+}
+
 TEST(ThresholdKeyer, StepsFineTuneAndInterpolation) {
     using Step = std::int32_t (VantreloBase::*)(const std::uint16_t*, std::ptrdiff_t, KeyState*);
     struct Case {
@@ -323,6 +377,8 @@ TEST(ThresholdKeyer, StepsFineTuneAndInterpolation) {
     EXPECT_NEAR(tuned.thresholds[2], 0.65f, 1e-6f);
     keyer.fineTuneOuter(0.5f, &tuned);  // the snapshot is unchanged by the sliders
     EXPECT_NEAR(tuned.thresholds[2], 0.45f, 1e-6f);
+    keyer.fineTuneMiddle(0.6f, &tuned);
+    EXPECT_NEAR(tuned.thresholds[1], 0.35f, 1e-6f);
     keyer.fineTuneMiddle(0.3f, &tuned);  // 0.05, then nested from the inner value
     EXPECT_NEAR(tuned.thresholds[1], 0.05f, 1e-6f);
     keyer.fineTuneInner(0.0f, &tuned);
