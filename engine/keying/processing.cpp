@@ -42,6 +42,14 @@ bool simulatesForeground(std::uint32_t flags, const KeyState* state, std::ptrdif
     return (flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 && pixels > 1;
 }
 
+// A key that selects the threshold or hexagon keyer keys through its keyer object.  Without one
+// (compileKey never ran, or could not create it) the 16-bit and float keying leave the output
+// unwritten and the 8-bit keying writes black, so such a key is refused before anything is done.
+ProcessStatus checkKeyer(const KeyState* state, std::uint32_t flags) {
+    const bool alternative = flags & (KeyFlagUseRT | KeyFlagUseRTPlus);
+    return alternative && !state->keyer ? ProcessStatus::Failed : ProcessStatus::Done;
+}
+
 template <class T>
 const T* offsetOrNull(const T* p, std::ptrdiff_t elements) {
     return p ? p + elements : nullptr;
@@ -77,6 +85,8 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     if (ProcessStatus s = checkImage(image, output, width, height, state, 4, elements); s != ProcessStatus::Done)
         return s;
     if (elements == 0) return ProcessStatus::Done;
+    if (!(flags & KeyFlagSimulatedForegroundOutput))
+        if (ProcessStatus s = checkKeyer(state, flags); s != ProcessStatus::Done) return s;
     const std::ptrdiff_t n = width * height;
 
     // The lighting-corrected image (or, for its output mode, the estimated backdrop) takes the
@@ -265,7 +275,10 @@ ProcessStatus checkFloat(float fullScale, const float* image, const float* outpu
                          std::ptrdiff_t height, const KeyState* state, std::size_t& elements) {
     if (!(fullScale > 0.0f) || !(fullScale <= std::numeric_limits<float>::max()))
         return ProcessStatus::BadArguments;
-    return checkImage(image, output, width, height, state, 4, elements);
+    const ProcessStatus s = checkImage(image, output, width, height, state, 4, elements);
+    if (s != ProcessStatus::Done || elements == 0 || (state->flags & KeyFlagSimulatedForegroundOutput)) return s;
+    // Before the inputs are scaled, so that a refused key leaves them as they were.
+    return checkKeyer(state, state->flags);
 }
 
 // ---- 8-bit ----
@@ -283,6 +296,7 @@ ProcessStatus process8(const std::uint8_t* image, const std::uint8_t* background
 
     std::uint32_t flags = state->flags;
     if (!mask) flags &= ~std::uint32_t(KeyFlagGarbageMask);
+    if (ProcessStatus s = checkKeyer(state, flags); s != ProcessStatus::Done) return s;
 
     const bool complement = flags & KeyFlagSpillComplement;
     const bool solid = !complement && (flags & KeyFlagSpillSolid);

@@ -30,7 +30,8 @@ enum class ProcessStatus : int {
     Done = 0,          // the output holds the result
     BadArguments = 1,  // unusable sizes, pointers or full scale; nothing was read or written
     OutOfMemory = 2,   // a working buffer could not be had from the engine allocator
-    Failed = 3,        // a band worker or an effect step failed
+    Failed = 3,        // a band worker or an effect step failed, or the key selects the threshold
+                       // or hexagon keyer but has no keyer object (its compilation failed or never ran)
 };
 
 // 16-bit RGBA.  The mask is read, through its G channel, only when the state has

@@ -638,6 +638,60 @@ TEST_F(Processing, UnusableArgumentsAreRefused) {
     EXPECT_EQ(compositeOver16(out.data(), nullptr, 16), ProcessStatus::BadArguments);
 }
 
+// A key that selects the threshold or hexagon keyer but has no keyer object (as compileKey leaves
+// it when the keyer cannot be created) would leave the output unwritten, or black in 8 bits: every
+// entry point refuses it before touching anything.  The simulated-foreground output keys nothing
+// and still runs.
+TEST_F(Processing, AKeyWithoutItsKeyerIsRefused) {
+    const int w = 12, h = 10;
+    const std::size_t n = std::size_t(w) * h;
+    for (std::uint32_t keyer : {std::uint32_t(KeyFlagUseRT), std::uint32_t(KeyFlagUseRTPlus)}) {
+        SCOPED_TRACE(flagText(keyer));
+        Key key(keyer | KeyFlagSpillComplement);
+        ASSERT_TRUE(key.state.keyer);
+        const Pixels image = pixelsAround(key.state, n, 91);
+        Pixels out(4 * n, 0x5a5a);
+        ASSERT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+                  ProcessStatus::Done);
+
+        KeyState broken = key.state;
+        broken.keyer = nullptr;
+        broken.keySpan16Callback = nullptr;
+        broken.keySpan8Callback = nullptr;
+        const Pixels untouched(4 * n, 0x5a5a);
+        out = untouched;
+        EXPECT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &broken, nullptr),
+                  ProcessStatus::Failed);
+        EXPECT_EQ(out, untouched);
+        ShapeLayer square = squareLayer(0.25f, 0.75f);
+        ShapeLayer* layers[2] = {&square, nullptr};
+        broken.extShapes = layers;
+        EXPECT_EQ(processImageMasked(image.data(), out.data(), nullptr, nullptr, w, h, &broken, nullptr),
+                  ProcessStatus::Failed);
+        EXPECT_EQ(out, untouched);
+        broken.extShapes = nullptr;
+
+        std::vector<float> imageF(image.begin(), image.end()), outF(4 * n, -1.0f);
+        const std::vector<float> imageBefore = imageF, outBefore = outF;
+        EXPECT_EQ(processImageFloat(1.0f, imageF.data(), outF.data(), nullptr, nullptr, w, h, &broken, nullptr),
+                  ProcessStatus::Failed);
+        EXPECT_EQ(imageF, imageBefore) << "refused before the inputs are scaled";
+        EXPECT_EQ(outF, outBefore);
+
+        std::vector<std::uint8_t> image8(3 * n, 90), colour8(3 * n, 7), matte8(n, 7);
+        EXPECT_EQ(processImage8(image8.data(), nullptr, nullptr, w, h, &broken, nullptr, 0, 0, 0.0f, colour8.data(),
+                                matte8.data()),
+                  ProcessStatus::Failed);
+        EXPECT_EQ(colour8, std::vector<std::uint8_t>(3 * n, 7));
+        EXPECT_EQ(matte8, std::vector<std::uint8_t>(n, 7));
+
+        broken.flags |= KeyFlagSimulatedForegroundOutput;
+        EXPECT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, w, h, &broken, nullptr),
+                  ProcessStatus::Done);
+        EXPECT_EQ(out[3], 65535);
+    }
+}
+
 // Every working buffer the pipeline takes, and every effect that takes one of its own, can fail:
 // each failure comes back as a status, never as a wrong output reported as done, and nothing leaks.
 TEST_F(Processing, EveryFailureIsReported) {
