@@ -27,11 +27,13 @@ namespace vantrelo {
 
 namespace {
 
-// AGG's rasteriser turns coordinates into 24.8 fixed point before it clips, so a coordinate beyond
-// +-2^23 pixels would overflow inside it.  Outline coordinates are limited to +-2^22 pixels (no
-// real outline reaches a thousand image widths away) and a mask side may not exceed that either.
-constexpr double kCoordinateLimit = 4194304.0;
-constexpr std::int64_t kMaxMaskSide = 4194304;
+// AGG's rasteriser turns coordinates into 24.8 fixed point before it clips, and its clipper then
+// subtracts them in int: an edge from -c to +c pixels, or from -c to the far side s of the clip
+// box, needs (c + max(c, s)) x 256 to fit an int.  Outline coordinates and mask sides are therefore
+// both kept below 2^22 pixels (no real outline reaches a thousand image widths away): at 2^22
+// itself an edge from one limit to the other overflows by exactly one.
+constexpr double kCoordinateLimit = 4194303.0;
+constexpr std::int64_t kMaxMaskSide = 4194303;
 
 // The stack blur's weighted sum reaches 65535 (r + 1)^2, which 64-bit sums hold exactly up to
 // r + 1 = 2^24.  A larger radius is refused rather than capped: a cap would change the feather.

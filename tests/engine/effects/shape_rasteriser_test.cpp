@@ -340,6 +340,10 @@ TEST(ShapeRasteriser, HostileOutlines) {
         {{-1e30f, 0.2f, 1}, {1e30f, 0.3f, 1}, {0.5f, 1e30f, 1}},
         {{-3000.0f, -3000.0f, 3}, {3000.0f, -2000.0f, 2}, {2500.0f, 3500.0f, 1}, {0.1f, 0.1f, 7}},
         {{0.5f, 0.5f, 3}, {0.5f, 0.5f, 3}, {0.5f, 0.5f, 3}},
+        // Corners far out on both sides: single edges run from one coordinate limit to the other,
+        // across the mask, where AGG's clipper takes their difference in int.
+        {{-1e30f, 0.5f, 3}, {1e30f, 0.5f, 3}, {1e30f, 0.6f, 3}, {-1e30f, 0.6f, 3}},
+        {{0.5f, -1e30f, 3}, {0.5f, 1e30f, 3}, {0.6f, 1e30f, 3}, {0.6f, -1e30f, 3}},
     };
     for (std::size_t i = 0; i < outlines.size(); ++i) {
         SCOPED_TRACE(i);
