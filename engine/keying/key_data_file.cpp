@@ -92,7 +92,12 @@ public:
                 if (fd_ < 0 && errno != EEXIST) break;
             }
             if (fd_ < 0) return kCannotOpen;
-            if (exists) (void)::fchmod(fd_, existing.st_mode & 07777);
+            if (exists) {
+                // The replacement keeps the old file's owner and group where the system allows
+                // (a file saved by root stays its user's), then its permissions.
+                (void)::fchown(fd_, existing.st_uid, existing.st_gid);
+                (void)::fchmod(fd_, existing.st_mode & 07777);
+            }
             file_ = ::fdopen(fd_, "w");
             if (!file_) {
                 discard();

@@ -440,6 +440,24 @@ TEST_F(KeyDataFile, FailedWriteKeepsTheOldFile) {
     std::fclose(readOnly);
 }
 
+// The replacement is a new file; it takes over the old one's owner and group, so a key file saved
+// by root stays readable and writable by its user.
+TEST_F(KeyDataFile, ReplacedFileKeepsItsOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+    KeyState s = sampleState(14);
+    write(path("theirs.txt"), "old\n");
+    ASSERT_EQ(::chown(path("theirs.txt").c_str(), 4242, 4343), 0);
+    ASSERT_EQ(::chmod(path("theirs.txt").c_str(), 0600), 0);
+    ASSERT_EQ(saveKeyFile(path("theirs.txt").c_str(), &s), 1);
+    const KeyState* states[] = {&s, nullptr};
+    ASSERT_EQ(saveKeyLayers(path("theirs.txt").c_str(), states), 1);
+    struct stat after {};
+    ASSERT_EQ(::stat(path("theirs.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 4242u);
+    EXPECT_EQ(after.st_gid, 4343u);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+}
+
 TEST_F(KeyDataFile, SavingThroughALinkReplacesItsTarget) {
     KeyState s = sampleState(13);
     write(path("target.txt"), "old\n");
