@@ -275,15 +275,15 @@ public:
         }
 
         if (combined_ == 0)
-            combine(box, [](unsigned, unsigned c) { return c; });
+            copyCoverage(box);
         else if (mode == ShapeModeSubtract)
-            combine(box, [](unsigned t, unsigned c) { return t > c ? t - c : 0u; });
+            subtractCoverage(box);
         else if (mode == ShapeModeMinimum)
-            combine(box, [](unsigned t, unsigned c) { return std::min(t, c); });
+            minCoverage(box);
         else if (mode == ShapeModeMaximum)
-            combine(box, [](unsigned t, unsigned c) { return std::max(t, c); });
+            maxCoverage(box);
         else
-            combine(box, [](unsigned t, unsigned c) { return std::min(65535u, t + c); });
+            addCoverage(box);
         ++combined_;
     }
 
@@ -328,6 +328,23 @@ private:
         y1 = std::min<std::int64_t>(y1 + r, height_ - 1);
         return ShapeBounds{static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0), static_cast<std::int32_t>(x1),
                            static_cast<std::int32_t>(y1)};
+    }
+
+    // The combine operations: every pixel and channel of the inclusive box, target t and coverage c.
+    void copyCoverage(const ShapeBounds& box) {
+        combine(box, [](unsigned, unsigned c) { return c; });
+    }
+    void subtractCoverage(const ShapeBounds& box) {
+        combine(box, [](unsigned t, unsigned c) { return t > c ? t - c : 0u; });
+    }
+    void minCoverage(const ShapeBounds& box) {
+        combine(box, [](unsigned t, unsigned c) { return std::min(t, c); });
+    }
+    void maxCoverage(const ShapeBounds& box) {
+        combine(box, [](unsigned t, unsigned c) { return std::max(t, c); });
+    }
+    void addCoverage(const ShapeBounds& box) {
+        combine(box, [](unsigned t, unsigned c) { return std::min(65535u, t + c); });
     }
 
     template <class Op>
