@@ -4,13 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "engine/keying/fine_tune.h"
 #include "engine/keying/hexagon_keyer.h"
+#include "engine/keying/initial_key.h"
+#include "engine/keying/key_compile.h"
+#include "engine/keying/polyhedron.h"
+#include "engine/keying/sampling_tools.h"
 #include "engine/keying/threshold_keyer.h"
 
 namespace vantrelo {
@@ -389,6 +396,140 @@ TEST(CompiledKeyers, RunKeyingUsesTheStatesOwnObject) {
     for (std::uint16_t v : untouched) EXPECT_EQ(v, 7);
     destroyKeyer(green.keyer);
     destroyKeyer(blue.keyer);
+}
+
+// Backdrop distance of a colour in 0..1 units, worked in double precision from the colour frame's
+// definition: the backdrop's chroma minus the colour's chroma along the backdrop's direction.
+double backdropDistance(const float* backdrop, const std::uint16_t* colour) {
+    auto chroma = [](double r, double g, double b, double* u, double* v) {
+        *u = (b - g) / 65535.0 / std::sqrt(2.0);
+        *v = (g + b - 2.0 * r) / 65535.0 / std::sqrt(6.0);
+    };
+    double uB, vB, u, v;
+    chroma(backdrop[0], backdrop[1], backdrop[2], &uB, &vB);
+    chroma(colour[0], colour[1], colour[2], &u, &v);
+    const double h = std::hypot(uB, vB);
+    return h - (uB * u + vB * v) / h;
+}
+
+// The whole road of a threshold key through the engine: started from the backdrop colour, shaped by
+// a list tool, a step tool and a fine-tune slider, compiled, and keyed by the installed span
+// callback.  The thresholds and the matte and spill of pixels inside, between and beyond them
+// follow from the samples alone.
+TEST(AlternativeKeyerRoad, ThresholdKeyFromBackdropToKeyedPixels) {
+    initPolyhedronTables();
+    KeyState state;
+    std::memset(&state, 0, sizeof state);
+    initKeyState(&state);
+    state.flags = KeyFlagUseRT | KeyFlagSpillSolid;
+    state.replacementColour[0] = 40000, state.replacementColour[1] = 30000, state.replacementColour[2] = 20000;
+    const std::uint16_t green[4] = {6000, 52000, 9000, 0};
+    setBackdropColour(green, &state);
+    const double h = backdropDistance(state.backdrop, std::array<std::uint16_t, 4>{32768, 32768, 32768, 0}.data());
+    EXPECT_NEAR(state.thresholds[0], 0.05, 1e-7);
+    EXPECT_NEAR(state.thresholds[1], h, 1e-6);
+    EXPECT_NEAR(state.thresholds[2], h, 1e-6);
+
+    // Sampled near-backdrop colours raise the inner threshold to the farthest of them.
+    const std::uint16_t samples[12] = {9000, 47000, 12000, 0, 7000, 50000, 14000, 0, 12000, 46000, 9000, 0};
+    double farthest = 0.0;
+    for (int i = 0; i < 3; ++i) farthest = std::max(farthest, backdropDistance(state.backdrop, samples + 4 * i));
+    ASSERT_GT(farthest, 0.05);
+    growInnerToSamples(samples, 3, 1, &state);
+    EXPECT_NEAR(state.thresholds[0], farthest, 1e-6);
+    // A step widens the spill zone; the middle slider then moves the middle threshold from its
+    // value at the pick, and nesting carries the outer one along.
+    const Sample16 pick = {{30000, 20000, 40000, 0}};
+    growOuterAtColour(pick, &state);
+    EXPECT_NEAR(state.thresholds[2], h + 0.04, 1e-6);
+    ASSERT_EQ(beginFineTune(pick, &state), 1);
+    fineTuneMiddle(0.55f, &state, 1);
+    EXPECT_NEAR(state.thresholds[1], h + 0.05, 1e-6);
+    EXPECT_NEAR(state.thresholds[2], h + 0.05, 1e-6);
+
+    ASSERT_EQ(compileKey(&state), 1);
+    ASSERT_NE(state.keySpan16Callback, nullptr);
+    const double ti = state.thresholds[0], tm = state.thresholds[1], to = state.thresholds[2];
+    std::vector<std::uint16_t> pixels;
+    for (double t : {0.0, 0.05, 0.15, 0.3, 0.45, 0.6, 0.75, 0.9, 1.0}) {  // from the backdrop towards magenta
+        const double target[3] = {60000, 5000, 60000};
+        for (int c = 0; c < 3; ++c) pixels.push_back(std::uint16_t(std::lround(green[c] + t * (target[c] - green[c]))));
+        pixels.push_back(65535);
+    }
+    const std::ptrdiff_t n = std::ptrdiff_t(pixels.size() / 4);
+    std::vector<std::uint16_t> out(pixels.size());
+    state.keySpan16Callback(pixels.data(), pixels.data(), nullptr, nullptr, out.data(), n, &state, state.flags);
+    int transparent = 0, partial = 0, opaque = 0;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        const std::uint16_t* p = &pixels[4 * i];
+        const std::uint16_t* o = &out[4 * i];
+        const double d = backdropDistance(state.backdrop, p) * 65535.0;
+        const double alpha = std::clamp((d - 65535.0 * ti) / (tm - ti), 0.0, 65535.0);
+        if (alpha < 1.0 || (p[0] == green[0] && p[1] == green[1] && p[2] == green[2])) {
+            ++transparent;
+            for (int c = 0; c < 4; ++c) EXPECT_EQ(o[c], 0) << "pixel " << i;
+            continue;
+        }
+        alpha < 65534.0 ? ++partial : ++opaque;
+        EXPECT_NEAR(o[3], alpha, 2.0) << "pixel " << i;
+        const double s = (d - 65535.0 * ti) / (to - ti);
+        const double fraction = std::clamp(65536.0 - s, 0.0, 65535.0) / 65535.0;
+        for (int c = 0; c < 3; ++c) {
+            const double v = std::clamp(p[c] + (state.replacementColour[c] - double(state.backdrop[c])) * fraction, 0.0, 65535.0);
+            EXPECT_NEAR(o[c], v, 2.0) << "pixel " << i << " channel " << c;
+        }
+    }
+    EXPECT_GE(transparent, 2);
+    EXPECT_GE(partial, 2);
+    EXPECT_GE(opaque, 2);
+    releaseKey(&state);
+}
+
+// The same road for the hexagon keyer, where the thresholds vary over the hexagon: sampled colours
+// end inside the inner surface, a far colour stays opaque, the fine-tuned triples stay nested, and
+// the installed callback keys with the state's own object.
+TEST(AlternativeKeyerRoad, HexagonKeyFromBackdropToKeyedPixels) {
+    initPolyhedronTables();
+    KeyState state;
+    std::memset(&state, 0, sizeof state);
+    initKeyState(&state);
+    state.flags = KeyFlagUseRTPlus | KeyFlagSpillSolid;
+    const std::uint16_t green[4] = {6000, 52000, 9000, 0};
+    setBackdropColour(green, &state);
+    const std::uint16_t samples[12] = {9000, 47000, 12000, 0, 7000, 50000, 14000, 0, 12000, 46000, 9000, 0};
+    growInnerToSamples(samples, 3, 1, &state);
+    const Sample16 pick = {{30000, 20000, 40000, 0}};
+    growOuterAtColour(pick, &state);
+    ASSERT_EQ(beginFineTune(pick, &state), 1);
+    fineTuneMiddle(0.55f, &state, 1);
+    for (int k = 0; k < 7; ++k) {
+        const float* t = state.hexagonRadii + 3 * k;
+        EXPECT_LE(t[0], t[1]) << k;
+        EXPECT_LE(t[1], t[2]) << k;
+    }
+
+    ASSERT_EQ(compileKey(&state), 1);
+    ASSERT_NE(state.keySpan16Callback, nullptr);
+    std::vector<std::uint16_t> pixels(samples, samples + 12);
+    const std::uint16_t far[8] = {60000, 5000, 60000, 0, 50000, 20000, 30000, 0};
+    pixels.insert(pixels.end(), far, far + 8);
+    for (double t : {0.2, 0.3, 0.4, 0.5}) {  // from the backdrop towards magenta: the edge zone
+        const double target[3] = {60000, 5000, 60000};
+        for (int c = 0; c < 3; ++c) pixels.push_back(std::uint16_t(std::lround(green[c] + t * (target[c] - green[c]))));
+        pixels.push_back(0);
+    }
+    const std::ptrdiff_t n = std::ptrdiff_t(pixels.size() / 4);
+    std::vector<std::uint16_t> out(pixels.size()), own(pixels.size());
+    state.keySpan16Callback(pixels.data(), pixels.data(), nullptr, nullptr, out.data(), n, &state, state.flags);
+    for (std::ptrdiff_t i = 0; i < n; ++i) state.keyer->keySpan(&pixels[4 * i], &pixels[4 * i], nullptr, &own[4 * i], &state);
+    EXPECT_EQ(out, own);
+    for (int i = 0; i < 3; ++i) EXPECT_LT(out[4 * i + 3], 0.02 * 65535) << "sample " << i;
+    EXPECT_EQ(out[4 * 3 + 3], 65535);
+    EXPECT_EQ(out[4 * 4 + 3], 65535);
+    int partial = 0;
+    for (std::ptrdiff_t i = 5; i < n; ++i) partial += out[4 * i + 3] > 0 && out[4 * i + 3] < 65535;
+    EXPECT_GE(partial, 1);
+    releaseKey(&state);
 }
 
 }  // namespace
