@@ -318,6 +318,13 @@ TEST_F(Defocus, PushAndShrinkTogetherRoundOnceEach) {
         const float x = (static_cast<float>(u) - g) * hh + 0.5f;
         ASSERT_EQ(image[i * 4 + 3], x <= 0.0f ? 0 : std::min(65535, static_cast<int>(x))) << i;
     }
+
+    // Radius 20 and shrink 0.5 on an opaque matte: the push keeps u = 65535, and the shrink's
+    // trunc((65535 - 32767.5) x 65536 / 32768.5 + 0.5) = trunc(65534.00003 + 0.5) is one below
+    // full scale, as the shrink alone gives it; not a rounding fault.
+    std::vector<std::uint16_t> opaque = rgba(w * h, 0, 0, 0, 65535);
+    ASSERT_TRUE(defocusMatte16(opaque.data(), w, h, 20, 1, 0.5f));
+    EXPECT_EQ(alphaAt(opaque, w, w / 2, h / 2), 65534);
 }
 
 // Repeated edges and zero corners: a uniform opaque matte keeps full scale in the middle of every
