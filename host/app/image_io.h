@@ -17,7 +17,9 @@
 // palette results.  The working profile is embedded only when the pixels were converted into it
 // (the file was CMYK); otherwise the file's own RGB profile is kept.  The new file is written
 // beside the old one and renamed over it only when every write succeeded
-// (host/app/replacement_file.h): a failure leaves the original byte for byte.
+// (host/app/replacement_file.h): a failure leaves the original byte for byte.  A file of several
+// pages or frames (multi-page TIFF, animated GIF, icon of several sizes) is never replaced: reading
+// gives only its first picture, so the others would be lost; previews of that picture still work.
 //
 // Messages name the file and say why; nothing here opens a window.  Callers decide where a
 // message goes: the batch queues it for its "Error" box, the viewer shows it with its own, a size
@@ -90,7 +92,8 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 
 // Writes `buffer` (its bounds, at 8, 16 or 32 bits per channel) over the file at `path` in that
 // file's format (told by content, else by name).  On failure returns false with the message and
-// the file is as it was.
+// the file is as it was; for a file of several pages the message is
+// "\"<path>\" has several pages; Vantrelo keys only single images and left it unchanged."
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
                        std::string& message);
 

@@ -135,12 +135,30 @@ Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {
     return decoded;
 }
 
+int pageCount(const std::string& path, FREE_IMAGE_FORMAT format) {
+    InputFile input(path);
+    if (!input.file) return 0;
+    FreeImageIO io = inputIo();
+    // Warnings met while walking the pages do not change their number.
+    FreeImageMessages quiet;
+    FIMULTIBITMAP* pages = FreeImage_OpenMultiBitmapFromHandle(format, &io, &input, 0);
+    if (!pages) return 0;
+    const int count = FreeImage_GetPageCount(pages);
+    FreeImage_CloseMultiBitmap(pages, 0);
+    return count;
+}
+
 std::string readFailure(const std::string& path, const std::string& reason) {
     return "Cannot read \"" + path + "\": " + reason + ".";
 }
 
 std::string writeFailure(const std::string& path, const std::string& reason) {
     return "Cannot write \"" + path + "\": " + reason + ".";
+}
+
+std::string severalPages(const std::string& path) {
+    return "\"" + path +
+           "\" has several pages; Vantrelo keys only single images and left it unchanged.";
 }
 
 }  // namespace Mav::Host::App::ImageIo

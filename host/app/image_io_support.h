@@ -56,8 +56,15 @@ struct Decoded {
 
 Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags);
 
+// How many pictures the file holds (TIFF pages, GIF frames, icon sizes), counted through the
+// file handle as decoding reads it; 1 for formats that hold one picture, 0 when the file cannot
+// be opened or its pages cannot be counted.
+int pageCount(const std::string& path, FREE_IMAGE_FORMAT format);
+
 // "Cannot read \"path\": reason." and the same for writing.
 std::string readFailure(const std::string& path, const std::string& reason);
 std::string writeFailure(const std::string& path, const std::string& reason);
+// Why a file of several pages or frames is not replaced.
+std::string severalPages(const std::string& path);
 
 }  // namespace Mav::Host::App::ImageIo

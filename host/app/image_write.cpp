@@ -134,6 +134,14 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
     if (::stat(path.c_str(), &status) == 0 && FreeImage_FIFSupportsReading(format)) {
         Decoded decoded = decode(path, format, FIF_LOAD_NOPIXELS | cmykLoadFlag(format));
         if (!decoded.bitmap) return fail("the existing file cannot be read as its own type");
+        // Only the first page or frame was read and rendered; writing the result would lose the
+        // others for good, so a file of several pictures keeps all of them, unchanged.
+        const int pages = pageCount(path, format);
+        if (pages < 1) return fail("the existing file cannot be read as its own type");
+        if (pages > 1) {
+            message = severalPages(path);
+            return false;
+        }
         old = std::move(decoded.bitmap);
     }
 

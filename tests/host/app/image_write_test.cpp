@@ -347,6 +347,82 @@ TEST(SubjectImageWriting, RefusedAndFailedWritesLeaveTheOriginalByteForByte) {
     EXPECT_EQ(modeOf(locked), 0444u);
 }
 
+// A file of `count` pictures made with FreeImage's own page writer; each picture differs from the
+// one before it, so a file cut down to its first shows.
+void saveSeveralPages(FREE_IMAGE_FORMAT format, const std::string& path, int bitsPerPixel,
+                      int count) {
+    FIMULTIBITMAP* pages = FreeImage_OpenMultiBitmap(format, path.c_str(), TRUE, FALSE, TRUE);
+    ASSERT_NE(pages, nullptr);
+    for (int i = 0; i < count; ++i) {
+        // The icon writer takes 16 x 16 where it refuses smaller squares.
+        Bitmap page = makePattern(FIT_BITMAP, 16, 16, bitsPerPixel);
+        if (i % 2 == 1) FreeImage_Invert(page.get());
+        FreeImage_AppendPage(pages, page.get());
+    }
+    ASSERT_TRUE(FreeImage_CloseMultiBitmap(pages, 0));
+    FIMULTIBITMAP* check = FreeImage_OpenMultiBitmap(format, path.c_str(), FALSE, TRUE, TRUE);
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(FreeImage_GetPageCount(check), count) << "the fixture holds its pictures";
+    FreeImage_CloseMultiBitmap(check, 0);
+}
+
+// Reading takes a file's first picture only, so writing the result over a file of several would
+// drop the rest for good.  Such files are refused and keep every byte; the first picture can
+// still be read (the preview shows it), and a file of one picture written by the same page
+// writer is replaced as any other.
+TEST(SubjectImageWriting, FilesOfSeveralPagesOrFramesAreRefusedAndKeptWhole) {
+    struct Case {
+        const char* name;
+        const char* file;
+        FREE_IMAGE_FORMAT format;
+        int bitsPerPixel;
+        int pages;
+        double tolerance;  // of the round trip of a one-picture file
+    } cases[] = {
+        {"two-page TIFF", "pages.tif", FIF_TIFF, 24, 2, 0},
+        {"two-frame GIF", "frames.gif", FIF_GIF, 8, 2, 0},
+        {"icon with two pictures", "icons.ico", FIF_ICO, 32, 2, 0},
+        {"one-page TIFF from the page writer", "one.tif", FIF_TIFF, 24, 1, 0},
+        {"one-frame GIF from the page writer", "one.gif", FIF_GIF, 8, 1, 12},
+    };
+    TempFolder folder;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string path = folder.file(k.file);
+        saveSeveralPages(k.format, path, k.bitsPerPixel, k.pages);
+        if (::testing::Test::HasFatalFailure()) return;
+        const std::vector<std::uint8_t> before = fileBytes(path);
+
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer result(&host);
+        std::string error;
+        ASSERT_TRUE(result.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+        EXPECT_EQ(result.bounds, (Rect{0, 0, 16, 16}));
+        invert(result);
+        const bool written = result.saveResult(&error);
+        EXPECT_TRUE(noTemporaryFiles(folder));
+        if (k.pages > 1) {
+            EXPECT_FALSE(written);
+            EXPECT_EQ(error, "\"" + path +
+                                 "\" has several pages; Vantrelo keys only single images and left "
+                                 "it unchanged.");
+            EXPECT_EQ(fileBytes(path), before);
+
+            host.previewMode = true;
+            host.previewFlag = true;
+            ImageBuffer preview(&host);
+            EXPECT_TRUE(preview.loadInput(0, Rect{}, 0.5f, true, &error)) << error;
+        } else {
+            ASSERT_TRUE(written) << error;
+            EXPECT_EQ(FreeImage_GetFileType(path.c_str(), 0), k.format);
+            ImageBuffer reread(&host);
+            ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
+            EXPECT_LE(largestDifference(reread, result), k.tolerance);
+        }
+    }
+}
+
 // Runs `write` in a child whose files may not grow past `limit` bytes and that ignores SIGXFSZ,
 // so that the write fails part way with EFBIG.  Returns the child's exit code: 0 when the write
 // reported a failure that names the file, 1 when it claimed success, 2 otherwise.
