@@ -1,5 +1,6 @@
 // Float keying and the 3 x 3 median by luma of sampled blocks.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -231,6 +232,12 @@ int super_vantproc(const float* X, const float* Y, const float* S, const float* 
         return 1;
     }
 #endif
+    if ((flags & kAlternativeKeyers) && !state->keyer) {
+        // As in the 16-bit loop: nothing to key with gives transparent black, never the buffer's
+        // old contents (which the mask would otherwise go on to scale).
+        std::fill(O, O + 4 * count, 0.0f);
+        return 1;
+    }
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         float* o = O + 4 * i;
         keyPixelFloat(X + 4 * i, Y + 4 * i, S ? S + 4 * i : nullptr, o, state, flags);

@@ -24,7 +24,8 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
                    std::uint32_t flags);
 
 // keyPixelFloat per pixel; with the garbage mask the matte is then scaled by (65535 - M.G) / 65535.
-// The float path has no compiled callback.  Returns 1.
+// The float path has no compiled callback.  A state that selects an alternative keyer but has no
+// keyer object gives (0, 0, 0, 0) everywhere.  Returns 1.
 int super_vantproc(const float* X, const float* Y, const float* S, const float* M, float* O,
                    std::ptrdiff_t count, const KeyState* state);
 int super_vantproc(const float* X, const float* Y, const float* S, const float* M, float* O,

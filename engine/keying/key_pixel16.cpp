@@ -114,6 +114,12 @@ int vantproc(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t
         state->keySpan16Callback(X, Y, S, mask, O, count, state, flags);
         return 1;
     }
+    if ((flags & kAlternativeKeyers) && !state->keyer) {
+        // keyPixel16 would leave every pixel as it was: a run keyed with nothing to key it is
+        // transparent black rather than whatever the buffer held (the 8-bit loop writes the same).
+        std::memset(O, 0, sizeof(std::uint16_t) * 4 * std::size_t(count));
+        return 1;
+    }
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         std::uint16_t* o = O + 4 * i;
         const std::uint16_t* s = S ? S + 4 * i : nullptr;

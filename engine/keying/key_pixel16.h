@@ -43,7 +43,8 @@
 namespace vantrelo {
 
 // Keys `count` pixels: through the state's compiled span callback when it has one, otherwise
-// keyPixel16 per pixel (with the garbage mask applied after it).  Returns 1.
+// keyPixel16 per pixel (with the garbage mask applied after it).  A state that selects an
+// alternative keyer but has no keyer object gives (0, 0, 0, 0) everywhere.  Returns 1.
 int vantproc(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S, const std::uint16_t* M,
              std::uint16_t* O, std::ptrdiff_t count, const KeyState* state);
 int vantproc(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S, const std::uint16_t* M,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/keying/key_compile.h"
+#include "engine/keying/key_float8.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/span_kernels.h"
@@ -556,6 +557,31 @@ TEST(KeyPixel16, AlternativeKeyerWithMaskRemovesFullyMaskedPixels) {
         const Pixel full{0, 65535, 0, 0};
         EXPECT_EQ(spanKey(state, colour, nullptr, nullptr, &none)[3], 65535);
         EXPECT_EQ(spanKey(state, colour, nullptr, nullptr, &full)[3], 0);
+    }
+}
+
+// A key that selects an alternative keyer but has no keyer object (never compiled, or its keyer
+// could not be made) has nothing to key with; its runs come out transparent black in every depth,
+// never with what the output buffer held before (which the mask would then go on to scale).
+TEST(KeyPixel16, RunsOfAKeyWithoutItsKeyerObjectAreTransparentBlack) {
+    for (std::uint32_t keyerFlag : {std::uint32_t(KeyFlagUseRT), std::uint32_t(KeyFlagUseRTPlus)}) {
+        const KeyState state = shapedKey(keyerFlag | KeyFlagGarbageMask);
+        ASSERT_EQ(state.keyer, nullptr);
+        ASSERT_EQ(state.keySpan16Callback, nullptr);
+        const std::size_t count = 5;
+        const std::vector<std::uint16_t> x = pixelsAround(state, count, 4);
+        std::vector<std::uint16_t> m(4 * count, 1000);
+        std::vector<std::uint16_t> out(4 * count, 0xabcd);
+        vantproc(x.data(), x.data(), x.data(), m.data(), out.data(), count, &state);
+        EXPECT_EQ(out, std::vector<std::uint16_t>(4 * count, 0)) << std::hex << keyerFlag;
+        const std::vector<float> xf(x.begin(), x.end()), mf(m.begin(), m.end());
+        std::vector<float> outF(4 * count, 1234.5f);
+        super_vantproc(xf.data(), xf.data(), xf.data(), mf.data(), outF.data(), count, &state);
+        EXPECT_EQ(outF, std::vector<float>(4 * count, 0.0f)) << std::hex << keyerFlag;
+        std::vector<std::uint8_t> x8(3 * count, 200), m8(3 * count, 4), out8(3 * count, 0xab), matte(count, 0xab);
+        vantproc_8(x8.data(), x8.data(), x8.data(), m8.data(), out8.data(), matte.data(), count, &state);
+        EXPECT_EQ(out8, std::vector<std::uint8_t>(3 * count, 0)) << std::hex << keyerFlag;
+        EXPECT_EQ(matte, std::vector<std::uint8_t>(count, 0)) << std::hex << keyerFlag;
     }
 }
 
