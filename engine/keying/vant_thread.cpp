@@ -1,7 +1,5 @@
 #include "engine/keying/vant_thread.h"
 
-#include <system_error>
-
 namespace vantrelo {
 
 Band bandOf(int index, int bandCount, std::ptrdiff_t total) {
@@ -27,10 +25,12 @@ void VantThread::runGuarded() noexcept {
     }
 }
 
-void VantThread::start() {
+void VantThread::start() noexcept {
+    // std::thread reports a refused thread as std::system_error, but it also allocates the
+    // thread's start record and so may throw std::bad_alloc; either way no thread runs the band.
     try {
         thread_ = std::thread([this] { runGuarded(); });
-    } catch (const std::system_error&) {
+    } catch (...) {
         runGuarded();
     }
 }

@@ -37,8 +37,9 @@ public:
 
     virtual unsigned run() = 0;
 
-    // Starts the thread; when no thread can be started the band runs here, on the caller.
-    void start();
+    // Starts the thread; when no thread can be started (refused, or no memory for its start
+    // record) the band runs here, on the caller.  Throws nothing.
+    void start() noexcept;
     void join();
     bool failed() const { return failed_; }
 

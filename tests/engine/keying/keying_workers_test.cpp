@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdint>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/keying/key_float8.h"
@@ -127,6 +132,65 @@ TEST(KeyingWorkers, ThreadedKeyingEqualsOneCall) {
             }
         }
     }
+}
+
+// Makes every new thread unstartable for its lifetime: a default stack far larger than any address
+// space.
+class UnstartableThreads {
+public:
+    UnstartableThreads() {
+        ok_ = ::pthread_getattr_default_np(&saved_) == 0;
+        pthread_attr_t huge;
+        ::pthread_attr_init(&huge);
+        ok_ = ok_ && ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
+              ::pthread_setattr_default_np(&huge) == 0;
+        ::pthread_attr_destroy(&huge);
+    }
+    ~UnstartableThreads() {
+        ::pthread_setattr_default_np(&saved_);
+        ::pthread_attr_destroy(&saved_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    pthread_attr_t saved_{};
+    bool ok_ = false;
+};
+
+// A band whose thread cannot be started is not lost: it runs on the calling thread, and the result
+// is the one of a single call.  Starting never throws, whatever std::thread reports (a refused
+// thread, or no memory for its start record).
+TEST(KeyingWorkers, BandsWhoseThreadCannotStartRunOnTheCaller) {
+    static_assert(noexcept(std::declval<VantThread&>().start()));
+    KeyState state = shapedKey(KeyFlagSpillSolid | KeyFlagDirectCallbacks);
+    Compiled compiled(&state);
+    const std::ptrdiff_t n = 1000;
+    const std::vector<std::uint16_t> x = pixelsAround(state, std::size_t(n), 21);
+    std::vector<std::uint16_t> one(4 * std::size_t(n)), out(4 * std::size_t(n), 0x1234);
+    vantproc(x.data(), x.data(), nullptr, nullptr, one.data(), n, &state);
+    std::vector<std::thread::id> ran(4);
+    bool ok = false, keyed = false;
+    {
+        UnstartableThreads noThreads;
+        if (!noThreads.ok()) GTEST_SKIP() << "the default thread attributes cannot be changed";
+        bool threadStarts = true;
+        try {
+            std::thread probe([] {});
+            probe.join();
+        } catch (const std::system_error&) {
+            threadStarts = false;
+        }
+        if (threadStarts) GTEST_SKIP() << "threads still start with a huge default stack";
+        WorkerCount scope(4);
+        keyed = runVantprocWorkers(x.data(), x.data(), nullptr, nullptr, out.data(), n, &state, state.flags);
+        ok = runSpanWorkers(4, 4, [&](std::ptrdiff_t start, std::ptrdiff_t count) {
+            if (count == 1) ran[std::size_t(start)] = std::this_thread::get_id();
+        });
+    }
+    EXPECT_TRUE(keyed);
+    EXPECT_EQ(out, one);
+    EXPECT_TRUE(ok);
+    for (const std::thread::id& id : ran) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
 TEST(KeyingWorkers, WorkerCountIsLimitedToOneToThirtyTwo) {
