@@ -135,6 +135,32 @@ TEST(KeyPixel16, ColoursInsideBetweenAndBeyondTheSurfacesInEverySpillMode) {
     }
 }
 
+// The reference truncates the pushed colour to a 32-bit integer and only clamps after the blend, so
+// a pushed colour beyond 65535 still pulls the blend up by its full value, and one beyond the 32-bit
+// range by that range's end.  Colour 1500 out along +R from (20000, 30000, 25000), inner radius 1000,
+// middle 2000: t_in = 2/3, matte 1/2; black spill source, so the red channel is P.R x w.
+TEST(KeyPixel16, PushedColourIsBlendedBeforeItIsClamped) {
+    struct Case {
+        float outer;
+        double pushedRed;  // P.R as the reference holds it
+    };
+    const Case cases[] = {
+        {60000.0f, 80000.0},            // beyond 16 bits: clamping first would give 555
+        {3.0e9f, 2147483647.0},         // beyond 32 bits: the int32 range's end, not 3.00002e9
+    };
+    for (const Case& c : cases) {
+        KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, c.outer, 0);
+        Compiled compiled(&state);
+        const Pixel colour{21500, 30000, 25000, 0};
+        const Pixel black{0, 0, 0, 0};
+        const double tIn = 2.0 / 3.0, tOut = double(c.outer) / 1500.0;
+        const double w = (1.0 - tIn) / (tOut - tIn);
+        const Pixel out = referenceKey(state, colour, nullptr, &black);
+        EXPECT_NEAR(out[0], std::floor(c.pushedRed * w), 1) << c.outer;
+        EXPECT_NEAR(out[3], 32767, 1) << c.outer;
+    }
+}
+
 TEST(KeyPixel16, MatteAtTheMiddleSurfaceAndJustInside) {
     // Vertex 0 of every surface sits exactly on the +R axis; a colour there is on the middle surface.
     KeyState state = uniformKey(10000, 10000, 10000, 1000, 2000, 4000, KeyFlagSpillComplement);
