@@ -19,6 +19,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/keying/key_compile.h"
@@ -39,6 +40,26 @@ constexpr std::ptrdiff_t kPixels = kWidth * kHeight;
 constexpr float kBackdrop[3] = {9000.0f, 41000.0f, 12000.0f};
 
 int allWorkers() { return std::clamp<int>(int(std::thread::hardware_concurrency()), 1, 32); }
+
+// Physical cores (distinct package and core ids of the processors the system lists), for the
+// scaling target; the processor count when the topology cannot be read.
+int physicalCores() {
+    std::vector<std::pair<long, long>> cores;
+    for (int cpu = 0; cpu < 4096; ++cpu) {
+        const std::string base = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/";
+        long package = -1, core = -1;
+        std::FILE* p = std::fopen((base + "physical_package_id").c_str(), "r");
+        std::FILE* c = std::fopen((base + "core_id").c_str(), "r");
+        const bool read = p && c && std::fscanf(p, "%ld", &package) == 1 && std::fscanf(c, "%ld", &core) == 1;
+        if (p) std::fclose(p);
+        if (c) std::fclose(c);
+        if (!read) break;
+        cores.emplace_back(package, core);
+    }
+    std::sort(cores.begin(), cores.end());
+    cores.erase(std::unique(cores.begin(), cores.end()), cores.end());
+    return cores.empty() ? int(std::max(1u, std::thread::hardware_concurrency())) : int(cores.size());
+}
 
 // The test photograph, made once.  Backdrop: green with per-channel noise of about 700 units, so the
 // direction from the backdrop colour, and with it the octant, changes from pixel to pixel.  Subject:
@@ -256,8 +277,11 @@ BENCHMARK(key8)->Apply(oneAndAll);
 
 void printSummary() {
     const int all = allWorkers();
-    std::fprintf(stderr, "\nKeying of %td x %td pixels (Mpixel/s; ratio to the copy pass; all = %d workers)\n",
-                 kWidth, kHeight, all);
+    const int cores = physicalCores();
+    std::fprintf(stderr,
+                 "\nKeying of %td x %td pixels (Mpixel/s; ratio to the copy pass; all = %d workers on %d physical "
+                 "cores; target on all of them 0.7 x min(cores, 32) x the one-worker rate)\n",
+                 kWidth, kHeight, all, cores);
     const char* rows[][2] = {{"key16Complement", "copy16"}, {"key16Spill", "copy16"}, {"keyFloat", "copyFloat"},
                              {"key8", "copy8"}};
     for (const auto& row : rows)
@@ -268,7 +292,8 @@ void printSummary() {
             std::fprintf(stderr, "  %-18s %2d workers: %8.1f Mpx/s   copy %8.1f Mpx/s   ratio %.3f", row[0], workers,
                          rate / 1e6, copyRate / 1e6, copyRate > 0 ? rate / copyRate : 0.0);
             if (workers == all && rates().count(label(row[0], 1)))
-                std::fprintf(stderr, "   scaling %.2f x one worker", rate / rates()[label(row[0], 1)]);
+                std::fprintf(stderr, "   scaling %.2f x one worker (target %.2f)", rate / rates()[label(row[0], 1)],
+                             0.7 * std::min(cores, 32));
             std::fprintf(stderr, "\n");
         }
 }
