@@ -206,6 +206,10 @@ int findHitFaceWithFlags(const std::uint16_t* colour, const KeyState* state, std
 
 // Surface ratios from the state's compiled per-face arrays: t = reach / (n . X - n . K), 0 where
 // the denominator is 0.  t > 1: the colour lies inside the surface; 1: on it; below 1: beyond it.
+// The face code must come from findHitFace on the same state: a state compiled with
+// KeyFlagGeneratedPolyhedron holds the generated mesh's faces in these arrays, so a fixed-mesh code
+// (findHitFaceWithFlags without that flag, which the sampling tools use for vertex indices only)
+// names a different face there.
 SurfaceRatios surfaceRatios16(const std::uint16_t* colour, int face, const KeyState* state);
 SurfaceRatios surfaceRatiosMid16(const std::uint16_t* colour, int face, const KeyState* state);
 SurfaceRatios surfaceRatiosFloat(const float* colour, int face, const KeyState* state);
