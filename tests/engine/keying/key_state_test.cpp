@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace vantrelo {
 namespace {
@@ -28,6 +31,67 @@ TEST(KeyState, InitSetsDefaultsAndKeepsLabels) {
     EXPECT_STREQ(state.label1, "studio A");
     EXPECT_EQ(state.keyer, nullptr);
     EXPECT_EQ(state.extShapes, nullptr);
+}
+
+// initKeyState writes the fields it names, with the values it names, and not one byte more: the
+// labels, the fourth replacement value, the compiled part, the correction sets and auxInts keep
+// what they held.
+TEST(KeyState, InitWritesExactlyItsFields) {
+    KeyState state;
+    std::memset(&state, 0x5a, sizeof state);
+    KeyState before;
+    std::memcpy(&before, &state, sizeof state);
+    initKeyState(&state);
+    struct Field {
+        std::size_t offset, size;
+    };
+#define VANTRELO_FIELD(name) Field{offsetof(KeyState, name), sizeof(KeyState::name)}
+    const Field written[] = {
+        VANTRELO_FIELD(backdrop),     VANTRELO_FIELD(flags),        VANTRELO_FIELD(auxValue1),
+        VANTRELO_FIELD(auxValue2),    {offsetof(KeyState, replacementColour), 3 * sizeof(std::uint16_t)},
+        VANTRELO_FIELD(innerRadii),   VANTRELO_FIELD(middleRadii),  VANTRELO_FIELD(outerRadii),
+        VANTRELO_FIELD(keyer),        VANTRELO_FIELD(thresholds),   VANTRELO_FIELD(hexagonRadii),
+        VANTRELO_FIELD(grainLevel),   VANTRELO_FIELD(grainAmount),  VANTRELO_FIELD(extShapes),
+        VANTRELO_FIELD(obeyShapes),   VANTRELO_FIELD(simGridSize),  VANTRELO_FIELD(simInnerRadius),
+    };
+#undef VANTRELO_FIELD
+    std::vector<bool> mayChange(sizeof state, false);
+    for (const Field& f : written)
+        for (std::size_t i = 0; i < f.size; ++i) mayChange[f.offset + i] = true;
+    const auto* a = reinterpret_cast<const unsigned char*>(&before);
+    const auto* b = reinterpret_cast<const unsigned char*>(&state);
+    for (std::size_t i = 0; i < sizeof state; ++i) {
+        if (!mayChange[i]) {
+            ASSERT_EQ(a[i], b[i]) << "byte " << i << " changed";
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(state.backdrop[c], 0.0f);
+        EXPECT_EQ(state.replacementColour[c], 0);
+    }
+    EXPECT_EQ(state.flags, 0u);
+    EXPECT_EQ(state.auxValue1, 0);
+    EXPECT_EQ(state.auxValue2, 5);
+    for (int v = 0; v < kVertexCount; ++v) {
+        EXPECT_EQ(state.innerRadii[v], 0.0f);
+        EXPECT_EQ(state.middleRadii[v], 0.0f);
+        EXPECT_EQ(state.outerRadii[v], 0.0f);
+    }
+    EXPECT_EQ(state.keyer, nullptr);
+    EXPECT_EQ(state.extShapes, nullptr);
+    EXPECT_EQ(state.obeyShapes, nullptr);
+    EXPECT_EQ(state.grainLevel, 0);
+    EXPECT_EQ(state.grainAmount, 0.0f);
+    EXPECT_EQ(state.simGridSize, 12);
+    EXPECT_EQ(state.simInnerRadius, 2550);
+    // The keyers' defaults for a black backdrop are plain numbers, no leftover bytes.
+    for (float t : state.thresholds) EXPECT_TRUE(std::isfinite(t));
+    for (float h : state.hexagonRadii) EXPECT_TRUE(std::isfinite(h));
+    KeyState zeroed;
+    std::memset(&zeroed, 0, sizeof zeroed);
+    initKeyState(&zeroed);
+    EXPECT_EQ(std::memcmp(zeroed.thresholds, state.thresholds, sizeof state.thresholds), 0);
+    EXPECT_EQ(std::memcmp(zeroed.hexagonRadii, state.hexagonRadii, sizeof state.hexagonRadii), 0);
 }
 
 TEST(KeyState, ResetRestoresIdentityCorrectionAndAuxInts) {
