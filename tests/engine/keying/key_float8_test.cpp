@@ -207,7 +207,8 @@ TEST(Key8, LoopsFollowThe16BitKeyScaledToBytes) {
 
 TEST(Key8, VectorLoopMatchesTheScalarReferenceBitForBit) {
     const std::size_t count = 6000;
-    for (std::uint32_t flags : {0u, std::uint32_t(KeyFlagSpillSolid), std::uint32_t(KeyFlagSpillComplement)})
+    for (std::uint32_t flags : {0u, std::uint32_t(KeyFlagSpillSolid), std::uint32_t(KeyFlagSpillComplement),
+                                std::uint32_t(KeyFlagSpillSolid | KeyFlagGeneratedPolyhedron)})
         for (int variant = 0; variant < 4; ++variant) {
             KeyState state = shapedKey(flags, 31 + variant);
             state.grainLevel = variant;
