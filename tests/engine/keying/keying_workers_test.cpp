@@ -88,7 +88,8 @@ TEST(KeyingWorkers, ThreadedKeyingEqualsOneCall) {
     const std::ptrdiff_t lengths[] = {3, 31, 99, 100, 2500};
     const std::int32_t counts[] = {1, 2, 7, 32};
     const std::uint32_t keys[] = {KeyFlagGarbageMask, KeyFlagSpillComplement | KeyFlagDirectCallbacks,
-                                  KeyFlagSpillSolid | KeyFlagGarbageMask | KeyFlagDirectCallbacks};
+                                  KeyFlagSpillSolid | KeyFlagGarbageMask | KeyFlagDirectCallbacks,
+                                  KeyFlagUseRT | KeyFlagGarbageMask, KeyFlagUseRTPlus | KeyFlagSpillComplement};
     for (std::uint32_t flags : keys) {
         KeyState state = shapedKey(flags);
         Compiled compiled(&state);
