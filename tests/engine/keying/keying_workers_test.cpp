@@ -95,6 +95,8 @@ TEST(KeyingWorkers, ThreadedKeyingEqualsOneCall) {
         Compiled compiled(&state);
         ASSERT_EQ(compiled.result, 1);
         for (std::ptrdiff_t n : lengths) {
+            // The keyers' runs are slow in the checked build; their band edges show on short runs.
+            if ((flags & (KeyFlagUseRT | KeyFlagUseRTPlus)) && n > 100) continue;
             const std::size_t count = std::size_t(n);
             const std::vector<std::uint16_t> x = pixelsAround(state, count, 5), y = pixelsAround(state, count, 6);
             const std::vector<std::uint16_t> s = pixelsAround(state, count, 7), m = pixelsAround(state, count, 8);
