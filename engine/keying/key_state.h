@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace vantrelo {
 
@@ -131,6 +132,8 @@ extern const float kInvSqrt2;
 
 namespace vantrelo {
 // The layout is pinned: whole-record copies and byte comparisons must see every byte as a field.
+static_assert(std::is_trivially_copyable_v<KeyState> && std::is_standard_layout_v<KeyState>,
+              "callers copy the record by assignment or memcpy and compare it byte for byte");
 static_assert(offsetof(KeyState, replacementColour) == 536);
 static_assert(offsetof(KeyState, innerReach) == 1336);
 static_assert(offsetof(KeyState, compiledBackdrop) == 10552);
