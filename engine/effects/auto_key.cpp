@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/sampling_tools.h"
 
 namespace vantrelo {
@@ -55,7 +55,7 @@ struct PixelSampling {
 bool usableSampling(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
                     std::ptrdiff_t stepY) {
     std::size_t elements = 0;
-    return usableImage(pixels, width, height) && elementCount(width, height, 4, elements) && stepX >= 1 && stepY >= 1;
+    return usableImage(pixels, width, height) && imageElements(width, height, 4, elements) && stepX >= 1 && stepY >= 1;
 }
 
 bool inBand(std::int32_t bin, std::int32_t low, std::int32_t high) { return low <= bin && bin <= high; }
@@ -131,7 +131,7 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     // between about -700 and 128, well inside 16 bits.
     EngineBlock binBlock;
     Histogram counts(kBinCount);
-    if (!binBlock.allocate(static_cast<std::size_t>(n), sizeof(std::int16_t), false) || counts.count() != kBinCount) {
+    if (!binBlock.allocate<std::int16_t>(static_cast<std::size_t>(n), false) || counts.count() != kBinCount) {
         report(failed, true);
         return false;
     }
@@ -180,7 +180,7 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     if (growOuter) capacity = std::max(capacity, boundaryNumber);
     if (settings.capLists) capacity = std::min(capacity, kSampledListCap);
     EngineBlock listBlock;
-    if (capacity > 0 && !listBlock.allocate(static_cast<std::size_t>(capacity), 4 * sizeof(std::uint16_t), false)) {
+    if (capacity > 0 && !listBlock.allocate<std::uint16_t>(4 * static_cast<std::size_t>(capacity), false)) {
         report(failed, true);
         return false;
     }
@@ -457,13 +457,13 @@ bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, 
 bool autoKeyMaskFromBackdropFloat(float maximum, const float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
                                   KeyState* state, bool skipInnerGrowth, bool* failed) {
     std::size_t elements = 0;
-    if (!state || !usableImage(pixels, width, height) || !elementCount(width, height, 4, elements) ||
+    if (!state || !usableImage(pixels, width, height) || !imageElements(width, height, 4, elements) ||
         !(maximum > 0.0f) || !std::isfinite(maximum)) {
         report(failed, true);
         return false;
     }
     EngineBlock scratch;
-    if (elements > 0 && !scratch.allocate(elements, sizeof(std::uint16_t), false)) {
+    if (elements > 0 && !scratch.allocate<std::uint16_t>(elements, false)) {
         report(failed, true);
         return false;
     }

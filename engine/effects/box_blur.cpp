@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/effects/box_blur_lines.h"
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 
 namespace vantrelo {
 
@@ -14,7 +14,7 @@ template <class T>
 bool boxBlurRgb(float factor, const T* source, T* destination, std::ptrdiff_t width, std::ptrdiff_t height) {
     if (!usableImage(source, width, height) || !usableImage(destination, width, height)) return false;
     std::size_t count;
-    if (!elementCount(width, height, 3, count)) return false;
+    if (!imageElements(width, height, 3, count)) return false;
     if (count == 0) return true;
     const std::ptrdiff_t rh = boxBlurRadius(factor, width);
     if (rh == 0) {
@@ -24,7 +24,7 @@ bool boxBlurRgb(float factor, const T* source, T* destination, std::ptrdiff_t wi
     const std::ptrdiff_t rv = boxBlurRadius(factor, height);
     const BoxScratch<T> size = boxScratchSize<T>(width, rv);
     EngineBlock ring, sums;
-    if (!ring.allocate(size.ringSamples, sizeof(T), false) || !sums.allocate(size.sumCount, sizeof(BoxSum<T>), false))
+    if (!ring.allocate<T>(size.ringSamples, false) || !sums.allocate<BoxSum<T>>(size.sumCount, false))
         return false;
     boxBlurPixels(source, 3, destination, 3, width, height, rh, rv, ring.as<T>(), sums.as<BoxSum<T>>());
     return true;

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
@@ -99,13 +100,6 @@ bool isIdentitySet(const float* set) {
            set[5] == 0.0f && set[6] == 1.0f && set[7] == 1.0f && set[8] == 1.0f && set[9] == 1.0f &&
            set[10] == 1.0f && set[11] == 1.0f;
 }
-
-struct EngineBlock {
-    void* block = nullptr;
-    ~EngineBlock() {
-        if (block) engineRelease(block);
-    }
-};
 
 bool correctWithSet16(const float* set, std::uint16_t* destination, const std::uint16_t* source,
                       std::ptrdiff_t count) {
@@ -306,9 +300,8 @@ bool colourCorrectSpan16(std::uint16_t* destination, const std::uint16_t* source
     float matrix[9];
     makeColourCorrectionMatrix(matrix, hue, saturation, value);
     EngineBlock tables;
-    tables.block = engineAllocate(3 * 65536 * sizeof(std::uint16_t));
-    if (!tables.block) return false;
-    auto* tableR = static_cast<std::uint16_t*>(tables.block);
+    if (!tables.allocate<std::uint16_t>(3 * 65536, false)) return false;
+    std::uint16_t* tableR = tables.as<std::uint16_t>();
     std::uint16_t* tableG = tableR + 65536;
     std::uint16_t* tableB = tableG + 65536;
     makeLevelsGammaTables16(blackR, blackG, blackB, whiteR, whiteG, whiteB, gammaR, gammaG, gammaB, tableR, tableG,

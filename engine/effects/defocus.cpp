@@ -7,7 +7,7 @@
 #include "engine/effects/defocus_lines.h"
 #include "engine/effects/defocus_matte16.h"
 #include "engine/effects/defocus_workers.h"
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
@@ -41,7 +41,7 @@ template <class T>
 bool runPass(const DefocusLines<T>& lines, std::ptrdiff_t lineCount, int radius) {
     if (lines.length <= 0 || lineCount <= 0 || radius <= 0) return true;
     EngineBlock scratch;
-    if (!scratch.allocate(defocusScratchFloats(lines.length), sizeof(float))) return false;
+    if (!scratch.allocate<float>(defocusScratchFloats(lines.length), true)) return false;
     filterDefocusLines(lines, 0, lineCount, radius, defocusKernel(radius), scratch.as<float>());
     return true;
 }
@@ -348,7 +348,7 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
     EngineBlock table;
     std::uint16_t* level = nullptr;
     if (relevel.mode != Relevel16::None) {
-        if (!table.allocate(65536, sizeof(std::uint16_t), false)) return false;
+        if (!table.allocate<std::uint16_t>(65536, false)) return false;
         level = table.as<std::uint16_t>();
         for (int v = 0; v < 65536; ++v) level[v] = relevel(static_cast<std::uint16_t>(v));
     }
@@ -362,10 +362,10 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
     std::size_t count;
     EngineBlock plane, scratch;
     if (!paddedSize(width, height, radius, 1, sizeof(std::uint16_t), padWidth, padHeight, count) ||
-        !plane.allocate(count, sizeof(std::uint16_t), false))
+        !plane.allocate<std::uint16_t>(count, false))
         return false;
     const Matte16Defocus job{image, width, height, radius, defocusKernel(radius), plane.as<std::uint16_t>(), level};
-    if (!scratch.allocate(matte16ScratchFloats(job), sizeof(float))) return false;
+    if (!scratch.allocate<float>(matte16ScratchFloats(job), true)) return false;
 
     // Passes whose workers cannot be had run on this thread instead.
     const bool threaded = workerThreadCount() >= 2 && padWidth >= 10 && padHeight >= 10;
@@ -391,7 +391,7 @@ bool defocusMatteFloat(float maxValue, float* image, std::ptrdiff_t width, std::
     std::size_t count;
     EngineBlock pad;
     if (!paddedSize(width, height, radius, 1, sizeof(float), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(float), false))
+        !pad.allocate<float>(count, false))
         return false;
     auto* plane = pad.as<float>();
     fillPadded<1, 4>(plane, image, 3, width, height, radius);
@@ -418,7 +418,8 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
-    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) || !pad.allocate(count, 1, false))
+    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) ||
+        !pad.allocate<std::uint8_t>(count, false))
         return false;
     auto* plane = pad.as<std::uint8_t>();
     fillPadded<1, 1>(plane, matte, 0, width, height, radius);
@@ -444,7 +445,7 @@ bool defocusColour(T* image, int channels, std::ptrdiff_t width, std::ptrdiff_t 
     std::size_t count;
     EngineBlock pad;
     if (!paddedSize(width, height, radius, 3, sizeof(T), padWidth, padHeight, count) ||
-        !pad.allocate(count, sizeof(T), false))
+        !pad.allocate<T>(count, false))
         return false;
     const std::ptrdiff_t planeSize = padWidth * padHeight;
     for (int c = 0; c < 3; ++c) {

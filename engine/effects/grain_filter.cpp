@@ -5,7 +5,7 @@
 
 #include "engine/effects/box_blur.h"
 #include "engine/effects/box_blur_lines.h"
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
@@ -54,12 +54,12 @@ bool removeGrain(T* image, int channels, const T* fill, T opaque, std::ptrdiff_t
     if (factor == 0.0f || width == 0 || height == 0) return true;
     // The image's own size bounds every scratch size below (2 rv + 2 <= height).
     std::size_t count;
-    if (!elementCount(width, height, 4, count)) return false;
+    if (!imageElements(width, height, 4, count)) return false;
     const std::ptrdiff_t rh = boxBlurRadius(factor, width), rv = boxBlurRadius(factor, height);
     const BoxScratch<T> size = boxScratchSize<T>(width, rv);
     EngineBlock ring, sums;
-    if (rh > 0 && (!ring.allocate(size.ringSamples, sizeof(T), false) ||
-                   !sums.allocate(size.sumCount, sizeof(BoxSum<T>), false)))
+    if (rh > 0 && (!ring.allocate<T>(size.ringSamples, false) ||
+                   !sums.allocate<BoxSum<T>>(size.sumCount, false)))
         return false;
 
     if (insets) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/effects/histogram.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
@@ -100,13 +101,6 @@ struct Peak {
     float product = 0.0f;
 };
 
-struct ByteBlock {
-    std::uint8_t* data = nullptr;
-    ~ByteBlock() {
-        if (data) engineRelease(data);
-    }
-};
-
 }  // namespace
 
 float chromaSpread(const std::int32_t* along, const std::int32_t* across, std::ptrdiff_t count, float* meanChroma) {
@@ -129,15 +123,16 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
 
     // One byte per pixel keeps the hue bins for the peak passes; the coordinates are recomputed
     // from the pixels, which is cheaper than holding two ints per pixel of a 24-Mpixel photo.
-    ByteBlock binsOfPixels;
-    binsOfPixels.data = static_cast<std::uint8_t*>(engineAllocate(static_cast<std::size_t>(total)));
+    EngineBlock binBlock;
+    const bool haveBins = binBlock.allocate<std::uint8_t>(static_cast<std::size_t>(total), false);
+    std::uint8_t* const binsOfPixels = binBlock.as<std::uint8_t>();
     Histogram histogram(256);
-    if (!binsOfPixels.data || histogram.count() != 256) return -1;
+    if (!haveBins || histogram.count() != 256) return -1;
     for (std::ptrdiff_t k = 0; k < total; ++k) {
         std::int32_t along, across;
         chromaOf(axes, pixels + k * 4, &along, &across);
         const std::uint8_t bin = hueBinOf(along, across);
-        binsOfPixels.data[k] = bin;
+        binsOfPixels[k] = bin;
         if (bin != kNotColoured) histogram.add(bin);
     }
     for (int pass = 0; pass < 4; ++pass) histogram.smooth();
@@ -166,7 +161,7 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     // Two passes gather every peak's pixels in pixel order: sums first, then distances from the
     // peak's mean.
     for (std::ptrdiff_t k = 0; k < total; ++k) {
-        const std::uint8_t bin = binsOfPixels.data[k];
+        const std::uint8_t bin = binsOfPixels[k];
         if (bin == kNotColoured || owners[bin][0] < 0) continue;
         const std::uint16_t* px = pixels + k * 4;
         std::int32_t along, across;
@@ -180,7 +175,7 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     }
     for (int p = 0; p < peakCount; ++p) peaks[p].sums.finishMeans();
     for (std::ptrdiff_t k = 0; k < total; ++k) {
-        const std::uint8_t bin = binsOfPixels.data[k];
+        const std::uint8_t bin = binsOfPixels[k];
         if (bin == kNotColoured || owners[bin][0] < 0) continue;
         std::int32_t along, across;
         chromaOf(axes, pixels + k * 4, &along, &across);

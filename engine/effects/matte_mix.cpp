@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {

@@ -21,6 +21,7 @@
 #include "agg_rendering_buffer.h"
 #include "agg_scanline_u.h"
 #include "engine/effects/matte_mix.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
@@ -85,27 +86,6 @@ struct Gray64Sums {
 };
 thread_local std::uint64_t Gray64Sums::divisor = 1;
 
-// A block from the engine allocator, released on every path.
-class ScratchBlock {
-public:
-    ScratchBlock() = default;
-    ~ScratchBlock() { engineRelease(block_); }
-    ScratchBlock(const ScratchBlock&) = delete;
-    ScratchBlock& operator=(const ScratchBlock&) = delete;
-    bool allocate(std::size_t bytes) {
-        block_ = engineAllocate(bytes == 0 ? 1 : bytes);
-        return block_ != nullptr;
-    }
-    void* get() const { return block_; }
-    void release() {
-        engineRelease(block_);
-        block_ = nullptr;
-    }
-
-private:
-    void* block_ = nullptr;
-};
-
 // Rasterises the layers of one list into a target through AGG.  TargetFormat names the target's
 // AGG pixel format (the target itself is addressed directly, channel by channel), CoverageColor and
 // CoverageFormat the 16-bit grey coverage image, ChannelT the target's channel type.
@@ -146,8 +126,8 @@ public:
         if (!sizeUsable()) return false;
         if (empty()) return true;
         const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-        if (!coverage_.allocate(count * sizeof(CoverageValue))) return false;
-        coverageBuffer_.attach(static_cast<agg::int8u*>(coverage_.get()), static_cast<unsigned>(width_),
+        if (!coverage_.allocate<CoverageValue>(count, false)) return false;
+        coverageBuffer_.attach(coverage_.as<agg::int8u>(), static_cast<unsigned>(width_),
                                static_cast<unsigned>(height_), width_ * static_cast<int>(sizeof(CoverageValue)));
         base_.attach(coverageFormat_);
         base_.clip_box(0, 0, width_ - 1, height_ - 1);
@@ -163,8 +143,9 @@ public:
             scanline_.reset(-1, width_ + 1);
             if (maxRadius_ > 0) {
                 const int longest = std::max(width_, height_);
-                std::memset(coverage_.get(), 0, static_cast<std::size_t>(longest) * sizeof(CoverageValue));
-                agg::rendering_buffer line(static_cast<agg::int8u*>(coverage_.get()), static_cast<unsigned>(longest), 1,
+                std::memset(coverage_.as<CoverageValue>(), 0,
+                            static_cast<std::size_t>(longest) * sizeof(CoverageValue));
+                agg::rendering_buffer line(coverage_.as<agg::int8u>(), static_cast<unsigned>(longest), 1,
                                            longest * static_cast<int>(sizeof(CoverageValue)));
                 CoverageFormat lineFormat(line);
                 Gray64Sums::divisor = static_cast<std::uint64_t>(maxRadius_ + 1) * static_cast<std::uint64_t>(maxRadius_ + 1);
@@ -253,7 +234,7 @@ public:
         const double opacity = opacity_ > 0.0f ? std::min(static_cast<double>(opacity_), 1.0) : 0.0;
         const auto alpha = static_cast<unsigned>(opacity * 65535.0 + 0.5);
         const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-        std::memset(coverage_.get(), 0, count * sizeof(CoverageValue));
+        std::memset(coverage_.as<CoverageValue>(), 0, count * sizeof(CoverageValue));
         solid_.color(CoverageColor(65535u, alpha));
         agg::render_scanlines(ras_, scanline_, solid_);
 
@@ -350,7 +331,7 @@ private:
     template <class Op>
     void combine(const ShapeBounds& box, Op op) {
         if (box.x0 > box.x1 || box.y0 > box.y1) return;
-        const auto* coverage = static_cast<const CoverageValue*>(coverage_.get());
+        const auto* coverage = coverage_.as<const CoverageValue>();
         const std::ptrdiff_t w = width_;
         for (std::ptrdiff_t y = box.y0; y <= box.y1; ++y) {
             const CoverageValue* c = coverage + y * w;
@@ -373,7 +354,7 @@ private:
     int combined_ = 0;
     double widthD_, heightD_;
     int width_, height_;
-    ScratchBlock coverage_;
+    EngineBlock coverage_;
     agg::rendering_buffer coverageBuffer_;
     ChannelT* target_;
     int channels_;
@@ -593,9 +574,9 @@ bool applyObeyShapeMask(const KeyState* state, const std::uint16_t* a, const std
 
     const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
     if (w > std::numeric_limits<std::size_t>::max() / 8 / h) return false;
-    ScratchBlock mask;
-    if (!mask.allocate(w * h * 8)) return false;
-    auto* pixels = static_cast<std::uint16_t*>(mask.get());
+    EngineBlock mask;
+    if (!mask.allocate<std::uint16_t>(w * h * 4, false)) return false;
+    auto* pixels = mask.as<std::uint16_t>();
     ShapeBounds box = kEmptyShapeBounds;
     if (!rasteriseShapeMask(pixels, width, height, state->obeyShapes, count, true, &box)) return false;
     const MatteRect rect{box.x0, box.y0, box.x1, box.y1};

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "engine/effects/auto_key.h"
-#include "engine/effects/effect_buffer.h"
+#include "engine/keying/engine_block.h"
 #include "engine/effects/simulated_foreground_workers.h"
 #include "engine/keying/initial_key.h"
 #include "engine/keying/key_compile.h"
@@ -83,7 +83,7 @@ bool usableState(const KeyState* state) { return state != nullptr; }
 
 bool usableSize(std::ptrdiff_t width, std::ptrdiff_t height, std::size_t* elements) {
     std::size_t count = 0;
-    if (!elementCount(width, height, 4, count)) return false;
+    if (!imageElements(width, height, 4, count)) return false;
     if (elements) *elements = count;
     return true;
 }
@@ -98,8 +98,8 @@ bool simulateForegroundFloat(int mode, float maximum, const float* pixels, float
     // unwritten memory.
     if (state->simGridSize == 0 || elements == 0) return true;
     EngineBlock first, second;
-    if (!first.allocate(elements, sizeof(std::uint16_t), false) ||
-        !second.allocate(elements, sizeof(std::uint16_t), false))
+    if (!first.allocate<std::uint16_t>(elements, false) ||
+        !second.allocate<std::uint16_t>(elements, false))
         return false;
     std::uint16_t* in16 = first.as<std::uint16_t>();
     std::uint16_t* out16 = second.as<std::uint16_t>();
@@ -211,7 +211,7 @@ bool fillSimulatedForegroundGrid(SimulatedForegroundGrid& grid) {
     };
     EngineBlock treeBlock;
     std::int32_t* tree =
-        treeBlock.allocate(2 * kLeaves, sizeof(std::int32_t), false) ? treeBlock.as<std::int32_t>() : nullptr;
+        treeBlock.allocate<std::int32_t>(2 * kLeaves, false) ? treeBlock.as<std::int32_t>() : nullptr;
     auto setLeaf = [&](int x, int y) {
         std::size_t node = kLeaves + static_cast<std::size_t>(y * nx + x);
         tree[node] = keyOf(x, y);
@@ -472,7 +472,7 @@ bool simulateForeground(const std::uint16_t* pixels, std::uint16_t* output, std:
 
     // The record is 160 KB: too large for the stack of a thread that may itself be a band worker.
     EngineBlock gridBlock;
-    if (!gridBlock.allocate(1, sizeof(SimulatedForegroundGrid))) return false;
+    if (!gridBlock.allocate<SimulatedForegroundGrid>(1, true)) return false;
     SimulatedForegroundGrid* grid = gridBlock.as<SimulatedForegroundGrid>();
     initSimulatedForegroundGrid(grid, pixels, output, width, height, c, radius, state);
 

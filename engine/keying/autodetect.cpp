@@ -13,7 +13,7 @@
 #include "engine/keying/key_compile.h"
 #include "engine/keying/processing.h"
 #include "engine/keying/sampling_tools.h"
-#include "engine/keying/working_image.h"
+#include "engine/keying/engine_block.h"
 
 namespace vantrelo {
 
@@ -58,7 +58,7 @@ int autodetectBackdrop(const std::uint16_t* image, std::ptrdiff_t width, std::pt
     // state as it was.
     const bool simulate = (state->flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 &&
                           width * height > 1;
-    WorkingImage corrected;
+    EngineBlock corrected;
     if (simulate && !corrected.allocate<std::uint16_t>(elements, false)) return kFailed;
 
     if (outColour) {
@@ -105,7 +105,7 @@ int autoKeyPipeline(const std::uint16_t* image, std::ptrdiff_t width, std::ptrdi
     std::size_t elements = 0;
     if (!state || !usableImage(image, width, height, elements)) return kFailed;
     // Both working images first: a refused buffer leaves the key untouched.
-    WorkingImage softened, raw;
+    EngineBlock softened, raw;
     if (!softened.allocate<std::uint16_t>(elements, false) || !raw.allocate<std::uint16_t>(elements, false))
         return kFailed;
 
@@ -148,7 +148,7 @@ int autoKeyFromDominantColours(const std::uint16_t* image, std::ptrdiff_t width,
     if (!outColour && !outSample) return -1;
     std::size_t elements = 0;
     if (!state || !usableImage(image, width, height, elements)) return kFailed;
-    WorkingImage softened;
+    EngineBlock softened;
     if (!softened.allocate<std::uint16_t>(elements, false)) return kFailed;
 
     constexpr int kColours = 10;

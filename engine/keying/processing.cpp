@@ -14,7 +14,7 @@
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/keying_workers.h"
-#include "engine/keying/working_image.h"
+#include "engine/keying/engine_block.h"
 
 namespace vantrelo {
 
@@ -92,7 +92,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     // The lighting-corrected image (or, for its output mode, the estimated backdrop) takes the
     // place of the image from here on.
     const std::uint16_t* source = image;
-    WorkingImage simulated;
+    EngineBlock simulated;
     if (simulatesForeground(flags, state, n)) {
         if (!simulated.allocate<std::uint16_t>(elements, false)) return ProcessStatus::OutOfMemory;
         std::uint16_t* corrected = simulated.as<std::uint16_t>();
@@ -116,7 +116,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     // drawn at all, and a key whose layer list is empty keys as if it had none.
     if (!mask) flags &= ~std::uint32_t(KeyFlagGarbageMask);
     const std::uint16_t* keyMask = mask;
-    WorkingImage shapeMask;
+    EngineBlock shapeMask;
     if ((flags & KeyFlagExtShapes) && (flags & KeyFlagGarbageMask)) {
         const std::ptrdiff_t layers = countShapeLayers(state->extShapes);
         if (layers > 0) {
@@ -131,7 +131,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     // Without a background the spill source is black: the keying reads a missing spill source as
     // black, so no cleared buffer is needed.
     const bool backgroundSpill = !(flags & (KeyFlagSpillComplement | KeyFlagSpillSolid));
-    WorkingImage blurred;
+    EngineBlock blurred;
     const std::uint16_t* spill = nullptr;
     if (backgroundSpill && background) {
         if (!blurred.copyOf(background, elements)) return ProcessStatus::OutOfMemory;
@@ -141,7 +141,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     }
 
     const std::uint16_t* keyColours = source;
-    WorkingImage grain;
+    EngineBlock grain;
     if ((flags & KeyFlagGrainFilter) && width > 1 && height > 1) {
         if (!grain.copyOf(source, elements)) return ProcessStatus::OutOfMemory;
         if (!removeGrain16(grain.as<std::uint16_t>(), width, height, state, insets)) return ProcessStatus::Failed;
@@ -186,7 +186,7 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
     const std::size_t elements = std::size_t(width) * std::size_t(height) * 4;
     const std::ptrdiff_t n = width * height;
     const float* source = image;
-    WorkingImage simulated;
+    EngineBlock simulated;
     if (simulatesForeground(flags, state, n)) {
         if (!simulated.allocate<float>(elements, false)) return ProcessStatus::OutOfMemory;
         float* corrected = simulated.as<float>();
@@ -211,7 +211,7 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
 
     const bool complement = flags & KeyFlagSpillComplement;
     const bool solid = !complement && (flags & KeyFlagSpillSolid);
-    WorkingImage spillImage;
+    EngineBlock spillImage;
     const float* spill = nullptr;
     if (!complement && !solid && background) {
         if (!spillImage.copyOf(background, elements)) return ProcessStatus::OutOfMemory;
@@ -229,7 +229,7 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
     }
 
     const float* keyColours = source;
-    WorkingImage grain;
+    EngineBlock grain;
     if ((flags & KeyFlagGrainFilter) && width > 1 && height > 1) {
         if (!grain.copyOf(source, elements)) return ProcessStatus::OutOfMemory;
         if (!removeGrainFloat(grain.as<float>(), width, height, state, insets)) return ProcessStatus::Failed;
@@ -304,7 +304,7 @@ ProcessStatus process8(const std::uint8_t* image, const std::uint8_t* background
     // read it from the spill source.
     const bool keyerReadsSolid = flags & (KeyFlagUseRT | KeyFlagUseRTPlus);
     bool fillTransparent = !complement && (!solid || keyerReadsSolid);
-    WorkingImage spillImage;
+    EngineBlock spillImage;
     const std::uint8_t* spill = nullptr;
     if (!complement && !solid && background) {
         if (!spillImage.copyOf(background, elements)) return ProcessStatus::OutOfMemory;
@@ -322,7 +322,7 @@ ProcessStatus process8(const std::uint8_t* image, const std::uint8_t* background
     }
 
     const std::uint8_t* keyColours = image;
-    WorkingImage grain;
+    EngineBlock grain;
     if ((flags & KeyFlagGrainFilter) && width > 1 && height > 1) {
         if (!grain.copyOf(image, elements)) return ProcessStatus::OutOfMemory;
         if (!removeGrain8(grain.as<std::uint8_t>(), width, height, state, insets)) return ProcessStatus::Failed;
@@ -384,7 +384,7 @@ ProcessStatus processMasked(const std::uint16_t* image, std::uint16_t* output, c
     if (layers == 0 || elements == 0)
         return process16(image, output, background, nullptr, width, height, state, insets, flags);
 
-    WorkingImage keyed, shapeMask;
+    EngineBlock keyed, shapeMask;
     if (!keyed.allocate<std::uint16_t>(elements, true) || !shapeMask.allocate<std::uint16_t>(elements, true))
         return ProcessStatus::OutOfMemory;
     std::unique_ptr<ShapeLayerList, ListDeleter> list(newShapeLayerList(double(width), double(height)));

@@ -9,7 +9,7 @@
 #include "engine/effects/defocus.h"
 #include "engine/effects/simulated_foreground.h"
 #include "engine/keying/key_compile.h"
-#include "engine/keying/working_image.h"
+#include "engine/keying/engine_block.h"
 
 namespace vantrelo {
 
@@ -89,7 +89,7 @@ ProcessStatus keySecondFloat(float fullScale, float* image, float* keyed, float*
 // The first key's mask: the caller's (or none) with every pixel that the second key made fully
 // opaque masked out.
 template <class T>
-bool firstKeyMask(WorkingImage& m, const T* mask, const T* keyed, std::size_t elements) {
+bool firstKeyMask(EngineBlock& m, const T* mask, const T* keyed, std::size_t elements) {
     if (!(mask ? m.copyOf(mask, elements) : m.allocate<T>(elements, true))) return false;
     T* p = m.as<T>();
     constexpr T full = T(65535);
@@ -157,7 +157,7 @@ ProcessStatus mergeTwoKeys16(const std::uint16_t* image, std::uint16_t* output, 
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
             s != ProcessStatus::Done || elements == 0)
             return s;
-        WorkingImage keyed;
+        EngineBlock keyed;
         if (!keyed.allocate<std::uint16_t>(elements, false)) return ProcessStatus::OutOfMemory;
         std::uint16_t* t = keyed.as<std::uint16_t>();
         if (ProcessStatus s =
@@ -165,7 +165,7 @@ ProcessStatus mergeTwoKeys16(const std::uint16_t* image, std::uint16_t* output, 
             s != ProcessStatus::Done)
             return s;
         {
-            WorkingImage m;
+            EngineBlock m;
             if (!firstKeyMask(m, mask, t, elements)) return ProcessStatus::OutOfMemory;
             CompiledFor compiled(first);
             if (!compiled.ok()) return ProcessStatus::OutOfMemory;
@@ -187,7 +187,7 @@ ProcessStatus mergeTwoKeysFloat(float fullScale, float* image, float* output, fl
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
             s != ProcessStatus::Done || elements == 0)
             return s;
-        WorkingImage keyed;
+        EngineBlock keyed;
         if (!keyed.allocate<float>(elements, false)) return ProcessStatus::OutOfMemory;
         float* t = keyed.as<float>();
         if (ProcessStatus s = keySecondFloat(fullScale, image, t, background, mask, width, height, first, second,
@@ -196,7 +196,7 @@ ProcessStatus mergeTwoKeysFloat(float fullScale, float* image, float* output, fl
             return s;
         {
             // The inputs are on the 16-bit scale now; the first key reads them as they are.
-            WorkingImage m;
+            EngineBlock m;
             if (!firstKeyMask(m, static_cast<const float*>(mask), static_cast<const float*>(t), elements))
                 return ProcessStatus::OutOfMemory;
             CompiledFor compiled(first);

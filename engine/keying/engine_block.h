@@ -1,7 +1,7 @@
 #pragma once
-// Whole-image scratch buffers of the processing pipelines (processing, two-key keying, automatic
-// keys).  Every block comes from the engine allocator and goes back on every path out of the call,
-// so a pipeline that stops half-way leaks nothing.
+// Scratch blocks of the engine: the whole-image buffers of the processing pipelines and the tables,
+// planes and lists of the effects.  Every block comes from the engine allocator, is checked, and
+// goes back on every path out of the call, so an operation that stops half-way leaks nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,15 +12,15 @@
 
 namespace vantrelo {
 
-class WorkingImage {
+class EngineBlock {
 public:
-    WorkingImage() = default;
-    ~WorkingImage() { engineRelease(block_); }
-    WorkingImage(const WorkingImage&) = delete;
-    WorkingImage& operator=(const WorkingImage&) = delete;
+    EngineBlock() = default;
+    ~EngineBlock() { engineRelease(block_); }
+    EngineBlock(const EngineBlock&) = delete;
+    EngineBlock& operator=(const EngineBlock&) = delete;
 
-    // `elements` values of T, cleared when asked; false when the size overflows or the allocator
-    // has nothing.  A second call releases the first block.
+    // `elements` values of T, cleared unless the caller writes every byte itself; false when the
+    // size overflows or the allocator has nothing.  A second call releases the first block.
     template <class T>
     bool allocate(std::size_t elements, bool clear) {
         release();
@@ -50,6 +50,12 @@ public:
 private:
     void* block_ = nullptr;
 };
+
+// An image an operation can work on: non-negative sizes and, unless it is empty, a buffer.
+inline bool usableImage(const void* data, std::ptrdiff_t width, std::ptrdiff_t height) {
+    if (width < 0 || height < 0) return false;
+    return data || width == 0 || height == 0;
+}
 
 // width x height x channels as a count of elements; false for a negative size or one that does
 // not fit a size_t.
