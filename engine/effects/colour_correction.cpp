@@ -8,13 +8,13 @@
 #include <new>
 #include <vector>
 
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
 namespace {
 
-constexpr float kInv65535 = 1.5259022e-05f;  // the single-precision value nearest to 1/65535
 constexpr float kInv255 = 0.003921569f;
 
 // Luma / colour-difference matrix: (R, G, B) -> (Y, R - Y, B - Y).
@@ -47,48 +47,6 @@ template <class T>
 T exponentOf(T gamma) {
     if (gamma == T(0)) return std::copysign(std::numeric_limits<T>::infinity(), gamma);
     return T(1) / gamma;
-}
-
-// The engine's colour model (HSV with hue in sextants) and colour classes, as the initial key
-// defines them; only the class is needed here.
-void hsvOf(float r, float g, float b, float* h, float* s, float* v) {
-    const float maxC = std::max(r, std::max(g, b));
-    const float minC = std::min(r, std::min(g, b));
-    const float d = maxC - minC;
-    *v = maxC;
-    *s = maxC > 0.0f ? d / maxC : 0.0f;
-    if (*s == 0.0f) {
-        *h = 0.0f;
-        return;
-    }
-    const float rc = (maxC - r) / d;
-    const float gc = (maxC - g) / d;
-    const float bc = (maxC - b) / d;
-    float hue;
-    if (r == maxC)
-        hue = bc - gc;
-    else if (g == maxC)
-        hue = 2.0f + rc - bc;
-    else
-        hue = 4.0f + gc - rc;
-    if (hue < 0.0f) hue += 6.0f;
-    *h = hue;
-}
-
-int hueClassOf(float h) {
-    if (h < 0.5f) return 5;
-    if (h < 1.5f) return 8;
-    if (h < 2.5f) return 4;
-    if (h < 3.5f) return 6;
-    if (h < 4.5f) return 3;
-    if (h < 5.5f) return 7;
-    return 5;
-}
-
-int colourClassOf(float h, float s, float v) {
-    if (s < 0.1) return v > 0.7 ? 1 : v >= 0.3 ? 2 : 0;
-    if (s >= 0.6 || (v >= 0.07 && v <= 0.93)) return hueClassOf(h);
-    return v < 0.07 ? 0 : 1;
 }
 
 const float* correctionSet(std::int32_t which, const KeyState* state) {
@@ -181,7 +139,7 @@ void makeColourCorrectionMatrix(float out[9], float hue, float saturation, float
 void makeLevelsGammaTable16(std::int32_t black, std::int32_t white, float gamma, std::uint16_t table[65536]) {
     if (!table) return;
     // The difference of two arbitrary ints needs 33 bits.
-    const float step = static_cast<float>(static_cast<std::int64_t>(white) - black) * kInv65535;
+    const float step = static_cast<float>(static_cast<std::int64_t>(white) - black) * kUnit16;
     const float e = exponentOf(gamma);
     const float base = static_cast<float>(black);
     for (std::int32_t i = 0; i < 65536; ++i) {
@@ -190,7 +148,7 @@ void makeLevelsGammaTable16(std::int32_t black, std::int32_t white, float gamma,
             v = 65535.0f;
         else if (!(v > 0.0f))
             v = 0.0f;
-        table[i] = truncToU16(std::pow(v * kInv65535, e) * 65535.0f);
+        table[i] = truncToU16(std::pow(v * kUnit16, e) * 65535.0f);
     }
 }
 
@@ -378,14 +336,14 @@ void pushAwayFromBackdrop16(std::uint16_t* destination, const std::uint16_t* sou
     int cls = 0;
     if (std::isfinite(colour[0]) && std::isfinite(colour[1]) && std::isfinite(colour[2])) {
         float h, s, v;
-        hsvOf(colour[0] * kInv65535, colour[1] * kInv65535, colour[2] * kInv65535, &h, &s, &v);
-        cls = colourClassOf(h, s, v);
+        rgbToHsv(colour[0] * kUnit16, colour[1] * kUnit16, colour[2] * kUnit16, &h, &s, &v);
+        cls = classifyColourHsv(h, s, v);
     }
     int dominant;
     switch (cls) {
-        case 3: dominant = 2; break;
-        case 4: dominant = 1; break;
-        case 5: dominant = 0; break;
+        case ColourClassBlue: dominant = 2; break;
+        case ColourClassGreen: dominant = 1; break;
+        case ColourClassRed: dominant = 0; break;
         default:
             for (std::ptrdiff_t p = 0; p < count; ++p) copyColour(p);
             return;
