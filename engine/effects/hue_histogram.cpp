@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/effects/auto_key.h"
 #include "engine/effects/histogram.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
@@ -18,29 +19,16 @@ constexpr int kMaxPeaks = 20;
 constexpr int kPeakReach = 3;  // a peak gathers the pixels within 3 bins of it
 
 // Chroma coordinates against the grey axis: the chroma axes of a black backdrop, whose chroma
-// direction is undefined and falls back to a = 1, c = 0.
-struct ChromaAxes {
-    float along[3];
-    float across[3];
+// direction is undefined and falls back to the fixed axis (its offsets are 0).
+struct GreyAxes {
+    float along[4];
+    float across[4];
+    GreyAxes() { backdropChromaAxes(0, 0, 0, along, across); }
 };
 
-ChromaAxes greyAxes() {
-    const float s2 = 1.0f / std::sqrt(2.0f);
-    const float s3 = 1.0f / std::sqrt(3.0f);
-    const float s6 = s2 * s3;
-    const float a = 1.0f, c = 0.0f;
-    ChromaAxes axes{};
-    axes.along[0] = -2.0f * c * s6;
-    axes.along[1] = c * s6 - a * s2;
-    axes.along[2] = c * s6 + a * s2;
-    axes.across[0] = -2.0f * a * s6;
-    axes.across[1] = a * s6 + c * s2;
-    axes.across[2] = a * s6 - c * s2;
-    return axes;
-}
-
+// chromaCoordinates for these axes, kept inline for the per-pixel passes over the photograph.
 // Both coordinates stay within +-65535 x 1.23, so the truncations are defined.
-inline void chromaOf(const ChromaAxes& axes, const std::uint16_t* p, std::int32_t* along, std::int32_t* across) {
+inline void chromaOf(const GreyAxes& axes, const std::uint16_t* p, std::int32_t* along, std::int32_t* across) {
     const float r = p[0], g = p[1], b = p[2];
     *along = static_cast<std::int32_t>((axes.along[0] * r + axes.along[1] * g) + axes.along[2] * b);
     *across = static_cast<std::int32_t>((axes.across[0] * r + axes.across[1] * g) + axes.across[2] * b);
@@ -119,7 +107,7 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     if (!pixels || !outColour || width < 1 || height < 1) return -1;
     if (width > std::numeric_limits<std::ptrdiff_t>::max() / 8 / height) return -1;
     const std::ptrdiff_t total = width * height;
-    const ChromaAxes axes = greyAxes();
+    const GreyAxes axes;
 
     // One byte per pixel keeps the hue bins for the peak passes; the coordinates are recomputed
     // from the pixels, which is cheaper than holding two ints per pixel of a 24-Mpixel photo.
