@@ -10,7 +10,7 @@
 #include "engine/keying/keyer.h"
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/sampling_tools.h"
-#include "tests/engine/keying/sampling_test_support.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {

@@ -29,42 +29,11 @@ namespace {
 using testing_keys::pixelsAround;
 using testing_keys::shapedKey;
 using Pixels = std::vector<std::uint16_t>;
+using testing_keys::TestAllocator;
 
-// An allocator that counts live blocks and can refuse one request, to show that every failure is
-// reported and nothing leaks.
-struct TestAllocator {
-    static inline int calls = 0;
-    static inline int live = 0;
-    static inline int refuse = -1;
-    static void* allocate(std::size_t size) {
-        if (calls++ == refuse) return nullptr;
-        ++live;
-        return std::malloc(size);
-    }
-    static void release(void* block) {
-        --live;
-        std::free(block);
-    }
-};
-
-class Processing : public ::testing::Test {
+class Processing : public testing_keys::CountedAllocations {
 protected:
-    void SetUp() override {
-        TestAllocator::calls = TestAllocator::live = 0;
-        TestAllocator::refuse = -1;
-        const AllocatorHooks hooks{TestAllocator::allocate, TestAllocator::release};
-        setAllocatorHooks(&hooks);
-        savedWorkers_ = workerThreadCount();
-        setWorkerThreadCount(1);
-    }
-    void TearDown() override {
-        EXPECT_EQ(TestAllocator::live, 0) << "every working buffer goes back";
-        setAllocatorHooks(nullptr);
-        setWorkerThreadCount(savedWorkers_);
-    }
-
-private:
-    std::int32_t savedWorkers_ = 1;
+    Processing() : CountedAllocations(1) {}
 };
 
 // A compiled green-screen key; released at the end of the test.

@@ -12,7 +12,7 @@
 #include "engine/keying/key_float8.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/polyhedron.h"
-#include "tests/engine/keying/sampling_test_support.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {

@@ -19,40 +19,11 @@ namespace vantrelo {
 namespace {
 
 using Pixels = std::vector<std::uint16_t>;
+using testing_keys::TestAllocator;
 
-struct TestAllocator {
-    static inline int calls = 0;
-    static inline int live = 0;
-    static inline int refuse = -1;
-    static void* allocate(std::size_t size) {
-        if (calls++ == refuse) return nullptr;
-        ++live;
-        return std::malloc(size);
-    }
-    static void release(void* block) {
-        --live;
-        std::free(block);
-    }
-};
-
-class TwoKeys : public ::testing::Test {
+class TwoKeys : public testing_keys::CountedAllocations {
 protected:
-    void SetUp() override {
-        TestAllocator::calls = TestAllocator::live = 0;
-        TestAllocator::refuse = -1;
-        const AllocatorHooks hooks{TestAllocator::allocate, TestAllocator::release};
-        setAllocatorHooks(&hooks);
-        saved_ = workerThreadCount();
-        setWorkerThreadCount(2);
-    }
-    void TearDown() override {
-        EXPECT_EQ(TestAllocator::live, 0) << "every working image goes back";
-        setAllocatorHooks(nullptr);
-        setWorkerThreadCount(saved_);
-    }
-
-private:
-    std::int32_t saved_ = 1;
+    TwoKeys() : CountedAllocations(2) {}
 };
 
 constexpr int kWidth = 128, kHeight = 48;
