@@ -111,6 +111,25 @@ inline unsigned modeOf(const std::string& path) {
     return status.st_mode & 07777;
 }
 
+// Channel c of the buffer's pixel (x, y), in the buffer's own units, and the other way.
+inline double channel(const ImageBuffer& buffer, int x, int y, int c) {
+    const std::uint8_t* pixel = buffer.pixelAddress(x, y);
+    switch (buffer.bitsPerChannel) {
+    case 8: return pixel[c];
+    case 16: return reinterpret_cast<const std::uint16_t*>(pixel)[c];
+    default: return reinterpret_cast<const float*>(pixel)[c];
+    }
+}
+
+inline void setChannel(ImageBuffer& buffer, int x, int y, int c, double value) {
+    std::uint8_t* pixel = buffer.pixelAddress(x, y);
+    switch (buffer.bitsPerChannel) {
+    case 8: pixel[c] = static_cast<std::uint8_t>(value); break;
+    case 16: reinterpret_cast<std::uint16_t*>(pixel)[c] = static_cast<std::uint16_t>(value); break;
+    default: reinterpret_cast<float*>(pixel)[c] = static_cast<float>(value); break;
+    }
+}
+
 // A deterministic colour per pixel and channel, different in every channel, so that a swapped
 // channel or a flipped row shows.  Values are in 0..1.
 inline double patternValue(int x, int y, int channel) {

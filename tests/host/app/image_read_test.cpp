@@ -19,15 +19,6 @@ using Mav::Host::App::workingProfileBytes;
 constexpr int kWidth = 7;  // odd sizes, so row padding and pitch mistakes show
 constexpr int kHeight = 5;
 
-double channel(const ImageBuffer& buffer, int x, int y, int c) {
-    const std::uint8_t* pixel = buffer.pixelAddress(x, y);
-    switch (buffer.bitsPerChannel) {
-    case 8: return pixel[c];
-    case 16: return reinterpret_cast<const std::uint16_t*>(pixel)[c];
-    default: return reinterpret_cast<const float*>(pixel)[c];
-    }
-}
-
 struct FormatCase {
     const char* name;
     const char* file;

@@ -24,24 +24,6 @@ using Mav::Host::App::ReplacementFile;
 using Mav::Host::App::workingProfileBytes;
 using Mav::Host::App::writeSubjectImage;
 
-double channel(const ImageBuffer& buffer, int x, int y, int c) {
-    const std::uint8_t* pixel = buffer.pixelAddress(x, y);
-    switch (buffer.bitsPerChannel) {
-    case 8: return pixel[c];
-    case 16: return reinterpret_cast<const std::uint16_t*>(pixel)[c];
-    default: return reinterpret_cast<const float*>(pixel)[c];
-    }
-}
-
-void setChannel(ImageBuffer& buffer, int x, int y, int c, double value) {
-    std::uint8_t* pixel = buffer.pixelAddress(x, y);
-    switch (buffer.bitsPerChannel) {
-    case 8: pixel[c] = static_cast<std::uint8_t>(value); break;
-    case 16: reinterpret_cast<std::uint16_t*>(pixel)[c] = static_cast<std::uint16_t>(value); break;
-    default: reinterpret_cast<float*>(pixel)[c] = static_cast<float>(value); break;
-    }
-}
-
 // A result unlike the source: colours inverted, and alpha too where the buffer has it.
 void invert(ImageBuffer& buffer) {
     const double full = buffer.bitsPerChannel == 32 ? 1.0 : buffer.maxChannelValue();
