@@ -64,20 +64,11 @@ bool Scanner::scanFloat(float& out) {
     return true;
 }
 
-bool Scanner::scanInt(std::int32_t& out) {
-    skipSpace();
-    const char* first = at_;
-    const char* last = lineEnd(first);
-    bool negative = false;
-    if (first < last && (*first == '+' || *first == '-')) negative = *first++ == '-';
-    if (first == last || *first < '0' || *first > '9') return false;
-    const char* next = nullptr;
-    if (!finishInt(first, last, 10, negative, out, next)) return false;
-    at_ = next;
-    return true;
-}
+bool Scanner::scanInt(std::int32_t& out) { return scanInteger(out, false); }
 
-bool Scanner::scanIntAuto(std::int32_t& out) {
+bool Scanner::scanIntAuto(std::int32_t& out) { return scanInteger(out, true); }
+
+bool Scanner::scanInteger(std::int32_t& out, bool prefixedBases) {
     skipSpace();
     const char* first = at_;
     const char* last = lineEnd(first);
@@ -85,7 +76,7 @@ bool Scanner::scanIntAuto(std::int32_t& out) {
     if (first < last && (*first == '+' || *first == '-')) negative = *first++ == '-';
     if (first == last || *first < '0' || *first > '9') return false;
     int base = 10;
-    if (*first == '0') {
+    if (prefixedBases && *first == '0') {
         const bool hexPrefix = last - first >= 3 && (first[1] == 'x' || first[1] == 'X') &&
                                std::isxdigit(static_cast<unsigned char>(first[2]));
         if (hexPrefix) {

@@ -35,6 +35,8 @@ public:
 
 private:
     void skipSpace();
+    // "%d", or with prefixedBases "%i".
+    bool scanInteger(std::int32_t& out, bool prefixedBases);
     const char* at_;
 };
 
