@@ -18,26 +18,15 @@ namespace vantrelo {
 
 namespace {
 
-constexpr std::uint32_t kAlternativeKeyers = KeyFlagUseRTPlus | KeyFlagUseRT;
-constexpr float kInv65535 = 1.0f / 65535.0f;
+using span_detail::kAlternativeKeyers;
+using span_detail::nearTruncatedBackdrop;
+using span_detail::truncInt32;
 
-std::int32_t truncInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
+constexpr float kInv65535 = 1.0f / 65535.0f;
 
 // R, G, B rounded to 16 bits: + 0.5, truncated, limited to 0..65535 (NaN gives 0).
 void round16(const float* colour, std::uint16_t* out) {
     for (int c = 0; c < 3; ++c) out[c] = std::uint16_t(span_detail::clampTrunc(colour[c] + 0.5f, 65535.0f));
-}
-
-bool nearTruncatedBackdrop(const std::uint16_t* colour, const KeyState* state) {
-    const std::int64_t tolerance = state->backdropTolerance16Int;
-    for (int c = 0; c < 3; ++c)
-        if (std::llabs(std::int64_t{colour[c]} - truncInt32(state->backdrop[c])) >= tolerance) return false;
-    return true;
 }
 
 void zeroFloat(float* o) { o[0] = o[1] = o[2] = o[3] = 0.0f; }
@@ -54,7 +43,7 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
     }
     std::uint16_t y16[3];
     round16(Y, y16);
-    if (nearTruncatedBackdrop(y16, state)) {
+    if (nearTruncatedBackdrop(y16, state, state->backdropTolerance16Int)) {
         zeroFloat(O);
         return;
     }
@@ -66,7 +55,7 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
     if (X != Y) {
         std::uint16_t x16[3];
         round16(X, x16);
-        if (nearTruncatedBackdrop(x16, state)) {
+        if (nearTruncatedBackdrop(x16, state, state->backdropTolerance16Int)) {
             zeroFloat(O);
             return;
         }
@@ -105,6 +94,8 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
 
 namespace {
 
+using span_detail::faceOfVector;
+
 // keyPixelFloat over a span with the per-call work hoisted: the truncated backdrop, the face
 // lookup on the exact integer differences done in float (exact while |trunc(K)| <= 2^20, see
 // fastFloatKeying), and the three ratios from the compiled face table in one four-wide operation.
@@ -127,17 +118,6 @@ inline __m128 ratiosWithDen(const float* record, __m128 colour, __m128* den) {
                       _mm_load_ps(record + 12));
     const __m128 quotient = _mm_div_ps(_mm_load_ps(record + 16), *den);
     return _mm_and_ps(quotient, _mm_cmpneq_ps(*den, _mm_setzero_ps()));
-}
-
-inline int faceOfVector(__m128 d) {
-    const __m128 three = _mm_set1_ps(3.0f);
-    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    const __m128 s = _mm_add_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1)), _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2)));
-    const int octant = _mm_movemask_ps(_mm_cmpgt_ps(d, _mm_setzero_ps())) & 7;
-    const int m1 = _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(a, three), s)) & 7;
-    const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
-    const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
-    return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
 }
 
 // Where the rounded colour lies; false when it is transparent.  `t` gets the ratios, `insideMiddle`

@@ -14,24 +14,13 @@ namespace vantrelo {
 
 namespace {
 
-constexpr std::uint32_t kAlternativeKeyers = KeyFlagUseRTPlus | KeyFlagUseRT;
+using span_detail::kAlternativeKeyers;
+using span_detail::nearTruncatedBackdrop;
+using span_detail::truncInt32;
+
 constexpr float kInv65535 = 1.0f / 65535.0f;
 
-std::int32_t truncInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
-
 std::uint16_t clampTrunc16(float v) { return std::uint16_t(span_detail::clampTrunc(v, 65535.0f)); }
-
-// |colour.c - trunc(K.c)| < tolerance in all three channels, in integers.
-bool nearTruncatedBackdrop(const std::uint16_t* colour, const KeyState* state, std::int64_t tolerance) {
-    for (int c = 0; c < 3; ++c)
-        if (std::llabs(std::int64_t{colour[c]} - truncInt32(state->backdrop[c])) >= tolerance) return false;
-    return true;
-}
 
 // Where a colour lies: transparent (inside the inner surface or at the backdrop), between the
 // surfaces, or opaque, with its ratios; the transparency tests of the reference rule.

@@ -23,14 +23,6 @@ namespace span_detail {
 
 namespace {
 
-// Per-call truncation of the backdrop for the integer-based steps, NaN giving 0.
-std::int32_t truncInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
-
 float ratioOf(const float* record, int column, float r, float g, float b) {
     const float den = record[0 + column] * r + record[4 + column] * g + record[8 + column] * b - record[12 + column];
     return den != 0.0f ? record[16 + column] / den : 0.0f;
@@ -158,23 +150,6 @@ inline __m128 loadPixel16(const std::uint16_t* p) {
     return _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, _mm_setzero_si128()));
 }
 
-inline float lane0(__m128 v) { return _mm_cvtss_f32(v); }
-inline float lane1(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1))); }
-inline float lane2(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2))); }
-
-// Face code of the differences in lanes 0-2, the same comparisons as faceOfDifference.
-inline int faceOfVector(__m128 d) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 three = _mm_set1_ps(3.0f);
-    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    const __m128 s = _mm_add_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1)), _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2)));
-    const int octant = _mm_movemask_ps(_mm_cmpgt_ps(d, zero)) & 7;
-    const int m1 = _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(a, three), s)) & 7;
-    const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
-    const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
-    return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
-}
-
 // The three ratios (inner, outer, middle in lanes 0-2) of a colour on one face record.  `scale`
 // multiplies the dot product before the backdrop dot is taken off (257 for widened 8-bit colours);
 // with scale 1 the multiplication is skipped, as in the reference.
@@ -201,11 +176,6 @@ inline __m128i packUnsigned16(__m128i v) {
     const __m128i bias = _mm_set1_epi32(32768);
     const __m128i packed = _mm_packs_epi32(_mm_sub_epi32(v, bias), _mm_setzero_si128());
     return _mm_xor_si128(packed, _mm_set1_epi16(std::int16_t(-32768)));
-}
-
-inline bool allBelow(__m128 d, __m128 tolerance) {
-    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    return (_mm_movemask_ps(_mm_cmplt_ps(a, tolerance)) & 7) == 7;
 }
 
 inline void store64(std::uint16_t* o, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(o), v); }

@@ -129,22 +129,6 @@ inline __m128 loadPixel8(const std::uint8_t* p) {
     return _mm_shuffle_ps(bgr, bgr, _MM_SHUFFLE(3, 0, 1, 2));
 }
 
-inline bool allBelow(__m128 d, __m128 tolerance) {
-    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    return (_mm_movemask_ps(_mm_cmplt_ps(a, tolerance)) & 7) == 7;
-}
-
-inline int faceOfVector(__m128 d) {
-    const __m128 three = _mm_set1_ps(3.0f);
-    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
-    const __m128 s = _mm_add_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1)), _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2)));
-    const int octant = _mm_movemask_ps(_mm_cmpgt_ps(d, _mm_setzero_ps())) & 7;
-    const int m1 = _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(a, three), s)) & 7;
-    const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
-    const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
-    return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
-}
-
 inline __m128 ratiosOf8(const float* record, __m128 colour) {
     const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
     const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
@@ -157,9 +141,6 @@ inline __m128 ratiosOf8(const float* record, __m128 colour) {
     return _mm_and_ps(quotient, _mm_cmpneq_ps(den, _mm_setzero_ps()));
 }
 
-inline float lane0(__m128 v) { return _mm_cvtss_f32(v); }
-inline float lane1(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1))); }
-inline float lane2(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2))); }
 
 inline void storeBgr(std::uint8_t* o, __m128i rgb) {
     alignas(16) std::int32_t v[4];

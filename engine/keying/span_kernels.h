@@ -9,8 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "engine/keying/key_state.h"
+#include "engine/keying/polyhedron.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vantrelo::span_detail {
 
@@ -51,8 +57,57 @@ inline std::int32_t clampTrunc(float v, float limit) {
     return static_cast<std::int32_t>(v);
 }
 
+// The flags that hand keying to the state's threshold or hexagon keyer.
+inline constexpr std::uint32_t kAlternativeKeyers = KeyFlagUseRTPlus | KeyFlagUseRT;
+
+// Truncation for the integer-based steps (the truncated backdrop, the pushed colour of the
+// reference rule): NaN gives 0, the rest is limited to the int32 range.
+inline std::int32_t truncInt32(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483648.0f) return INT32_MAX;
+    if (v <= -2147483648.0f) return INT32_MIN;
+    return static_cast<std::int32_t>(v);
+}
+
+// |colour.c - trunc(K.c)| < tolerance in all three channels, in integers: the near-backdrop test
+// of the reference rule and of float keying.
+inline bool nearTruncatedBackdrop(const std::uint16_t* colour, const KeyState* state, std::int64_t tolerance) {
+    for (int c = 0; c < 3; ++c)
+        if (std::llabs(std::int64_t{colour[c]} - truncInt32(state->backdrop[c])) >= tolerance) return false;
+    return true;
+}
+
 // Face of the direction with the given differences from the backdrop: the fixed mesh's lookup, or
 // with the generated polyhedron its lookup of the colour (r, g, b) on the 16-bit scale.
 int generatedFace(const SpanSetup& setup, std::int32_t r, std::int32_t g, std::int32_t b);
+
+#if defined(__SSE2__)
+
+// Four-wide helpers of the vector loops (16-bit, 8-bit and float); lanes 0-2 hold R, G, B.
+inline float lane0(__m128 v) { return _mm_cvtss_f32(v); }
+inline float lane1(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 1, 1))); }
+inline float lane2(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 2, 2))); }
+
+// Face code of the differences in lanes 0-2, the same comparisons as faceOfDifference: sign tests
+// and sum comparisons, no branch on the octant.
+inline int faceOfVector(__m128 d) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 three = _mm_set1_ps(3.0f);
+    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+    const __m128 s = _mm_add_ps(_mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 0, 2, 1)), _mm_shuffle_ps(a, a, _MM_SHUFFLE(3, 1, 0, 2)));
+    const int octant = _mm_movemask_ps(_mm_cmpgt_ps(d, zero)) & 7;
+    const int m1 = _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(a, three), s)) & 7;
+    const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
+    const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
+    return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
+}
+
+// |d| below the tolerance in lanes 0-2.
+inline bool allBelow(__m128 d, __m128 tolerance) {
+    const __m128 a = _mm_and_ps(d, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+    return (_mm_movemask_ps(_mm_cmplt_ps(a, tolerance)) & 7) == 7;
+}
+
+#endif
 
 }  // namespace vantrelo::span_detail
