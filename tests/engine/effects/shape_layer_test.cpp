@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "tests/comma_locale.h"
+
 namespace vantrelo {
 namespace {
 
@@ -103,8 +105,8 @@ TEST(ShapeLayerText, RoundTripKeepsFieldsToSixDecimalsAndClearsFlags) {
 TEST(ShapeLayerText, IgnoresTheProcessLocale) {
     const char* previous = std::setlocale(LC_ALL, nullptr);
     const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    if (!test_locale::selectCommaLocale())
+        GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
     LayerPtr layer = threePointLayer();
     FilePtr file(std::tmpfile());
     ASSERT_TRUE(writeShapeLayer(layer.get(), file.get()));

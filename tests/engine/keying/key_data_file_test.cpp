@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/effects/shape_layer.h"
+#include "tests/comma_locale.h"
 
 namespace vantrelo {
 namespace {
@@ -371,8 +372,8 @@ TEST_F(KeyDataFile, UnreadableLayerIsSkipped) {
 
 TEST_F(KeyDataFile, NumbersIgnoreTheProcessLocale) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    if (!test_locale::selectCommaLocale())
+        GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
     KeyState s = sampleState(10);
     const int saveResult = saveKeyFile(path("one.txt").c_str(), &s);
     KeyState back = freshState();

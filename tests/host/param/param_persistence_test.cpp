@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/comma_locale.h"
+
 namespace Mav::Host::Param {
 namespace {
 namespace fs = std::filesystem;
@@ -104,76 +106,14 @@ std::string keyDataText() {
     return text + "spill mode: 2\r\nlast \"quoted\" line with a \\ backslash";
 }
 
-// A locale that differs from the C locale only in its decimal comma, compiled with the system's
-// locale compiler into a folder of its own.  Build machines often have no such locale installed,
-// and without one the locale cases would never run.  Empty when it cannot be made.
-class CommaLocale {
-public:
-    static const CommaLocale& instance() {
-        static const CommaLocale locale;
-        return locale;
-    }
-    ~CommaLocale() {
-        std::error_code ignored;
-        if (!folder_.empty()) fs::remove_all(folder_, ignored);
-    }
-    // Makes it the current locale; false when there is none.  LOCPATH is set only while the
-    // locale is loaded, so that no other locale lookup of the program is sent to this folder.
-    bool select() const {
-        if (folder_.empty()) return false;
-        const char* old = std::getenv("LOCPATH");
-        const std::string saved = old ? old : "";
-        ::setenv("LOCPATH", folder_.c_str(), 1);
-        const bool selected = std::setlocale(LC_ALL, kName) != nullptr;
-        if (old)
-            ::setenv("LOCPATH", saved.c_str(), 1);
-        else
-            ::unsetenv("LOCPATH");
-        return selected;
-    }
-
-private:
-    static constexpr const char* kName = "vantrelo_VT";
-
-    CommaLocale() {
-        std::string pattern = (fs::temp_directory_path() / "vantrelo-locale-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) return;
-        const fs::path folder = pattern;
-        std::ofstream(folder / "source") << "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
-                                            "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\n"
-                                            "grouping 3;3\nEND LC_NUMERIC\n";
-        // The compiler warns about the categories left out and says so in its exit status; the
-        // compiled numbers are what count.
-        const std::string command = "localedef -c -i '" + (folder / "source").string() +
-                                    "' -f ANSI_X3.4-1968 '" + (folder / kName).string() +
-                                    "' >/dev/null 2>&1";
-        [[maybe_unused]] const int status = std::system(command.c_str());
-        std::error_code ec;
-        if (fs::exists(folder / kName / "LC_NUMERIC", ec))
-            folder_ = folder;
-        else
-            fs::remove_all(folder, ec);
-    }
-
-    fs::path folder_;
-};
-
 // Runs each test once in the C locale and once in a locale whose decimal separator is a comma:
 // an installed one, else one made for the tests.  XDG_CONFIG_HOME points at a fresh folder.
 class Persistence : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         if (GetParam()) {
-            bool found = false;
-            for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
-                                     "de_DE", "fr_FR"}) {
-                if (std::setlocale(LC_ALL, name)) {
-                    found = true;
-                    break;
-                }
-            }
-            if (!found) found = CommaLocale::instance().select();
-            if (!found) GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
+            if (!test_locale::selectCommaLocale())
+                GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
             ASSERT_STREQ(std::localeconv()->decimal_point, ",");
         }
         std::string pattern = (fs::temp_directory_path() / "vantrelo-params-XXXXXX").string();
