@@ -15,6 +15,7 @@
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 #include "tests/engine/keying/keying_fixtures.h"
+#include "tests/unstartable_threads.h"
 
 namespace vantrelo {
 namespace {
@@ -22,6 +23,7 @@ namespace {
 using testing_keys::Compiled;
 using testing_keys::pixelsAround;
 using testing_keys::shapedKey;
+using test_threads::UnstartableThreads;
 
 // Sets the engine's worker count for one test and puts the previous one back.
 struct WorkerCount {
@@ -136,29 +138,6 @@ TEST(KeyingWorkers, ThreadedKeyingEqualsOneCall) {
         }
     }
 }
-
-// Makes every new thread unstartable for its lifetime: a default stack far larger than any address
-// space.
-class UnstartableThreads {
-public:
-    UnstartableThreads() {
-        ok_ = ::pthread_getattr_default_np(&saved_) == 0;
-        pthread_attr_t huge;
-        ::pthread_attr_init(&huge);
-        ok_ = ok_ && ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
-              ::pthread_setattr_default_np(&huge) == 0;
-        ::pthread_attr_destroy(&huge);
-    }
-    ~UnstartableThreads() {
-        ::pthread_setattr_default_np(&saved_);
-        ::pthread_attr_destroy(&saved_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    pthread_attr_t saved_{};
-    bool ok_ = false;
-};
 
 // A band whose thread cannot be started is not lost: it runs on the calling thread, and the result
 // is the one of a single call.  Starting never throws, whatever std::thread reports (a refused

@@ -19,11 +19,13 @@
 #include "host/system/semaphore.h"
 #include "host/system/thread.h"
 #include "host/system/worker_thread.h"
+#include "tests/unstartable_threads.h"
 
 namespace {
 
 using namespace Mav::Host::System;
 using namespace std::chrono_literals;
+using test_threads::UnstartableThreads;
 
 const char* const kUnknownFailure =
     "Mav::Host::System::Thread::thread: An unknown error occurred in a thread.";
@@ -146,29 +148,7 @@ TEST(ForkJoin, RethrowsTheFailureOfTheHighestNumberedFailingBandAfterJoiningAll)
 }
 
 // A band whose thread cannot be started is not skipped: the caller runs it, and its failure still
-// crosses the runner like any other band's.  Threads are made unstartable by a default stack far
-// larger than any address space.
-class UnstartableThreads {
-public:
-    UnstartableThreads() {
-        ok_ = ::pthread_getattr_default_np(&saved_) == 0;
-        pthread_attr_t huge;
-        ::pthread_attr_init(&huge);
-        ok_ = ok_ && ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
-              ::pthread_setattr_default_np(&huge) == 0;
-        ::pthread_attr_destroy(&huge);
-    }
-    ~UnstartableThreads() {
-        ::pthread_setattr_default_np(&saved_);
-        ::pthread_attr_destroy(&saved_);
-    }
-    bool ok() const { return ok_; }
-
-private:
-    pthread_attr_t saved_{};
-    bool ok_ = false;
-};
-
+// crosses the runner like any other band's.
 TEST(ForkJoin, BandsWhoseThreadCannotStartRunOnTheCaller) {
     Job job;
     job.acts = {Act::Finish, Act::Finish, Act::Interrupt, Act::Finish};
