@@ -7,6 +7,7 @@
 
 #include "engine/keying/engine_block.h"
 #include "engine/keying/sampling_tools.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 namespace {
@@ -14,13 +15,6 @@ namespace {
 constexpr float kUnit16 = 1.5259022e-05f;  // 1/65535 as the engine's single-precision constant
 constexpr int kBinCount = 256;
 constexpr std::ptrdiff_t kSampledListCap = 10000;
-
-std::int32_t truncToInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    if (v >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(v);
-}
 
 std::uint16_t truncTo16(float v) {
     if (!(v > 0.0f)) return 0;

@@ -11,6 +11,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 namespace {
@@ -32,13 +33,6 @@ std::uint8_t truncToU8(double v) {
     if (!(v > 0.0)) return 0;
     if (v >= 255.0) return 255;
     return static_cast<std::uint8_t>(v);
-}
-
-std::int32_t truncToI32(double v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(v);
 }
 
 // 1 / gamma, with the IEEE result for a gamma of 0 (an infinite exponent of that sign) formed
@@ -68,7 +62,7 @@ bool correctWithSet16(const float* set, std::uint16_t* destination, const std::u
             std::memmove(destination, source, static_cast<std::size_t>(count) * 4 * sizeof(std::uint16_t));
         return true;
     }
-    auto level = [](float fraction) { return truncToI32(static_cast<double>(fraction * 65535.0f)); };
+    auto level = [](float fraction) { return truncToInt32(static_cast<double>(fraction * 65535.0f)); };
     return colourCorrectSpan16(destination, source, count, set[0], set[2], set[1], level(set[3]), level(set[4]),
                                level(set[5]), level(set[6]), level(set[7]), level(set[8]), set[9], set[10],
                                set[11]);
@@ -76,7 +70,7 @@ bool correctWithSet16(const float* set, std::uint16_t* destination, const std::u
 
 void correctWithSet8(const float* set, std::uint8_t* destination, const std::uint8_t* source,
                      std::ptrdiff_t count) {
-    auto level = [](float fraction) { return truncToI32(static_cast<double>(fraction * 255.0f)); };
+    auto level = [](float fraction) { return truncToInt32(static_cast<double>(fraction * 255.0f)); };
     colourCorrect8(destination, source, count, set[0], set[2], set[1], level(set[3]), level(set[4]), level(set[5]),
                    level(set[6]), level(set[7]), level(set[8]), set[9], set[10], set[11]);
 }
@@ -188,7 +182,7 @@ void makeMatrixTables8(float hue, float saturation, float value, std::int32_t ta
     float m[9];
     makeColourCorrectionMatrix(m, hue, saturation, value);
     for (int k = 0; k < 9; ++k)
-        for (int i = 0; i < 256; ++i) tables[k][i] = truncToI32(static_cast<double>(static_cast<float>(i) * m[k]));
+        for (int i = 0; i < 256; ++i) tables[k][i] = truncToInt32(static_cast<double>(static_cast<float>(i) * m[k]));
 }
 
 void ccxloop16(std::ptrdiff_t count, std::uint16_t* destination, const std::uint16_t* source,

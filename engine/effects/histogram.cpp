@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 namespace {
@@ -13,13 +14,6 @@ namespace {
 std::int32_t saturate(std::int64_t v) {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
                                                               std::numeric_limits<std::int32_t>::max()));
-}
-
-std::int32_t truncToI32(float v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    if (v >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(v);
 }
 
 }  // namespace
@@ -86,7 +80,7 @@ void Histogram::normalise() {
     for (std::int32_t i = 0; i < count_; ++i) total += bins_[i];
     if (total == 0) return;
     const float factor = 21600.0f / static_cast<float>(total);
-    for (std::int32_t i = 0; i < count_; ++i) bins_[i] = truncToI32(factor * static_cast<float>(bins_[i]));
+    for (std::int32_t i = 0; i < count_; ++i) bins_[i] = truncToInt32(factor * static_cast<float>(bins_[i]));
 }
 
 std::int32_t Histogram::nextPeak(std::int32_t i) const {

@@ -11,6 +11,7 @@
 #include "engine/effects/simulated_foreground_workers.h"
 #include "engine/keying/initial_key.h"
 #include "engine/keying/key_compile.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 namespace {
@@ -21,13 +22,6 @@ constexpr float kDiagonalWeight = 0.70710677f;
 constexpr std::uint16_t kSubjectAlpha = 19661;
 
 std::atomic<int> g_margin{5};
-
-std::int32_t truncToInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    if (v >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(v);
-}
 
 std::ptrdiff_t truncToIndex(float v) {
     if (!(v > 0.0f)) return 0;

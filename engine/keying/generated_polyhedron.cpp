@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -40,13 +41,6 @@ std::uint32_t truncMagnitude(float v) {
     if (!(v > 0.0f)) return 0;
     if (v >= 65535.0f) return 65535;
     return static_cast<std::uint32_t>(v);
-}
-
-std::int32_t truncToInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0f) return 2147483647;
-    if (v <= -2147483648.0f) return -2147483647 - 1;
-    return static_cast<std::int32_t>(v);
 }
 
 void cellOf(std::uint32_t mr, std::uint32_t mg, std::uint32_t mb, std::int32_t* cell) {

@@ -8,6 +8,7 @@
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/polyhedron.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -15,14 +16,6 @@ namespace {
 
 constexpr std::size_t kFaceTableBytes = sizeof(float) * kFaceCount * kFaceTableStride;
 static_assert(kFaceTableBytes % 16 == 0, "aligned_alloc needs a multiple of the alignment");
-
-// trunc(v) within the int32 range, NaN giving 0.
-std::int32_t truncToInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
 
 void compileTolerances(KeyState* state) {
     if (state->grainLevel == 0) {

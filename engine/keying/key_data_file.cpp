@@ -14,6 +14,7 @@
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/text_fields.h"
 #include "engine/keying/keyer.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -34,13 +35,6 @@ std::uint16_t clampTrunc16(double v) {
     if (!(v > 0.0)) return 0;
     if (v >= 65535.0) return 65535;
     return static_cast<std::uint16_t>(v);
-}
-
-std::int32_t truncToInt32(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return INT32_MAX;
-    if (v <= -2147483648.0) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
 }
 
 // ---- Writing ----

@@ -20,7 +20,6 @@ namespace {
 
 using span_detail::kAlternativeKeyers;
 using span_detail::nearTruncatedBackdrop;
-using span_detail::truncInt32;
 
 constexpr float kInv65535 = 1.0f / 65535.0f;
 
@@ -186,7 +185,7 @@ bool fastFloatKeying(const KeyState* state, std::uint32_t flags, FloatSpan* span
     if (!state->faceTable || (flags & kAlternativeKeyers) || (state->flags & KeyFlagGeneratedPolyhedron)) return false;
     std::int32_t truncated[3];
     for (int c = 0; c < 3; ++c) {
-        truncated[c] = truncInt32(state->backdrop[c]);
+        truncated[c] = truncToInt32(state->backdrop[c]);
         if (truncated[c] > (1 << 20) || truncated[c] < -(1 << 20)) return false;
     }
     span->backdropTrunc = _mm_setr_epi32(truncated[0], truncated[1], truncated[2], 0);

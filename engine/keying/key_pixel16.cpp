@@ -16,7 +16,6 @@ namespace {
 
 using span_detail::kAlternativeKeyers;
 using span_detail::nearTruncatedBackdrop;
-using span_detail::truncInt32;
 
 constexpr float kInv65535 = 1.0f / 65535.0f;
 
@@ -75,7 +74,7 @@ void keyPixel16(const std::uint16_t* X, const std::uint16_t* Y, const std::uint1
     }
     const float* K = state->backdrop;
     std::int32_t pushed[3];
-    for (int c = 0; c < 3; ++c) pushed[c] = truncInt32((float(X[c]) - K[c]) * r.outer + K[c]);
+    for (int c = 0; c < 3; ++c) pushed[c] = truncToInt32((float(X[c]) - K[c]) * r.outer + K[c]);
     if (flags & KeyFlagSpillComplement) {
         for (int c = 0; c < 3; ++c) O[c] = clampTrunc16(float(pushed[c]));
     } else {
@@ -250,7 +249,7 @@ void keyPixelAndMattes16(const std::uint16_t* X, std::uint16_t* O, std::uint16_t
         return;
     }
     const float* K = state->backdrop;
-    for (int c = 0; c < 3; ++c) O[c] = clampTrunc16(float(truncInt32((float(X[c]) - K[c]) * r.outer + K[c])));
+    for (int c = 0; c < 3; ++c) O[c] = clampTrunc16(float(truncToInt32((float(X[c]) - K[c]) * r.outer + K[c])));
     auto unit = [](float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; };
     O[3] = clampTrunc16(unit((1.0f - r.inner) / (r.middle - r.inner)) * 65535.0f);
     matte[3] = O[3];

@@ -43,7 +43,7 @@ SpanSetup makeSpanSetup(const KeyState* state, std::uint32_t flags, bool spill, 
     SpanSetup setup{};
     for (int c = 0; c < 3; ++c) {
         setup.backdrop[c] = state->backdrop[c];
-        const std::int32_t truncated = truncInt32(state->backdrop[c]);
+        const std::int32_t truncated = truncToInt32(state->backdrop[c]);
         setup.backdropTrunc[c] = float(truncated);
         setup.backdrop8[c] = float(truncated >> 8);
     }

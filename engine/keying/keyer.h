@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -134,13 +135,6 @@ inline constexpr float kInvRoot2 = 0x1.6a09e6p-1f;
 inline constexpr float kInvRoot3 = 0x1.279a74p-1f;
 inline constexpr float kInvRoot6 = 0x1.a20bd6p-2f;
 
-// Float to integer without undefined conversions: NaN gives 0, the rest is limited to the range.
-inline std::int32_t truncToInt32(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<std::int32_t>(v);
-}
 // Limited to 0..65535 (NaN gives 0) and truncated.
 inline std::uint16_t clampTrunc16(double v) {
     if (!(v > 0.0)) return 0;

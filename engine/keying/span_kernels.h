@@ -18,6 +18,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "engine/keying/numeric.h"
+
 namespace vantrelo::span_detail {
 
 // Everything a span loop reads from the state and the flag word, gathered once per call.
@@ -60,20 +62,11 @@ inline std::int32_t clampTrunc(float v, float limit) {
 // The flags that hand keying to the state's threshold or hexagon keyer.
 inline constexpr std::uint32_t kAlternativeKeyers = KeyFlagUseRTPlus | KeyFlagUseRT;
 
-// Truncation for the integer-based steps (the truncated backdrop, the pushed colour of the
-// reference rule): NaN gives 0, the rest is limited to the int32 range.
-inline std::int32_t truncInt32(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
-
 // |colour.c - trunc(K.c)| < tolerance in all three channels, in integers: the near-backdrop test
 // of the reference rule and of float keying.
 inline bool nearTruncatedBackdrop(const std::uint16_t* colour, const KeyState* state, std::int64_t tolerance) {
     for (int c = 0; c < 3; ++c)
-        if (std::llabs(std::int64_t{colour[c]} - truncInt32(state->backdrop[c])) >= tolerance) return false;
+        if (std::llabs(std::int64_t{colour[c]} - truncToInt32(state->backdrop[c])) >= tolerance) return false;
     return true;
 }
 
