@@ -1,9 +1,9 @@
 #include "engine/keying/polyhedron.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include "engine/keying/generated_polyhedron.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -27,14 +27,6 @@ struct DirectionTable {
 const DirectionTable& directions() {
     static const DirectionTable table;
     return table;
-}
-
-// trunc(v) within the int32 range, NaN giving 0.
-std::int64_t truncatedBackdrop(float v) {
-    if (!(v == v)) return 0;
-    if (v <= -2147483648.0f) return INT32_MIN;
-    if (v >= 2147483648.0f) return INT32_MAX;
-    return static_cast<std::int64_t>(v);
 }
 
 float ratio(float reach, float den) { return den != 0.0f ? reach / den : 0.0f; }
@@ -71,9 +63,9 @@ const float* vertexDirection(int vertex) {
 
 int findHitFaceWithFlags(const std::uint16_t* colour, const KeyState* state, std::uint32_t flags) {
     if (flags & KeyFlagGeneratedPolyhedron) return getsegment1(colour[0], colour[1], colour[2], state);
-    return faceOfDifference(std::int64_t{colour[0]} - truncatedBackdrop(state->backdrop[0]),
-                            std::int64_t{colour[1]} - truncatedBackdrop(state->backdrop[1]),
-                            std::int64_t{colour[2]} - truncatedBackdrop(state->backdrop[2]));
+    return faceOfDifference(std::int64_t{colour[0]} - truncToInt32(state->backdrop[0]),
+                            std::int64_t{colour[1]} - truncToInt32(state->backdrop[1]),
+                            std::int64_t{colour[2]} - truncToInt32(state->backdrop[2]));
 }
 
 int findHitFace(const std::uint16_t* colour, const KeyState* state) {
