@@ -239,95 +239,80 @@ DefocusKernel defocusKernel(int radius) {
 
 // ---- passes ----
 
-bool doDefocusMaskX(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                    std::ptrdiff_t rowLength, std::ptrdiff_t rowCount, int radius) {
-    bool done;
-    if (!passArguments(pixels, width, height, rowLength, rowCount, radius, done)) return false;
-    return done || passX(pixels, 4, 3, rowLength, rowCount, radius);
-}
-
-bool doDefocusMaskY(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                    std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    bool done;
-    if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
-    return done || passY(pixels, 4, 3, columnCount, columnLength, radius);
-}
-
-bool defocusMaskXFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t rowLength,
-                       std::ptrdiff_t rowCount, int radius) {
-    bool done;
-    if (!passArguments(pixels, width, height, rowLength, rowCount, radius, done)) return false;
-    return done || passX(pixels, 4, 3, rowLength, rowCount, radius);
-}
-
-bool defocusMaskYFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
-                       std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    bool done;
-    if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
-    return done || passY(pixels, 4, 3, columnCount, columnLength, radius);
-}
-
-bool defocusMaskX8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
-                   int radius) {
-    bool done;
-    if (!passArguments(matte, width, rowCount, rowLength, 1, radius, done)) return false;
-    return done || passX(matte, 1, 0, rowLength, rowCount, radius);
-}
-
-bool defocusMaskY8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t height,
-                   std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    bool done;
-    if (!passArguments(matte, width, height, columnCount, columnLength, radius, done)) return false;
-    return done || passY(matte, 1, 0, columnCount, columnLength, radius);
-}
-
 namespace {
 
+// The public passes: their shared checks, then channels first .. first + count - 1 of pixels of
+// `channels` samples.  `third` is the argument whose 0 means nothing to do besides the width.
 template <class T>
-bool colourX(T* pixels, int channels, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
-             int radius) {
+bool checkedPassX(T* pixels, int channels, int first, int count, std::ptrdiff_t width, std::ptrdiff_t third,
+                  std::ptrdiff_t rowLength, std::ptrdiff_t rowCount, int radius) {
     bool done;
-    if (!passArguments(pixels, width, rowCount, rowLength, 1, radius, done)) return false;
-    for (int c = 0; c < 3 && !done; ++c)
+    if (!passArguments(pixels, width, third, rowLength, rowCount, radius, done)) return false;
+    for (int c = first; c < first + count && !done; ++c)
         if (!passX(pixels, channels, c, rowLength, rowCount, radius)) return false;
     return true;
 }
 
 template <class T>
-bool colourY(T* pixels, int channels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t columnCount,
-             std::ptrdiff_t columnLength, int radius) {
+bool checkedPassY(T* pixels, int channels, int first, int count, std::ptrdiff_t width, std::ptrdiff_t height,
+                  std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
     bool done;
     if (!passArguments(pixels, width, height, columnCount, columnLength, radius, done)) return false;
-    for (int c = 0; c < 3 && !done; ++c)
+    for (int c = first; c < first + count && !done; ++c)
         if (!passY(pixels, channels, c, columnCount, columnLength, radius)) return false;
     return true;
 }
 
 }  // namespace
 
+bool doDefocusMaskX(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                    std::ptrdiff_t rowLength, std::ptrdiff_t rowCount, int radius) {
+    return checkedPassX(pixels, 4, 3, 1, width, height, rowLength, rowCount, radius);
+}
+bool doDefocusMaskY(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                    std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return checkedPassY(pixels, 4, 3, 1, width, height, columnCount, columnLength, radius);
+}
+bool defocusMaskXFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t rowLength,
+                       std::ptrdiff_t rowCount, int radius) {
+    return checkedPassX(pixels, 4, 3, 1, width, height, rowLength, rowCount, radius);
+}
+bool defocusMaskYFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                       std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return checkedPassY(pixels, 4, 3, 1, width, height, columnCount, columnLength, radius);
+}
+bool defocusMaskX8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
+                   int radius) {
+    return checkedPassX(matte, 1, 0, 1, width, rowCount, rowLength, rowCount, radius);
+}
+bool defocusMaskY8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t height,
+                   std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
+    return checkedPassY(matte, 1, 0, 1, width, height, columnCount, columnLength, radius);
+}
+
 bool defocusColourX16(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount,
                       std::ptrdiff_t rowLength, int radius) {
-    return colourX(pixels, 4, width, rowCount, rowLength, radius);
+    return checkedPassX(pixels, 4, 0, 3, width, rowCount, rowLength, rowCount, radius);
 }
 bool defocusColourY16(std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
                       std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    return colourY(pixels, 4, width, height, columnCount, columnLength, radius);
+    return checkedPassY(pixels, 4, 0, 3, width, height, columnCount, columnLength, radius);
 }
 bool defocusColourXFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount, std::ptrdiff_t rowLength,
                          int radius) {
-    return colourX(pixels, 4, width, rowCount, rowLength, radius);
+    return checkedPassX(pixels, 4, 0, 3, width, rowCount, rowLength, rowCount, radius);
 }
 bool defocusColourYFloat(float* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
                          std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    return colourY(pixels, 4, width, height, columnCount, columnLength, radius);
+    return checkedPassY(pixels, 4, 0, 3, width, height, columnCount, columnLength, radius);
 }
 bool defocusColourX8(std::uint8_t* pixels, std::ptrdiff_t width, std::ptrdiff_t rowCount,
                      std::ptrdiff_t rowLength, int radius) {
-    return colourX(pixels, 3, width, rowCount, rowLength, radius);
+    return checkedPassX(pixels, 3, 0, 3, width, rowCount, rowLength, rowCount, radius);
 }
 bool defocusColourY8(std::uint8_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
                      std::ptrdiff_t columnCount, std::ptrdiff_t columnLength, int radius) {
-    return colourY(pixels, 3, width, height, columnCount, columnLength, radius);
+    return checkedPassY(pixels, 3, 0, 3, width, height, columnCount, columnLength, radius);
 }
 
 // ---- matte drivers ----
