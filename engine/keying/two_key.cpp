@@ -1,7 +1,6 @@
 #include "engine/keying/two_key.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <new>
 
@@ -17,20 +16,18 @@ namespace {
 
 constexpr float kInv65535 = 1.5259022e-05f;
 
-// A state compiled for one keying step and released on every path out of it.
-class CompiledFor {
-public:
-    explicit CompiledFor(KeyState* state) : state_(state), ok_(compileKey(state) == 1) {}
-    ~CompiledFor() { releaseKey(state_); }
-    CompiledFor(const CompiledFor&) = delete;
-    CompiledFor& operator=(const CompiledFor&) = delete;
-    // A key without its face table or keyer object would key wrongly, not just slowly.
-    bool ok() const { return ok_; }
-
-private:
-    KeyState* state_;
-    bool ok_;
-};
+// One keying step with the state compiled for it; the state is released on every path out of it.
+// A key without its face table or keyer object would key wrongly, not just slowly, so a failed
+// compilation stops the step.
+template <class Step>
+ProcessStatus keyCompiled(KeyState* state, Step step) {
+    struct Release {
+        KeyState* state;
+        ~Release() { releaseKey(state); }
+    } release{state};
+    if (compileKey(state) != 1) return ProcessStatus::OutOfMemory;
+    return step();
+}
 
 // Checks shared by the operations; elements receives width x height x 4.
 ProcessStatus checkArguments(const void* image, const void* output, std::ptrdiff_t width, std::ptrdiff_t height,
@@ -55,12 +52,10 @@ ProcessStatus keySecond16(const std::uint16_t* image, std::uint16_t* keyed, cons
         autoKeyMaskFromBackdrop(image, width, height, second, true, &failed);
         if (failed) return ProcessStatus::OutOfMemory;
     }
-    {
-        CompiledFor compiled(second);
-        if (!compiled.ok()) return ProcessStatus::OutOfMemory;
-        const ProcessStatus s = processImage(image, keyed, background, mask, width, height, second, insets);
-        if (s != ProcessStatus::Done) return s;
-    }
+    const ProcessStatus s = keyCompiled(second, [&] {
+        return processImage(image, keyed, background, mask, width, height, second, insets);
+    });
+    if (s != ProcessStatus::Done) return s;
     return defocusMatte16(keyed, width, height, matteRadius, 1, matteShrink) ? ProcessStatus::Done
                                                                              : ProcessStatus::Failed;
 }
@@ -75,13 +70,10 @@ ProcessStatus keySecondFloat(float fullScale, float* image, float* keyed, float*
         autoKeyMaskFromBackdropFloat(fullScale, image, width, height, second, true, &failed);
         if (failed) return ProcessStatus::OutOfMemory;
     }
-    {
-        CompiledFor compiled(second);
-        if (!compiled.ok()) return ProcessStatus::OutOfMemory;
-        const ProcessStatus s =
-            processImageFloat(fullScale, image, keyed, background, mask, width, height, second, insets);
-        if (s != ProcessStatus::Done) return s;
-    }
+    const ProcessStatus s = keyCompiled(second, [&] {
+        return processImageFloat(fullScale, image, keyed, background, mask, width, height, second, insets);
+    });
+    if (s != ProcessStatus::Done) return s;
     return defocusMatteFloat(65535.0f, keyed, width, height, matteRadius, 1, matteShrink) ? ProcessStatus::Done
                                                                                           : ProcessStatus::Failed;
 }
@@ -167,10 +159,9 @@ ProcessStatus mergeTwoKeys16(const std::uint16_t* image, std::uint16_t* output, 
         {
             EngineBlock m;
             if (!firstKeyMask(m, mask, t, elements)) return ProcessStatus::OutOfMemory;
-            CompiledFor compiled(first);
-            if (!compiled.ok()) return ProcessStatus::OutOfMemory;
-            const ProcessStatus s = processImage(image, output, background, m.as<std::uint16_t>(), width, height,
-                                                 first, insets);
+            const ProcessStatus s = keyCompiled(first, [&] {
+                return processImage(image, output, background, m.as<std::uint16_t>(), width, height, first, insets);
+            });
             if (s != ProcessStatus::Done) return s;
         }
         merge16(t, output, elements);
@@ -199,10 +190,10 @@ ProcessStatus mergeTwoKeysFloat(float fullScale, float* image, float* output, fl
             EngineBlock m;
             if (!firstKeyMask(m, static_cast<const float*>(mask), static_cast<const float*>(t), elements))
                 return ProcessStatus::OutOfMemory;
-            CompiledFor compiled(first);
-            if (!compiled.ok()) return ProcessStatus::OutOfMemory;
-            const ProcessStatus s = processImageFloatPrescaled(fullScale, image, output, background, m.as<float>(),
-                                                               width, height, first, insets);
+            const ProcessStatus s = keyCompiled(first, [&] {
+                return processImageFloatPrescaled(fullScale, image, output, background, m.as<float>(), width, height,
+                                                  first, insets);
+            });
             if (s != ProcessStatus::Done) return s;
         }
         mergeFloat(t, output, elements);
