@@ -119,19 +119,16 @@ bool blurPlane(T* pad, int channels, std::ptrdiff_t padWidth, std::ptrdiff_t pad
     return true;
 }
 
-// Padded sizes, or false when they do not fit the address space.
-bool paddedSize(std::ptrdiff_t width, std::ptrdiff_t height, int radius, int channels, std::size_t sample,
+// Padded sizes and their sample count, or false when they do not fit the address space (the
+// engine block refuses a count whose bytes do not).
+bool paddedSize(std::ptrdiff_t width, std::ptrdiff_t height, int radius, std::size_t channels,
                 std::ptrdiff_t& padWidth, std::ptrdiff_t& padHeight, std::size_t& count) {
     constexpr std::ptrdiff_t kMax = std::numeric_limits<std::ptrdiff_t>::max() / 4;
     const std::ptrdiff_t r = radius;
     if (width > kMax - 2 * r || height > kMax - 2 * r) return false;
     padWidth = width + 2 * r;
     padHeight = height + 2 * r;
-    const auto w = static_cast<std::size_t>(padWidth), h = static_cast<std::size_t>(padHeight);
-    const std::size_t limit = std::numeric_limits<std::size_t>::max() / sample / static_cast<std::size_t>(channels);
-    if (h != 0 && w > limit / h) return false;
-    count = w * h * static_cast<std::size_t>(channels);
-    return true;
+    return imageElements(padWidth, padHeight, channels, count);
 }
 
 // Re-levelling of the 16-bit matte after the blur: push the softened edge inward by r x 0.05 of
@@ -346,7 +343,7 @@ bool defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t h
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock plane, scratch;
-    if (!paddedSize(width, height, radius, 1, sizeof(std::uint16_t), padWidth, padHeight, count) ||
+    if (!paddedSize(width, height, radius, 1, padWidth, padHeight, count) ||
         !plane.allocate<std::uint16_t>(count, false))
         return false;
     const Matte16Defocus job{image, width, height, radius, defocusKernel(radius), plane.as<std::uint16_t>(), level};
@@ -375,7 +372,7 @@ bool defocusMatteFloat(float maxValue, float* image, std::ptrdiff_t width, std::
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
-    if (!paddedSize(width, height, radius, 1, sizeof(float), padWidth, padHeight, count) ||
+    if (!paddedSize(width, height, radius, 1, padWidth, padHeight, count) ||
         !pad.allocate<float>(count, false))
         return false;
     auto* plane = pad.as<float>();
@@ -403,7 +400,7 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
-    if (!paddedSize(width, height, radius, 1, 1, padWidth, padHeight, count) ||
+    if (!paddedSize(width, height, radius, 1, padWidth, padHeight, count) ||
         !pad.allocate<std::uint8_t>(count, false))
         return false;
     auto* plane = pad.as<std::uint8_t>();
@@ -429,7 +426,7 @@ bool defocusColour(T* image, int channels, std::ptrdiff_t width, std::ptrdiff_t 
     std::ptrdiff_t padWidth, padHeight;
     std::size_t count;
     EngineBlock pad;
-    if (!paddedSize(width, height, radius, 3, sizeof(T), padWidth, padHeight, count) ||
+    if (!paddedSize(width, height, radius, 3, padWidth, padHeight, count) ||
         !pad.allocate<T>(count, false))
         return false;
     const std::ptrdiff_t planeSize = padWidth * padHeight;
