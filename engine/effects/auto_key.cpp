@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/sampling_tools.h"
 #include "engine/keying/numeric.h"
@@ -12,7 +13,6 @@
 namespace vantrelo {
 namespace {
 
-constexpr float kUnit16 = 1.5259022e-05f;  // 1/65535 as the engine's single-precision constant
 constexpr int kBinCount = 256;
 constexpr std::ptrdiff_t kSampledListCap = 10000;
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/effects/auto_key.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/effects/simulated_foreground_workers.h"
 #include "engine/keying/initial_key.h"
@@ -16,7 +17,6 @@
 namespace vantrelo {
 namespace {
 
-constexpr float kUnit16 = 1.5259022e-05f;
 constexpr float kDiagonalWeight = 0.70710677f;
 // 0.3 of full scale: a grid point keyed at least this opaque shows the subject.
 constexpr std::uint16_t kSubjectAlpha = 19661;

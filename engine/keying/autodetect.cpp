@@ -9,6 +9,7 @@
 #include "engine/effects/dominant_colours.h"
 #include "engine/effects/hue_histogram.h"
 #include "engine/effects/simulated_foreground.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/initial_key.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/processing.h"
@@ -19,7 +20,6 @@ namespace vantrelo {
 
 namespace {
 
-constexpr float kInv65535 = 1.5259022e-05f;
 constexpr int kFailed = -2;
 
 bool usableImage(const std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t height, std::size_t& elements) {
@@ -123,7 +123,7 @@ int autoKeyPipeline(const std::uint16_t* image, std::ptrdiff_t width, std::ptrdi
     if (steps & 2) {
         if (!defocusMatte16(s, width, height, matteRadius, 1, shrink)) return kFailed;
         for (std::ptrdiff_t i = 0; i < n; ++i) {
-            const float rawMatte = float(u[4 * i + 3]) * kInv65535, soft = float(s[4 * i + 3]) * kInv65535;
+            const float rawMatte = float(u[4 * i + 3]) * kUnit16, soft = float(s[4 * i + 3]) * kUnit16;
             if (rawMatte > threshold && soft > rawMatte) {
                 shrinkOuterFromSamples(image + 4 * i, 1, 1, state);
                 enforceNesting(2, state);
@@ -133,7 +133,7 @@ int autoKeyPipeline(const std::uint16_t* image, std::ptrdiff_t width, std::ptrdi
     if (steps & 4) {
         if (!defocusMatte16(s, width, height, matteRadius, 0, shrink)) return kFailed;
         for (std::ptrdiff_t i = 0; i < n; ++i) {
-            const float rawMatte = float(u[4 * i + 3]) * kInv65535, soft = float(s[4 * i + 3]) * kInv65535;
+            const float rawMatte = float(u[4 * i + 3]) * kUnit16, soft = float(s[4 * i + 3]) * kUnit16;
             if (rawMatte > 1.0f - threshold && soft < rawMatte) {
                 growInnerToSamples(image + 4 * i, 1, 1, state);
                 enforceNesting(0, state);
@@ -164,9 +164,9 @@ int autoKeyFromDominantColours(const std::uint16_t* image, std::ptrdiff_t width,
     for (int list = 0; list < 2; ++list)
         for (int k = 0; k < filled[list] && k < kColours; ++k) {
             const std::uint16_t* colour = lists[list] + 4 * k;
-            const double luma = 0.299 * double(float(colour[0]) * kInv65535) +
-                                0.5864 * double(float(colour[1]) * kInv65535) +
-                                0.1146 * double(float(colour[2]) * kInv65535);
+            const double luma = 0.299 * double(float(colour[0]) * kUnit16) +
+                                0.5864 * double(float(colour[1]) * kUnit16) +
+                                0.1146 * double(float(colour[2]) * kUnit16);
             if (!(luma < double(0.9f))) continue;
             shrinkOuterFromSamples(colour, 1, 1, state);
             enforceNesting(2, state);
@@ -179,7 +179,7 @@ int autoKeyFromDominantColours(const std::uint16_t* image, std::ptrdiff_t width,
     if (!defocusMatte16(s, width, height, 30, 1, 0.0f)) return kFailed;
     const std::ptrdiff_t n = width * height;
     for (std::ptrdiff_t i = 0; i < n; ++i)
-        if (float(s[4 * i + 3]) * kInv65535 > 0.8f) {
+        if (float(s[4 * i + 3]) * kUnit16 > 0.8f) {
             shrinkOuterFromSamples(image + 4 * i, 1, 1, state);
             enforceNesting(2, state);
         }

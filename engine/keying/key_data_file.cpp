@@ -6,13 +6,14 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/text_fields.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/numeric.h"
 
@@ -24,8 +25,6 @@ constexpr int kOk = 1;
 constexpr int kCannotOpen = -1;
 constexpr int kFailed = -2;
 
-// Colours and radii are stored as fractions of 65535, the product taken in single precision.
-const float kToFraction = 1.0f / 65535.0f;
 // The single-precision value nearest 1/255, by which the headerless form scales 8-bit values.
 constexpr float kFrom255 = 0.003921569f;
 
@@ -44,8 +43,9 @@ bool writeTriple(std::FILE* file, float a, float b, float c) {
     return line.fixed6(a).space().fixed6(b).space().fixed6(c).writeTo(file);
 }
 
+// Colours and radii are stored as fractions of 65535, the product taken in single precision.
 bool writeFractions(std::FILE* file, float a, float b, float c) {
-    return writeTriple(file, a * kToFraction, b * kToFraction, c * kToFraction);
+    return writeTriple(file, a * kUnit16, b * kUnit16, c * kUnit16);
 }
 
 bool writeText(std::FILE* file, const char* value) { return text::LineWriter().text(value).writeTo(file); }

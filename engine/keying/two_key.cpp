@@ -7,14 +7,13 @@
 #include "engine/effects/auto_key.h"
 #include "engine/effects/defocus.h"
 #include "engine/effects/simulated_foreground.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/engine_block.h"
 
 namespace vantrelo {
 
 namespace {
-
-constexpr float kInv65535 = 1.5259022e-05f;
 
 // One keying step with the state compiled for it; the state is released on every path out of it.
 // A key without its face table or keyer object would key wrongly, not just slowly, so a failed
@@ -104,7 +103,7 @@ void merge16(const std::uint16_t* second, std::uint16_t* out, std::size_t elemen
             out[i + 3] = 65535;
             continue;
         }
-        const float f = float(a) * kInv65535, g = 1.0f - f;
+        const float f = float(a) * kUnit16, g = 1.0f - f;
         for (int c = 0; c < 3; ++c) out[i + c] = truncTo16(float(second[i + c]) * f + float(out[i + c]) * g);
         out[i + 3] = truncTo16(float(out[i + 3]) * g + float(a));
     }
@@ -121,7 +120,7 @@ void mergeFloat(const float* second, float* out, std::size_t elements) {
             out[i + 3] = 65535.0f;
             continue;
         }
-        const float f = float(a) * kInv65535, g = 1.0f - f;
+        const float f = float(a) * kUnit16, g = 1.0f - f;
         for (int c = 0; c < 3; ++c) out[i + c] = second[i + c] * f + out[i + c] * g;
         out[i + 3] = std::min(out[i + 3] * g + alpha, 65535.0f);
     }
