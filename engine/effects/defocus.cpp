@@ -392,9 +392,13 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
     radius = std::max(radius, 0);
     shrink = clampShrink(shrink);
     if (width == 0 || height == 0 || (radius == 0 && shrink == 0.0f)) return true;
+    // The re-level depends on the value alone: a table of all 256 results, one look-up per pixel
+    // in place of the shrink's division.
+    std::uint8_t level[256];
+    for (int v = 0; v < 256; ++v) level[v] = relevel8(static_cast<std::uint8_t>(v), radius, blurInward, shrink);
     const std::ptrdiff_t pixels = width * height;
     if (radius == 0) {
-        for (std::ptrdiff_t i = 0; i < pixels; ++i) matte[i] = relevel8(matte[i], radius, blurInward, shrink);
+        for (std::ptrdiff_t i = 0; i < pixels; ++i) matte[i] = level[matte[i]];
         return true;
     }
     std::ptrdiff_t padWidth, padHeight;
@@ -409,7 +413,7 @@ bool defocusMatte8(std::uint8_t* matte, std::ptrdiff_t width, std::ptrdiff_t hei
     for (std::ptrdiff_t y = 0; y < height; ++y) {
         const std::uint8_t* in = plane + (y + radius) * padWidth + radius;
         std::uint8_t* out = matte + y * width;
-        for (std::ptrdiff_t x = 0; x < width; ++x) out[x] = relevel8(in[x], radius, blurInward, shrink);
+        for (std::ptrdiff_t x = 0; x < width; ++x) out[x] = level[in[x]];
     }
     return true;
 }
