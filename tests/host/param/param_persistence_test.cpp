@@ -6,24 +6,22 @@
 
 #include <clocale>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
-#include <system_error>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "tests/comma_locale.h"
+#include "tests/host/system/store_test_support.h"
 
 namespace Mav::Host::Param {
 namespace {
 namespace fs = std::filesystem;
 using System::RegistryStore;
 using System::StoreValue;
+using test_store::fileText;
+using test_store::writeText;
 
 const std::string kRoot = "Software\\Mavrendel\\Vantrelo\\";
 
@@ -116,23 +114,9 @@ protected:
                 GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
             ASSERT_STREQ(std::localeconv()->decimal_point, ",");
         }
-        std::string pattern = (fs::temp_directory_path() / "vantrelo-params-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        hadConfig_ = old != nullptr;
-        if (old) oldConfig_ = old;
-        ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+        ASSERT_FALSE(folder_.empty());
     }
-    void TearDown() override {
-        std::setlocale(LC_ALL, "C");
-        if (folder_.empty()) return;
-        if (hadConfig_)
-            ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { std::setlocale(LC_ALL, "C"); }
 
     static StoreValue stored(const std::string& name) {
         RegistryStore store;
@@ -152,19 +136,9 @@ protected:
         ASSERT_TRUE(s.commit());
     }
     fs::path file(const char* name) const { return folder_ / name; }
-    static std::string readFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-    static void writeFile(const fs::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
 
-    fs::path folder_;
-    std::string oldConfig_;
-    bool hadConfig_ = false;
+    const test_store::ScratchFolder home_{"vantrelo-params", test_store::ScratchFolder::ConfigHome};
+    const fs::path folder_ = home_.path();
 };
 
 INSTANTIATE_TEST_SUITE_P(Locales, Persistence, ::testing::Values(false, true),
@@ -316,9 +290,9 @@ TEST_P(Persistence, DamagedOrMissingStoreKeepsTheValues) {
 
     ASSERT_TRUE(set.saveToRegistry(kRoot));
     const fs::path storeFile = RegistryStore::defaultLocation();
-    std::string bytes = readFile(storeFile);
+    std::string bytes = fileText(storeFile);
     bytes.resize(bytes.size() / 2);
-    writeFile(storeFile, bytes);
+    writeText(storeFile, bytes);
     set.setInt(60, Grid);
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(set.loadFromRegistry(kRoot));
@@ -342,7 +316,7 @@ TEST_P(Persistence, PresetFileHasTheExactLineFormats) {
     const double xy[2] = {0.1, -2.0};
     set.setPoint(xy, Position);
     ASSERT_TRUE(set.savePreset(file("preset.txt"), "Vantrelo", "1.0"));
-    EXPECT_EQ(readFile(file("preset.txt")),
+    EXPECT_EQ(fileText(file("preset.txt")),
               "Plugin Name: Vantrelo\r\n"
               "Version Number: 1.0\r\n"
               "key data: \"a\\\"b\\\\c\"\r\n"
@@ -423,7 +397,7 @@ TEST_P(Persistence, PresetReadingRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
-        writeFile(file("in.txt"), std::string("Plugin Name: x\r\n") + c.body);
+        writeText(file("in.txt"), std::string("Plugin Name: x\r\n") + c.body);
         Schema set;
         set.setInt(9, Grid);
         set.setDouble(9, Shrink);
@@ -440,7 +414,7 @@ TEST_P(Persistence, PresetReadingRules) {
     }
 
     // Colours and points: up to three (two) numbers, the rest keep their values; texts.
-    writeFile(file("in.txt"), "Plugin Name: x\n"
+    writeText(file("in.txt"), "Plugin Name: x\n"
                               "BG color: 1 nan\n"
                               "position: 7 8 9\n"
                               "key data: \"unterminated \\\"text\\\n"
@@ -456,7 +430,7 @@ TEST_P(Persistence, PresetReadingRules) {
     EXPECT_EQ(set.getString(Label), "");
 
     // The first line is never an entry, and a file that cannot be read changes nothing.
-    writeFile(file("in.txt"), "spill mode: 2\n");
+    writeText(file("in.txt"), "spill mode: 2\n");
     ASSERT_TRUE(set.loadPreset(file("in.txt")));
     EXPECT_EQ(set.getInt(SpillMode), 0);
     set.setInt(2, SpillMode);
@@ -469,13 +443,13 @@ TEST_P(Persistence, PresetReadingRules) {
 
 TEST_P(Persistence, PresetThatCannotBeWrittenIsReported) {
     Schema set;
-    writeFile(file("keep.txt"), "old");
+    writeText(file("keep.txt"), "old");
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(set.savePreset(folder_ / "no such folder" / "p.txt", "Vantrelo", "1"));
     EXPECT_FALSE(set.savePreset(folder_, "Vantrelo", "1"));
     ::chmod(file("keep.txt").c_str(), 0444);  // read-only: kept as it is
     EXPECT_FALSE(set.savePreset(file("keep.txt"), "Vantrelo", "1"));
-    EXPECT_EQ(readFile(file("keep.txt")), "old");
+    EXPECT_EQ(fileText(file("keep.txt")), "old");
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("not saved"), std::string::npos);
     EXPECT_EQ(fs::directory_iterator(folder_)->path().filename(), "keep.txt");
 }

@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,48 +16,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/host/system/store_test_support.h"
+
 namespace Mav::Host::System {
 namespace {
 namespace fs = std::filesystem;
 
 const std::string kRoot = "Software\\Mavrendel\\Vantrelo\\";
 
+using test_store::fileText;
+using test_store::writeText;
+
 // Every test gets its own XDG_CONFIG_HOME, removed afterwards.
 class RegistryStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vantrelo-store-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        if (old) oldConfig_ = old;
-        hadConfig_ = old != nullptr;
-        ::setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
-    }
-    void TearDown() override {
-        if (hadConfig_)
-            ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
-        else
-            ::unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(folder_);
-    }
+    void SetUp() override { ASSERT_FALSE(folder_.empty()); }
 
     fs::path storeFile() const { return folder_ / "vantrelo" / "registry"; }
     std::vector<std::string> filesBesideStore() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(storeFile().parent_path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    static std::string readFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-    static void writeFile(const fs::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        return home_.names(storeFile().parent_path());
     }
     // A store with two keys, committed.
     void writeOldStore() {
@@ -78,9 +52,8 @@ protected:
         EXPECT_EQ(store.value(kRoot + "key data")->text, "# 6.0 vantrelo data\n1 2 3\n");
     }
 
-    fs::path folder_;
-    std::string oldConfig_;
-    bool hadConfig_ = false;
+    const test_store::ScratchFolder home_{"vantrelo-store", test_store::ScratchFolder::ConfigHome};
+    const fs::path folder_ = home_.path();
 };
 
 TEST_F(RegistryStoreTest, LocationFollowsTheEnvironment) {
@@ -169,7 +142,7 @@ TEST_F(RegistryStoreTest, CommitsMergeWithTheStoreOnDisk) {
 // next commit starts a fresh store.
 TEST_F(RegistryStoreTest, DamagedStoreIsSetAside) {
     writeOldStore();
-    const std::string good = readFile(storeFile());
+    const std::string good = fileText(storeFile());
     std::string flipped = good;
     flipped[good.find("1 2 3")] = '7';  // a changed digit inside a text
     struct Case {
@@ -188,7 +161,7 @@ TEST_F(RegistryStoreTest, DamagedStoreIsSetAside) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        writeFile(storeFile(), c.bytes);
+        writeText(storeFile(), c.bytes);
         RegistryStore store;
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(store.load());
@@ -199,12 +172,12 @@ TEST_F(RegistryStoreTest, DamagedStoreIsSetAside) {
         std::vector<std::string> names = filesBesideStore();
         ASSERT_EQ(names.size(), 1u);
         EXPECT_EQ(names[0].rfind("registry.damaged-", 0), 0u) << names[0];
-        EXPECT_EQ(readFile(storeFile().parent_path() / names[0]), c.bytes);  // kept as it was
+        EXPECT_EQ(fileText(storeFile().parent_path() / names[0]), c.bytes);  // kept as it was
         fs::remove(storeFile().parent_path() / names[0]);
     }
 
     // A commit over a damaged store also sets it aside first, and writes a sound one.
-    writeFile(storeFile(), "damaged");
+    writeText(storeFile(), "damaged");
     RegistryStore store;
     store.setInteger(kRoot + "grain type", 1);
     ::testing::internal::CaptureStderr();
@@ -269,13 +242,13 @@ TEST_F(RegistryStoreTest, FailingWriteIsReportedAndLeavesTheOldStore) {
 TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
     const fs::path target = folder_ / "preset.txt";
     const fs::path link = folder_ / "link.txt";
-    writeFile(target, "old");
+    writeText(target, "old");
     ::chmod(target.c_str(), 0640);
     fs::create_symlink(target, link);
     std::string error;
     ASSERT_TRUE(replaceFile(link, "new", error)) << error;
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(fileText(target), "new");
     struct stat st {};
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -290,14 +263,14 @@ TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
         EXPECT_EQ(st.st_uid, 4242u);
         EXPECT_EQ(st.st_gid, 4343u);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
-        EXPECT_EQ(readFile(target), "newer");
+        EXPECT_EQ(fileText(target), "newer");
     }
 
     // A file its owner made read-only is refused, also for root, which could replace it.
     ::chmod(target.c_str(), 0444);
     EXPECT_FALSE(replaceFile(link, "lost", error));
     EXPECT_NE(error.find("read-only"), std::string::npos) << error;
-    EXPECT_NE(readFile(target), "lost");
+    EXPECT_NE(fileText(target), "lost");
     ::chmod(target.c_str(), 0640);
 
     EXPECT_FALSE(replaceFile(folder_ / "missing folder" / "x", "new", error));
