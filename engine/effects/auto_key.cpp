@@ -60,10 +60,7 @@ bool inBand(std::int32_t bin, std::int32_t low, std::int32_t high) { return low 
 class SampleList {
 public:
     SampleList(std::uint16_t* storage, std::ptrdiff_t number, bool cap)
-        : list_(storage),
-          number_(number),
-          cut_(cap && number > kSampledListCap),
-          stride_(cut_ ? number / kSampledListCap : 1) {}
+        : list_(storage), cut_(cap && number > kSampledListCap), stride_(cut_ ? number / kSampledListCap : 1) {}
 
     std::ptrdiff_t length() const { return cut_ ? kSampledListCap : gathered_; }
     std::ptrdiff_t gathered() const { return gathered_; }
@@ -83,22 +80,27 @@ public:
 
 private:
     std::uint16_t* list_;
-    std::ptrdiff_t number_;
     bool cut_;
     std::ptrdiff_t stride_;
     std::ptrdiff_t gathered_ = 0;
 };
 
-// The list tools take an int length; a longer list is fed in consecutive pieces, which the tools
-// treat exactly as one list (each sample is fitted against the radii the ones before it left).
+// Runs a list tool over the gathered list, then enforceNesting mode 2, and returns how many samples
+// were gathered (nothing runs for none).  The list tools take an int length; a longer list is fed
+// in consecutive pieces, which the tools treat exactly as one list (each sample is fitted against
+// the radii the ones before it left).
 template <class Tool>
-void applyList(Tool tool, std::uint16_t* list, std::ptrdiff_t length, KeyState* state) {
-    while (length > 0) {
+std::ptrdiff_t applyList(Tool tool, const SampleList& list, KeyState* state) {
+    if (list.gathered() == 0) return 0;
+    std::uint16_t* samples = list.data();
+    for (std::ptrdiff_t length = list.length(); length > 0;) {
         const int piece = static_cast<int>(std::min<std::ptrdiff_t>(length, std::numeric_limits<int>::max()));
-        tool(list, piece, state);
-        list += 4 * static_cast<std::ptrdiff_t>(piece);
+        tool(samples, piece, 1, state);
+        samples += 4 * static_cast<std::ptrdiff_t>(piece);
         length -= piece;
     }
+    enforceNesting(2, state);
+    return list.gathered();
 }
 
 struct AutoKeySettings {
@@ -200,23 +202,13 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     if (middleStep) {
         SampleList list(storage, middleNumber, settings.capLists);
         gatherPixels(list, Lo, W);
-        used += list.gathered();
-        if (list.gathered() > 0) {
-            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkMiddleFromSamples(s, w, 1, st); }, list.data(),
-                      list.length(), state);
-            enforceNesting(2, state);
-        }
+        used += applyList(shrinkMiddleFromSamples, list, state);
     }
     // c. Outer shrink from the subject band short of grey; its pixels count also for the growth alone.
     if (shrinkOuter) {
         SampleList list(storage, outerNumber, settings.capLists);
         gatherPixels(list, Lo, outerHigh);
-        used += list.gathered();
-        if (list.gathered() > 0) {
-            applyList([](std::uint16_t* s, int w, KeyState* st) { shrinkOuterFromSamples(s, w, 1, st); }, list.data(),
-                      list.length(), state);
-            enforceNesting(2, state);
-        }
+        used += applyList(shrinkOuterFromSamples, list, state);
     } else if (growOuter) {
         used += outerNumber;
     }
@@ -231,17 +223,10 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
                 slot[3] = 0;
             });
         });
-        used += list.gathered();
-        if (list.gathered() > 0) {
-            applyList([](std::uint16_t* s, int w, KeyState* st) { growOuterToSamples(s, w, 1, st); }, list.data(),
-                      list.length(), state);
-            enforceNesting(2, state);
-        }
+        used += applyList(growOuterToSamples, list, state);
     }
     return used > 0;
 }
-
-std::uint16_t backdropChannel(float v) { return truncTo16(v); }
 
 }  // namespace
 
@@ -443,8 +428,8 @@ bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, 
         return false;
     }
     const float outerWidening = (state->flags & KeyFlagSimulatedForeground) ? 1.0f : 0.0f;
-    return autoKeyFromHistogram(backdropChannel(state->backdrop[0]), backdropChannel(state->backdrop[1]),
-                                backdropChannel(state->backdrop[2]), pixels, width, height, state, false, true, false,
+    return autoKeyFromHistogram(truncTo16(state->backdrop[0]), truncTo16(state->backdrop[1]),
+                                truncTo16(state->backdrop[2]), pixels, width, height, state, false, true, false,
                                 0.0f, outerWidening, skipInnerGrowth, true, 1.0f, 1.0f, failed);
 }
 
