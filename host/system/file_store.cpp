@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -15,8 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
 std::string describe(const char* what, const fs::path& path, int err) {
-    return std::string(what) + " " + path.string() + ": " + std::strerror(err);
+    return std::string(what) + " " + path.string() + ": " + errorText(err);
 }
 
 // The file a write to `target` must replace: the end of a chain of symbolic links.
@@ -27,26 +30,6 @@ fs::path resolveTarget(const fs::path& target) {
         if (!ec) return resolved;
     }
     return target;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const std::size_t chunk = left < (std::size_t(1) << 30) ? left : (std::size_t(1) << 30);
-        const ssize_t n = ::write(fd, p, chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -80,86 +63,182 @@ std::string temporaryFilePrefix(const fs::path& target) {
     return target.filename().string() + ".tmp-";
 }
 
-bool replaceFile(const fs::path& target, std::string_view bytes, std::string& error) {
-    const fs::path dest = resolveTarget(target);
-    fs::path folder = dest.parent_path();
+ReplacementFile::~ReplacementFile() {
+    discard();
+}
+
+void ReplacementFile::record(int error) noexcept {
+    if (error_ == 0) error_ = error != 0 ? error : EIO;
+}
+
+bool ReplacementFile::open(const fs::path& target, std::string& reason) {
+    discard();
+    error_ = 0;
+    if (target.empty()) {
+        reason = "no file name is given";
+        return false;
+    }
+    target_ = resolveTarget(target);
+    fs::path folder = target_.parent_path();
     if (folder.empty()) folder = ".";
 
     struct stat existing {};
-    const bool exists = ::stat(dest.c_str(), &existing) == 0;
+    const bool exists = ::stat(target_.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT) {
+        // A loop of links, for one, would otherwise be replaced by a plain file.
+        reason = "the file cannot be examined (" + errorText(errno) + ")";
+        return false;
+    }
     if (exists && !S_ISREG(existing.st_mode)) {
-        error = dest.string() + " is not a regular file";
+        reason = "it is not a regular file";
         return false;
     }
-    // A rename needs only the folder, and root ignores permissions, so a file its owner made
-    // read-only, or one this user may not write, would be replaced all the same.
     if (exists && (existing.st_mode & S_IWUSR) == 0) {
-        error = dest.string() + " is read-only";
+        reason = "the file is read-only";
         return false;
     }
-    if (exists && ::faccessat(AT_FDCWD, dest.c_str(), W_OK, AT_EACCESS) != 0) {
-        error = describe("cannot write", dest, errno);
+    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
+        reason = "the file cannot be written (" + errorText(errno) + ")";
         return false;
     }
 
     // A fresh name per attempt; O_EXCL makes the file ours alone.  A new target gets the usual
-    // permissions (0666 less the umask), which mkstemp's fixed 0600 would not give.
+    // permissions (0666 less the umask), which mkstemp's fixed 0600 would not give; a replacement
+    // starts private and takes the original's bits below.
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = folder / (temporaryFilePrefix(dest) + std::to_string(::getpid()) + "-" +
-                              std::to_string(counter++) + "-" + std::to_string(stamp % 1000000));
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            error = describe("cannot create a temporary file in", folder, errno);
+        temporary_ = folder / (temporaryFilePrefix(target_) + std::to_string(::getpid()) + "-" +
+                               std::to_string(counter++) + "-" + std::to_string(stamp % 1000000));
+        fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                    exists ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        temporary_.clear();
+        reason = "the temporary file cannot be created (" + errorText(error) + ")";
+        return false;
+    }
+    if (exists) {
+        // The replacement keeps the owner and group where the system lets us (root, or a group we
+        // belong to): a user's private file rewritten by root would otherwise become root's, and
+        // the user could no longer read it.  Changing the owner clears set-id bits, so the mode
+        // comes after.
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            (void)::fchown(fd, existing.st_uid, existing.st_gid);
+        if (::fchmod(fd, existing.st_mode & 07777) != 0) {
+            const int error = errno;
+            ::close(fd);
+            discard();
+            reason = "the file's permissions cannot be kept (" + errorText(error) + ")";
             return false;
         }
     }
-    if (fd < 0) {
-        error = describe("cannot create a temporary file in", folder, EEXIST);
+    file_ = ::fdopen(fd, "w+b");
+    if (!file_) {
+        const int error = errno;
+        ::close(fd);
+        discard();
+        reason = "the temporary file cannot be opened (" + errorText(error) + ")";
         return false;
     }
+    return true;
+}
 
-    const char* failed = nullptr;
-    int err = 0;
-    // The replacement keeps the owner and group where the system lets us (root, or a group we
-    // belong to): a user's private file rewritten by root would otherwise become root's, and the
-    // user could no longer read it.  Changing the owner clears set-id bits, so the mode comes
-    // after.
-    if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()))
-        (void)::fchown(fd, existing.st_uid, existing.st_gid);
-    if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
-        failed = "cannot set the permissions of";
-    else if (!writeAll(fd, bytes))
-        failed = "cannot write";
-    else if (::fsync(fd) != 0)
-        failed = "cannot flush";
-    if (failed) err = errno;
-    if (::close(fd) != 0 && !failed) {
-        failed = "cannot close";
-        err = errno;
+std::size_t ReplacementFile::write(const void* data, std::size_t size, std::size_t count) {
+    if (!file_) {
+        record(EBADF);
+        return 0;
     }
-    if (!failed && ::rename(temporary.c_str(), dest.c_str()) != 0) {
-        error = describe("cannot replace", dest, errno);
-        ::unlink(temporary.c_str());
+    if (size == 0 || count == 0) return 0;
+    errno = 0;
+    const std::size_t written = std::fwrite(data, size, count, file_);
+    if (written < count) record(errno);
+    return written;
+}
+
+std::size_t ReplacementFile::read(void* data, std::size_t size, std::size_t count) {
+    if (!file_ || size == 0 || count == 0) return 0;
+    return std::fread(data, size, count, file_);
+}
+
+int ReplacementFile::seek(long offset, int origin) {
+    if (!file_) {
+        record(EBADF);
+        return -1;
+    }
+    errno = 0;
+    // A seek flushes the stdio buffer, so it can be where a write failure first shows.
+    const int result = ::fseeko(file_, static_cast<off_t>(offset), origin);
+    if (result != 0) record(errno);
+    return result;
+}
+
+long ReplacementFile::tell() {
+    if (!file_) return -1;
+    const off_t position = ::ftello(file_);
+    if (position < 0) record(errno);
+    return static_cast<long>(position);
+}
+
+bool ReplacementFile::commit(std::string& reason) {
+    if (!file_) {
+        reason = "the temporary file is not open";
+        discard();
         return false;
     }
-    if (failed) {
-        error = describe(failed, temporary, err);
-        ::unlink(temporary.c_str());
+    if (!error_ && std::fflush(file_) != 0) record(errno);
+    if (!error_ && ::fsync(::fileno(file_)) != 0) record(errno);
+    errno = 0;
+    const int closed = std::fclose(file_);
+    file_ = nullptr;
+    if (closed != 0) record(errno);
+    if (error_) {
+        reason = "writing failed (" + errorText(error_) + ")";
+        discard();
         return false;
     }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        reason = "the file cannot be replaced (" + errorText(errno) + ")";
+        discard();
+        return false;
+    }
+    temporary_.clear();
 
     // Make the rename itself durable.  The new content is complete either way, so a folder that
     // cannot be synced (some file systems refuse) is no failure.
+    fs::path folder = target_.parent_path();
+    if (folder.empty()) folder = ".";
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
     return true;
+}
+
+void ReplacementFile::discard() noexcept {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+bool replaceFile(const fs::path& target, std::string_view bytes, std::string& error) {
+    ReplacementFile file;
+    std::string reason;
+    if (file.open(target, reason)) {
+        file.write(bytes.data(), 1, bytes.size());
+        if (file.commit(reason)) return true;
+    }
+    error = target.string() + ": " + reason;
+    return false;
 }
 
 }  // namespace Mav::Host::System

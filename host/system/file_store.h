@@ -1,23 +1,66 @@
 #pragma once
 // Replacing a user's file so that no crash, full disk or failing write can leave it half written.
 
+#include <cstddef>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace Mav::Host::System {
 
-// Writes `bytes` to a new temporary file beside `target` (same folder, so the rename cannot cross
-// file systems), checks every write, flushes it to the disk, closes it and renames it over
-// `target`.  Readers, and the file after a crash, see either the whole old content or the whole new
-// content.  An existing target keeps its permission bits (and its owner and group where the
-// system allows); a symbolic link is followed, so the file it points to is replaced and the link
-// stays.  A target that is read-only for its owner, or that this process may not write, is
-// refused.
+// The new content goes to a temporary file beside the target (same folder, so the rename cannot
+// cross file systems); every write, the flush, the sync to disk and the close are checked, and only
+// then is the temporary file renamed over the target.  Readers, and the file after a crash, see
+// either the whole old content or the whole new content; on any failure the target is untouched and
+// the temporary file removed.  A writer killed before the rename leaves its temporary file, whose
+// name starts with temporaryFilePrefix(target), behind.
 //
-// Returns false with a description in `error` when anything fails; the target is then untouched
-// and the temporary file removed.  A writer killed before the rename leaves its temporary file,
-// whose name starts with temporaryFilePrefix(target), behind.
+// An existing target keeps its permission bits (and its owner and group where the system allows);
+// a symbolic link is followed, so the file it points to is replaced and the link stays.  A target
+// that is not a regular file, that is read-only for its owner (even where the process could
+// replace it anyway: root ignores permissions, and a rename needs only the folder) or that this
+// process may not write is refused.
+//
+// One object writes one file on one thread.
+class ReplacementFile {
+public:
+    ReplacementFile() = default;
+    // Removes the temporary file when the replacement was not committed.
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // Checks that `target` may be replaced and creates the temporary file beside it.  A missing
+    // file may be created (its folder must exist).  On failure returns false with the reason, a
+    // short lower-case phrase to follow the file's name.
+    bool open(const std::filesystem::path& target, std::string& reason);
+
+    // stdio-style access for an encoder.  Short transfers and failed seeks are recorded, so a
+    // writer that ignores them (some do) cannot turn a failed write into a replaced file.
+    std::size_t write(const void* data, std::size_t size, std::size_t count);
+    std::size_t read(void* data, std::size_t size, std::size_t count);
+    int seek(long offset, int origin);
+    long tell();
+    bool failed() const { return error_ != 0; }
+
+    // Flush, sync, close and rename.  On failure (also when an earlier write failed) the
+    // temporary file is removed and the reason is returned; the target stays as it was.
+    bool commit(std::string& reason);
+    // Drops the temporary file; the target stays as it was.
+    void discard() noexcept;
+
+private:
+    void record(int error) noexcept;
+
+    std::filesystem::path target_;     // the file replaced: a link's target for a symbolic link
+    std::filesystem::path temporary_;  // empty when there is none
+    std::FILE* file_ = nullptr;
+    int error_ = 0;  // the first failure's errno; 0 while all is well
+};
+
+// A whole replacement of `target` by `bytes` through a ReplacementFile.  Returns false with a
+// description naming the target in `error` when anything fails.
 bool replaceFile(const std::filesystem::path& target, std::string_view bytes, std::string& error);
 
 enum class ReadStatus { Read, Missing, Failed };
@@ -26,7 +69,7 @@ enum class ReadStatus { Read, Missing, Failed };
 // description in `error`, that it exists but cannot be read (permissions, a folder, an I/O error).
 ReadStatus readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
 
-// The name prefix (without folder) of replaceFile's temporary files for `target`.
+// The name prefix (without folder) of the temporary files that replace `target`.
 std::string temporaryFilePrefix(const std::filesystem::path& target);
 
 }  // namespace Mav::Host::System

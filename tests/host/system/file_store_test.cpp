@@ -1,0 +1,128 @@
+#include "host/system/file_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "tests/host/system/store_test_support.h"
+
+namespace Mav::Host::System {
+namespace {
+namespace fs = std::filesystem;
+using test_store::fileText;
+using test_store::writeText;
+
+class ReplacementFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(folder_.empty()); }
+
+    const test_store::ScratchFolder scratch_{"vantrelo-replace"};
+    const fs::path folder_ = scratch_.path();
+};
+
+// An encoder goes back over what it wrote (a header it fills in last) and reads it again; the
+// target sees only the finished whole.
+TEST_F(ReplacementFileTest, AnEncoderMaySeekAndReadBackBeforeTheCommit) {
+    const fs::path target = folder_ / "picture.tif";
+    writeText(target, "old content");
+    ::chmod(target.c_str(), 0604);
+    ReplacementFile file;
+    std::string reason;
+    ASSERT_TRUE(file.open(target, reason)) << reason;
+    EXPECT_EQ(file.write("abcdef", 1, 6), 6u);
+    EXPECT_EQ(file.seek(2, SEEK_SET), 0);
+    EXPECT_EQ(file.write("XY", 2, 1), 1u);
+    EXPECT_EQ(file.tell(), 4);
+    EXPECT_EQ(file.seek(0, SEEK_SET), 0);
+    char back[7] = {};
+    EXPECT_EQ(file.read(back, 1, 6), 6u);
+    EXPECT_STREQ(back, "abXYef");
+    EXPECT_EQ(fileText(target), "old content");  // nothing seen before the commit
+    EXPECT_EQ(scratch_.names().size(), 2u);
+    EXPECT_FALSE(file.failed());
+    ASSERT_TRUE(file.commit(reason)) << reason;
+    EXPECT_EQ(fileText(target), "abXYef");
+    EXPECT_EQ(scratch_.names(), std::vector<std::string>{"picture.tif"});
+    struct stat st {};
+    ::stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+}
+
+TEST_F(ReplacementFileTest, AnUncommittedOrFailedReplacementLeavesTheOriginal) {
+    const fs::path target = folder_ / "keep.txt";
+    writeText(target, "old");
+    {
+        ReplacementFile file;
+        std::string reason;
+        ASSERT_TRUE(file.open(target, reason)) << reason;
+        EXPECT_EQ(file.write("new", 1, 3), 3u);
+    }  // dropped without a commit
+    EXPECT_EQ(fileText(target), "old");
+    EXPECT_EQ(scratch_.names(), std::vector<std::string>{"keep.txt"});
+
+    ReplacementFile file;
+    std::string reason;
+    ASSERT_TRUE(file.open(target, reason)) << reason;
+    file.write("new", 1, 3);
+    EXPECT_NE(file.seek(-100, SEEK_SET), 0);  // a failed step is remembered ...
+    EXPECT_TRUE(file.failed());
+    EXPECT_FALSE(file.commit(reason));  // ... and fails the commit
+    EXPECT_NE(reason.find("writing failed"), std::string::npos) << reason;
+    EXPECT_EQ(fileText(target), "old");
+    EXPECT_EQ(scratch_.names(), std::vector<std::string>{"keep.txt"});
+}
+
+// Each row is refused before anything is written, names why, and leaves the folder as it was.
+TEST_F(ReplacementFileTest, TargetsThatMustNotBeReplacedAreRefused) {
+    const fs::path locked = folder_ / "locked.txt";
+    writeText(locked, "locked");
+    ::chmod(locked.c_str(), 0444);
+    // Two links naming each other: replacing one with a plain file would lose it.
+    fs::create_symlink(folder_ / "loop-b", folder_ / "loop-a");
+    fs::create_symlink(folder_ / "loop-a", folder_ / "loop-b");
+    const std::vector<std::string> before = scratch_.names();
+    struct Case {
+        fs::path target;
+        const char* words;
+    } cases[] = {
+        {fs::path(), "no file name"},
+        {folder_, "not a regular file"},
+        {locked, "read-only"},
+        {folder_ / "loop-a", "cannot be examined"},
+        {folder_ / "missing folder" / "x.txt", "temporary file cannot be created"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target.string());
+        ReplacementFile file;
+        std::string reason;
+        EXPECT_FALSE(file.open(c.target, reason));
+        EXPECT_NE(reason.find(c.words), std::string::npos) << reason;
+        std::string error;
+        EXPECT_FALSE(replaceFile(c.target, "new", error));
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
+        EXPECT_EQ(scratch_.names(), before);
+    }
+    EXPECT_TRUE(fs::is_symlink(folder_ / "loop-a"));
+    EXPECT_EQ(fileText(locked), "locked");
+}
+
+// A file that did not exist is made with the permissions any new file of the user gets.
+TEST_F(ReplacementFileTest, ANewFileFollowsTheUmask) {
+    const ::mode_t old = ::umask(027);
+    std::string error;
+    const bool written = replaceFile(folder_ / "new.txt", "new", error);
+    ::umask(old);
+    ASSERT_TRUE(written) << error;
+    EXPECT_EQ(fileText(folder_ / "new.txt"), "new");
+    struct stat st {};
+    ::stat((folder_ / "new.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+}  // namespace
+}  // namespace Mav::Host::System
