@@ -22,28 +22,27 @@ public:
     void pixelScale(float& x, float& y) const override { x = y = scale; }
 };
 
-ParamRecord floatRecord(const char* name, double value, double lo, double hi) {
-    ParamRecord r(ParamFloat, name, 0, 0, 0);
-    r.slots[SlotValue].setDouble(value);
-    r.slots[SlotDefault].setDouble(value);
-    r.slots[SlotMin].setDouble(lo);
-    r.slots[SlotMax].setDouble(hi);
-    return r;
-}
-
-ParamRecord intRecord(const char* name, std::int32_t value, std::int32_t lo, std::int32_t hi) {
-    ParamRecord r(ParamInt, name, 0, 0, 0);
-    r.slots[SlotValue].setInt(value);
-    r.slots[SlotDefault].setInt(value);
-    r.slots[SlotMin].setInt(lo);
-    r.slots[SlotMax].setInt(hi);
+// A record whose value and default are `value`, with hard limits lo and hi, each written through
+// the view its kind reads: doubles for ParamFloat, the integer view for the integer kinds.
+ParamRecord limitedRecord(ParamKind kind, const char* name, double value, double lo, double hi) {
+    ParamRecord r(kind, name, 0, 0, 0);
+    const auto put = [&](ParamSlot slot, double x) {
+        if (kind == ParamFloat)
+            r.slots[slot].setDouble(x);
+        else
+            r.slots[slot].setInt(static_cast<std::int32_t>(x));
+    };
+    put(SlotValue, value);
+    put(SlotDefault, value);
+    put(SlotMin, lo);
+    put(SlotMax, hi);
     return r;
 }
 
 TEST(Parameters, ClampingSetters) {
     Parameters set;
-    set.records().push_back(floatRecord("f", 7, 0, 100));
-    set.records().push_back(intRecord("i", 12, 2, 100));
+    set.records().push_back(limitedRecord(ParamFloat, "f", 7, 0, 100));
+    set.records().push_back(limitedRecord(ParamInt, "i", 12, 2, 100));
     const double inf = std::numeric_limits<double>::infinity();
     struct DoubleCase {
         double in, stored;
@@ -107,7 +106,7 @@ TEST(Parameters, TypedAccessorsUseTheirOwnViews) {
 
 TEST(Parameters, ResetCopiesDefaultsAndNotifiesInIndexOrder) {
     OwnerSet set;
-    set.records().push_back(floatRecord("f", 3, 0, 10));
+    set.records().push_back(limitedRecord(ParamFloat, "f", 3, 0, 10));
     set.records().push_back(ParamRecord(ParamText, "t", 0, 0, 0));
     set.records().push_back(ParamRecord(ParamColour, "c", 0, 0, 0));
     set.record(1).defaultValue().text = "default";
@@ -126,7 +125,7 @@ TEST(Parameters, ResetCopiesDefaultsAndNotifiesInIndexOrder) {
 
 TEST(Parameters, CopiesAreIndependent) {
     Parameters source;
-    source.records().push_back(floatRecord("f", 3, 0, 10));
+    source.records().push_back(limitedRecord(ParamFloat, "f", 3, 0, 10));
     Parameters copy(source);
     copy.setDouble(5, 0);
     EXPECT_EQ(source.getDouble(0), 3);
