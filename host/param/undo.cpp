@@ -49,20 +49,25 @@ void applyUndoStep(Parameters& set, const UndoStep& step, bool toRedo) {
     }
 }
 
-bool Parameters::undo() {
-    closeChangeGroup(*this);
-    if (undoList_.empty()) return false;
-    applyUndoStep(*this, undoList_.back(), true);
-    undoList_.pop_back();
+namespace {
+
+// Undo (from the undo list, displaced values to the redo list) or redo (the mirror image).
+bool takeNewestStep(Parameters& set, std::vector<UndoStep>& from, bool toRedo) {
+    closeChangeGroup(set);
+    if (from.empty()) return false;
+    applyUndoStep(set, from.back(), toRedo);
+    from.pop_back();
     return true;
 }
 
+}  // namespace
+
+bool Parameters::undo() {
+    return takeNewestStep(*this, undoList_, true);
+}
+
 bool Parameters::redo() {
-    closeChangeGroup(*this);
-    if (redoList_.empty()) return false;
-    applyUndoStep(*this, redoList_.back(), false);
-    redoList_.pop_back();
-    return true;
+    return takeNewestStep(*this, redoList_, false);
 }
 
 bool Parameters::revertToCheckpoint() {
