@@ -2,54 +2,32 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
 
 namespace {
 
-// One cleared scratch block per band, all obtained before any band starts so that a shortage
-// leaves the image untouched.
-class BandScratch {
-public:
-    ~BandScratch() {
-        for (float* block : blocks_) engineRelease(block);
-    }
-    bool allocate(int bandCount, std::size_t floats) {
-        if (floats > SIZE_MAX / sizeof(float)) return false;
-        try {
-            blocks_.reserve(static_cast<std::size_t>(bandCount));
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        for (int i = 0; i < bandCount; ++i) {
-            auto* block = static_cast<float*>(engineAllocate(floats * sizeof(float)));
-            if (!block) return false;
-            std::memset(block, 0, floats * sizeof(float));
-            blocks_.push_back(block);
-        }
-        return true;
-    }
-    float* operator[](int i) const { return blocks_[static_cast<std::size_t>(i)]; }
-
-private:
-    std::vector<float*> blocks_;
-};
-
 template <class Worker>
 bool launchDefocusPass(const Matte16Defocus& job) {
     const int bandCount = std::max<std::int32_t>(workerThreadCount(), 1);
-    BandScratch scratch;
-    if (!scratch.allocate(bandCount, matte16ScratchFloats(job))) return false;
+    // One cleared block holds the scratch of every band, obtained before any band starts so that a
+    // shortage leaves the image untouched.
+    const std::size_t floats = matte16ScratchFloats(job);
+    const auto bands = static_cast<std::size_t>(bandCount);
+    EngineBlock scratch;
+    if (floats > SIZE_MAX / bands || !scratch.allocate<float>(floats * bands, true)) return false;
     std::vector<std::unique_ptr<VantThread>> workers;
     try {
-        workers.reserve(static_cast<std::size_t>(bandCount));
-        for (int i = 0; i < bandCount; ++i) workers.push_back(std::make_unique<Worker>(i, bandCount, job, scratch[i]));
+        workers.reserve(bands);
+        for (int i = 0; i < bandCount; ++i)
+            workers.push_back(std::make_unique<Worker>(i, bandCount, job,
+                                                       scratch.as<float>() + static_cast<std::size_t>(i) * floats));
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -427,8 +427,8 @@ TEST_F(Defocus, FailedAllocationLeavesTheImageUntouched) {
     setWorkerThreadCount(1);
     auto single = source;
     ASSERT_TRUE(defocusMatte16(single.data(), w, h, 4, 1, 0.3f));
-    // Any one refused block either stops the call with the image untouched or, for the scratch
-    // of one of the 2 x 4 bands, is recovered from on the calling thread.
+    // Any one refused block either stops the call with the image untouched or, for the band
+    // scratch of either pass, is recovered from on the calling thread.
     setWorkerThreadCount(4);
     int recovered = 0;
     for (int failAt = 0; failAt < 12; ++failAt) {
@@ -442,7 +442,7 @@ TEST_F(Defocus, FailedAllocationLeavesTheImageUntouched) {
         }
     }
     EXPECT_GE(recovered, 12 - 3) << "only the re-level table, the padded plane and one scratch block are "
-                                    "essential: every band's scratch can be done without";
+                                    "essential: the bands' scratch can be done without";
     failAllocationsFrom(0);
     auto image = source;
     EXPECT_FALSE(defocusMatte16(image.data(), w, h, 4, 0, 0.0f));
