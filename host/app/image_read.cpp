@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "host/app/image_io.h"
@@ -87,21 +88,31 @@ void copyThreeChannels(FIBITMAP* bitmap, ImageBuffer& buffer, Channel full) {
     }
 }
 
+// 8-bit bitmap pixels of `Step` bytes (3 or 4, colours in FreeImage's byte order); a bitmap
+// without a fourth byte gives opaque pixels.
+template <std::ptrdiff_t Step>
+void copyBytes(FIBITMAP* bitmap, ImageBuffer& buffer) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
+        const BYTE* from = FreeImage_GetScanLine(bitmap, static_cast<int>(i));
+        std::uint8_t* to = flippedRow(buffer, i);
+        for (std::ptrdiff_t x = 0; x < width; ++x, from += Step, to += 4) {
+            to[0] = from[FI_RGBA_RED];
+            to[1] = from[FI_RGBA_GREEN];
+            to[2] = from[FI_RGBA_BLUE];
+            to[3] = Step == 4 ? from[FI_RGBA_ALPHA] : 255;
+        }
+    }
+}
+
 void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
     const std::ptrdiff_t width = buffer.bounds.width();
     const std::ptrdiff_t height = buffer.bounds.height();
     if (layout.depth == 8) {
-        const std::ptrdiff_t step = layout.channels;
-        for (std::ptrdiff_t i = 0; i < height; ++i) {
-            const BYTE* from = FreeImage_GetScanLine(bitmap, static_cast<int>(i));
-            std::uint8_t* to = flippedRow(buffer, i);
-            for (std::ptrdiff_t x = 0; x < width; ++x, from += step, to += 4) {
-                to[0] = from[FI_RGBA_RED];
-                to[1] = from[FI_RGBA_GREEN];
-                to[2] = from[FI_RGBA_BLUE];
-                to[3] = step == 4 ? from[FI_RGBA_ALPHA] : 255;
-            }
-        }
+        if (layout.channels == 4)
+            copyBytes<4>(bitmap, buffer);
+        else
+            copyBytes<3>(bitmap, buffer);
     } else if (layout.channels == 4) {
         const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
         for (std::ptrdiff_t i = 0; i < height; ++i)
@@ -114,29 +125,20 @@ void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
     }
 }
 
-void fillAlpha(ImageBuffer& buffer) {
+template <class Channel>
+void fillAlphaWith(ImageBuffer& buffer, Channel full) {
     const std::ptrdiff_t width = buffer.bounds.width();
     for (std::ptrdiff_t y = 0; y < buffer.bounds.height(); ++y) {
-        std::uint8_t* row = bufferRow(buffer, y);
-        for (std::ptrdiff_t x = 0; x < width; ++x) {
-            if (buffer.bitsPerChannel == 8) {
-                row[x * 4 + 3] = 255;
-            } else if (buffer.bitsPerChannel == 16) {
-                reinterpret_cast<std::uint16_t*>(row)[x * 4 + 3] = 65535;
-            } else {
-                reinterpret_cast<float*>(row)[x * 4 + 3] = 1.0f;
-            }
-        }
+        auto* row = reinterpret_cast<Channel*>(bufferRow(buffer, y));
+        for (std::ptrdiff_t x = 0; x < width; ++x) row[x * 4 + 3] = full;
     }
 }
 
-// An alpha value of any depth on the scale 0..1, for conversion between depths.
-float unitAlpha(const BYTE* pixel, FREE_IMAGE_TYPE type) {
-    switch (type) {
-    case FIT_BITMAP: return static_cast<float>(pixel[FI_RGBA_ALPHA]) / 255.0f;
-    case FIT_RGBA16:
-        return static_cast<float>(reinterpret_cast<const FIRGBA16*>(pixel)->alpha) / 65535.0f;
-    default: return reinterpret_cast<const FIRGBAF*>(pixel)->alpha;
+void fillAlpha(ImageBuffer& buffer) {
+    switch (buffer.bitsPerChannel) {
+    case 8: fillAlphaWith<std::uint8_t>(buffer, 255); break;
+    case 16: fillAlphaWith<std::uint16_t>(buffer, 65535); break;
+    default: fillAlphaWith<float>(buffer, 1.0f); break;
     }
 }
 
@@ -147,33 +149,53 @@ Channel scaledAlpha(float unit, float full) {
     return static_cast<Channel>(unit * full);
 }
 
-// Copies the alpha of `alphaBitmap` (32-bit bitmap, RGBA16 or RGBAF) into the buffer's fourth
-// channel, converting between depths: equal depths copy, a deeper alpha into 8 bits takes the
+// An alpha value of one depth in another: equal depths copy, a deeper alpha into 8 bits takes the
 // high byte (16 bits) or is clamped and scaled (float), a narrower alpha is scaled up.
-void copyAlpha(FIBITMAP* alphaBitmap, ImageBuffer& buffer) {
-    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(alphaBitmap);
-    const std::ptrdiff_t pixelBytes = FreeImage_GetBPP(alphaBitmap) / 8;
+template <class To, class From>
+To alphaAs(From alpha) {
+    if constexpr (std::is_same_v<To, From>) {
+        return alpha;
+    } else if constexpr (std::is_same_v<To, float>) {
+        return static_cast<float>(alpha) / (sizeof(From) == 1 ? 255.0f : 65535.0f);
+    } else if constexpr (std::is_same_v<From, float>) {
+        return scaledAlpha<To>(alpha, sizeof(To) == 1 ? 255.0f : 65535.0f);
+    } else if constexpr (sizeof(To) == 1) {
+        return static_cast<To>(alpha >> 8);
+    } else {
+        return static_cast<To>(alpha * 257u);
+    }
+}
+
+// Copies the alpha of a bitmap whose pixels are four `From` values, alpha at `alphaIndex`, into
+// the buffer's fourth channel of type `To`.
+template <class To, class From>
+void copyAlphaAs(FIBITMAP* alphaBitmap, ImageBuffer& buffer, std::ptrdiff_t alphaIndex) {
     const std::ptrdiff_t width = buffer.bounds.width();
     for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
-        const BYTE* from = FreeImage_GetScanLine(alphaBitmap, static_cast<int>(i));
-        std::uint8_t* to = flippedRow(buffer, i);
-        for (std::ptrdiff_t x = 0; x < width; ++x, from += pixelBytes) {
-            if (buffer.bitsPerChannel == 8) {
-                to[x * 4 + 3] = type == FIT_BITMAP ? from[FI_RGBA_ALPHA]
-                                : type == FIT_RGBA16
-                                    ? static_cast<std::uint8_t>(
-                                          reinterpret_cast<const FIRGBA16*>(from)->alpha >> 8)
-                                    : scaledAlpha<std::uint8_t>(unitAlpha(from, type), 255.0f);
-            } else if (buffer.bitsPerChannel == 16) {
-                reinterpret_cast<std::uint16_t*>(to)[x * 4 + 3] =
-                    type == FIT_RGBA16 ? reinterpret_cast<const FIRGBA16*>(from)->alpha
-                    : type == FIT_BITMAP
-                        ? static_cast<std::uint16_t>(from[FI_RGBA_ALPHA] * 257u)
-                        : scaledAlpha<std::uint16_t>(unitAlpha(from, type), 65535.0f);
-            } else {
-                reinterpret_cast<float*>(to)[x * 4 + 3] = unitAlpha(from, type);
-            }
-        }
+        const auto* from =
+            reinterpret_cast<const From*>(FreeImage_GetScanLine(alphaBitmap, static_cast<int>(i)));
+        auto* to = reinterpret_cast<To*>(flippedRow(buffer, i));
+        for (std::ptrdiff_t x = 0; x < width; ++x)
+            to[x * 4 + 3] = alphaAs<To>(from[x * 4 + alphaIndex]);
+    }
+}
+
+template <class To>
+void copyAlphaTo(FIBITMAP* alphaBitmap, ImageBuffer& buffer) {
+    switch (FreeImage_GetImageType(alphaBitmap)) {
+    case FIT_BITMAP: copyAlphaAs<To, BYTE>(alphaBitmap, buffer, FI_RGBA_ALPHA); break;
+    case FIT_RGBA16: copyAlphaAs<To, WORD>(alphaBitmap, buffer, 3); break;
+    default: copyAlphaAs<To, float>(alphaBitmap, buffer, 3); break;
+    }
+}
+
+// Copies the alpha of `alphaBitmap` (32-bit bitmap, RGBA16 or RGBAF) into the buffer's fourth
+// channel.
+void copyAlpha(FIBITMAP* alphaBitmap, ImageBuffer& buffer) {
+    switch (buffer.bitsPerChannel) {
+    case 8: copyAlphaTo<std::uint8_t>(alphaBitmap, buffer); break;
+    case 16: copyAlphaTo<std::uint16_t>(alphaBitmap, buffer); break;
+    default: copyAlphaTo<float>(alphaBitmap, buffer); break;
     }
 }
 
