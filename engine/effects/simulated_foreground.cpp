@@ -504,6 +504,10 @@ bool simulateForegroundMode1(const std::uint16_t* pixels, std::uint16_t* output,
                               cellOutput, 1);
 }
 
+bool keyUsesSimulatedForeground(const KeyState* state, std::ptrdiff_t pixels) {
+    return (state->flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 && pixels > 1;
+}
+
 bool simulateForegroundFloatMode0(float maximum, const float* pixels, float* output, std::ptrdiff_t width,
                                   std::ptrdiff_t height, const KeyState* state, std::uint16_t* cellOutput) {
     return simulateForegroundFloat(0, maximum, pixels, output, width, height, state, cellOutput);

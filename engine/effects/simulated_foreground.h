@@ -74,6 +74,10 @@ bool simulateForegroundMode0(const std::uint16_t* pixels, std::uint16_t* output,
                              std::ptrdiff_t height, const KeyState* state, std::uint16_t* cellOutput);
 bool simulateForegroundMode1(const std::uint16_t* pixels, std::uint16_t* output, std::ptrdiff_t width,
                              std::ptrdiff_t height, const KeyState* state, std::uint16_t* cellOutput);
+// Whether keying an image of `pixels` pixels with the state reads the lighting-corrected image:
+// the state has KeyFlagSimulatedForeground, its grid number is not 0 (which would write nothing)
+// and the image has more than one pixel (no lighting to even out).
+bool keyUsesSimulatedForeground(const KeyState* state, std::ptrdiff_t pixels);
 // Float twins: the input is brought to 16 bits ((int)(v x 65535 / maximum), limited), corrected,
 // and brought back (v x maximum / 65535).  With grid number 0 the output is not written, as in the
 // 16-bit operations.  cellOutput is never written (the output always receives the result).

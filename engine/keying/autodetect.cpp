@@ -56,8 +56,7 @@ int autodetectBackdrop(const std::uint16_t* image, std::ptrdiff_t width, std::pt
 
     // The corrected image is made before the key is touched, so that a refused buffer leaves the
     // state as it was.
-    const bool simulate = (state->flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 &&
-                          width * height > 1;
+    const bool simulate = keyUsesSimulatedForeground(state, width * height);
     EngineBlock corrected;
     if (simulate && !corrected.allocate<std::uint16_t>(elements, false)) return kFailed;
 

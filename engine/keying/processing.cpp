@@ -36,12 +36,6 @@ bool usesWorkers(std::ptrdiff_t width, std::ptrdiff_t height) {
     return workerThreadCount() >= 2 && width >= 10 && height >= 10;
 }
 
-// A grid number of 0 asks for no correction (the correction would write nothing); a single pixel
-// has no lighting to even out.
-bool simulatesForeground(std::uint32_t flags, const KeyState* state, std::ptrdiff_t pixels) {
-    return (flags & KeyFlagSimulatedForeground) && state->simGridSize != 0 && pixels > 1;
-}
-
 // A key that selects the threshold or hexagon keyer keys through its keyer object.  Without one
 // (compileKey never ran, or could not create it) the 16-bit and float keying leave the output
 // unwritten and the 8-bit keying writes black, so such a key is refused before anything is done.
@@ -93,7 +87,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     // place of the image from here on.
     const std::uint16_t* source = image;
     EngineBlock simulated;
-    if (simulatesForeground(flags, state, n)) {
+    if (keyUsesSimulatedForeground(state, n)) {
         if (!simulated.allocate<std::uint16_t>(elements, false)) return ProcessStatus::OutOfMemory;
         std::uint16_t* corrected = simulated.as<std::uint16_t>();
         const bool done = (flags & KeyFlagSimulatedForegroundOutput)
@@ -187,7 +181,7 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
     const std::ptrdiff_t n = width * height;
     const float* source = image;
     EngineBlock simulated;
-    if (simulatesForeground(flags, state, n)) {
+    if (keyUsesSimulatedForeground(state, n)) {
         if (!simulated.allocate<float>(elements, false)) return ProcessStatus::OutOfMemory;
         float* corrected = simulated.as<float>();
         const bool done =
