@@ -44,9 +44,4 @@ std::uint64_t systemProcessorCount() {
     return reported > 0 ? reported : 1;
 }
 
-std::uint64_t pageSize() {
-    const long size = sysconf(_SC_PAGESIZE);
-    return size > 0 ? static_cast<std::uint64_t>(size) : 4096;
-}
-
 }  // namespace Mav::Host::System

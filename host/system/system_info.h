@@ -1,5 +1,5 @@
 #pragma once
-// What the host asks of the machine: processors, memory page size and vector instruction sets.
+// What the host asks of the machine: processors and vector instruction sets.
 
 #include <cstdint>
 
@@ -35,8 +35,5 @@ std::uint32_t cpuFeatures();
 
 // Processors online; at least 1.
 std::uint64_t systemProcessorCount();
-
-// The memory page size in bytes.
-std::uint64_t pageSize();
 
 }  // namespace Mav::Host::System
