@@ -7,15 +7,13 @@
 #include "engine/effects/defocus_lines.h"
 #include "engine/effects/defocus_matte16.h"
 #include "engine/effects/defocus_workers.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
 
 namespace {
-
-// Single-precision value nearest to 1/65535.
-constexpr float kInv65535 = 1.5259022e-05f;
 
 float clampShrink(float shrink) {
     if (!(shrink > 0.0f)) return 0.0f;  // also NaN
@@ -179,7 +177,7 @@ struct RelevelFloat {
         g = base.g;
         h = base.h;
         toFull = (1.0f / maxValue) * 65535.0f;
-        fromFull = maxValue * kInv65535;
+        fromFull = maxValue * kUnit16;
     }
 
     float operator()(float v) const {

@@ -7,13 +7,13 @@
 
 #include "engine/effects/auto_key.h"
 #include "engine/effects/histogram.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
 namespace {
 
-constexpr float kInv65535 = 1.5259022e-05f;
 constexpr std::uint8_t kNotColoured = 255;  // hue bins only reach 128
 constexpr int kMaxPeaks = 20;
 constexpr int kPeakReach = 3;  // a peak gathers the pixels within 3 bins of it
@@ -76,8 +76,8 @@ struct SpreadSums {
             if (meanChroma) *meanChroma = 0.0f;
             return 0.0f;
         }
-        if (meanChroma) *meanChroma = std::sqrt(meanAcross * meanAcross + meanAlong * meanAlong) * kInv65535;
-        return static_cast<float>(65535.0 - distance / static_cast<double>(count)) * kInv65535;
+        if (meanChroma) *meanChroma = std::sqrt(meanAcross * meanAcross + meanAlong * meanAlong) * kUnit16;
+        return static_cast<float>(65535.0 - distance / static_cast<double>(count)) * kUnit16;
     }
 };
 

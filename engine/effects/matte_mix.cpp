@@ -6,15 +6,13 @@
 #include <new>
 #include <vector>
 
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
 namespace vantrelo {
 
 namespace {
-
-// Single-precision value nearest to 1/65535.
-constexpr float kInv65535 = 1.5259022e-05f;
 
 // The mixed channel: both products and their sum in single precision, truncated.  The sum of two
 // non-negative weights of at most one stays within 0..65535 (the clamp only guards rounding).
@@ -30,7 +28,7 @@ inline void mixPixel(const std::uint16_t* first, const std::uint16_t* second, st
     } else if (m == 65535) {
         std::copy(first, first + 4, out);
     } else {
-        const float f = static_cast<float>(m) * kInv65535;
+        const float f = static_cast<float>(m) * kUnit16;
         for (int c = 0; c < 3; ++c) out[c] = mixChannel(first[c], second[c], f);
     }
 }

@@ -21,6 +21,7 @@
 #include "agg_rendering_buffer.h"
 #include "agg_scanline_u.h"
 #include "engine/effects/matte_mix.h"
+#include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
 
@@ -553,7 +554,7 @@ void mixByMaskInRect16(const std::uint16_t* source, std::uint16_t* destination, 
                 std::memcpy(destination + i, source + i, 4 * sizeof(std::uint16_t));
                 continue;
             }
-            const float w = static_cast<float>(m) * 1.5259022e-05f;
+            const float w = static_cast<float>(m) * kUnit16;
             const float rest = 1.0f - w;
             for (int k = 0; k < 4; ++k) {
                 const float v = static_cast<float>(source[i + k]) * w + static_cast<float>(destination[i + k]) * rest;
