@@ -57,21 +57,32 @@ void copyThreeChannels(const ImageBuffer& buffer, FIBITMAP* target) {
     }
 }
 
+// Into 8-bit bitmap pixels of `Step` bytes (3 or 4, colours in FreeImage's byte order); alpha
+// only where there is a fourth byte.
+template <std::ptrdiff_t Step>
+void copyBytes(const ImageBuffer& buffer, FIBITMAP* target) {
+    const std::ptrdiff_t width = buffer.bounds.width();
+    const std::ptrdiff_t height = buffer.bounds.height();
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const std::uint8_t* from = bufferRow(buffer, y);
+        BYTE* to = FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y));
+        for (std::ptrdiff_t x = 0; x < width; ++x, from += 4, to += Step) {
+            to[FI_RGBA_RED] = from[0];
+            to[FI_RGBA_GREEN] = from[1];
+            to[FI_RGBA_BLUE] = from[2];
+            if constexpr (Step == 4) to[FI_RGBA_ALPHA] = from[3];
+        }
+    }
+}
+
 void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits) {
     const std::ptrdiff_t width = buffer.bounds.width();
     const std::ptrdiff_t height = buffer.bounds.height();
     if (buffer.bitsPerChannel == 8) {
-        const std::ptrdiff_t step = targetBits / 8;
-        for (std::ptrdiff_t y = 0; y < height; ++y) {
-            const std::uint8_t* from = bufferRow(buffer, y);
-            BYTE* to = FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y));
-            for (std::ptrdiff_t x = 0; x < width; ++x, from += 4, to += step) {
-                to[FI_RGBA_RED] = from[0];
-                to[FI_RGBA_GREEN] = from[1];
-                to[FI_RGBA_BLUE] = from[2];
-                if (step == 4) to[FI_RGBA_ALPHA] = from[3];
-            }
-        }
+        if (targetBits == 32)
+            copyBytes<4>(buffer, target);
+        else
+            copyBytes<3>(buffer, target);
     } else if (targetBits == 64 || targetBits == 128) {
         const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
         for (std::ptrdiff_t y = 0; y < height; ++y)
