@@ -86,7 +86,7 @@ private:
     std::filesystem::path file_;
     Entries entries_;
     // Pending changes: a value to set, or nothing for createKey.
-    std::map<std::string, std::optional<StoreValue>, std::less<>> pending_;
+    Entries pending_;
     std::string error_;
 };
 
