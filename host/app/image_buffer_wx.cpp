@@ -31,14 +31,18 @@ void writeRows(const ImageBuffer& buffer, std::ptrdiff_t columns, std::ptrdiff_t
                unsigned char* alpha, std::ptrdiff_t alphaStride) {
     const std::ptrdiff_t step = buffer.channels;
     for (std::ptrdiff_t y = 0; y < rows; ++y) {
-        const auto* pixel = reinterpret_cast<const Channel*>(buffer.firstPixel + y * buffer.rowBytes);
+        const auto* row = reinterpret_cast<const Channel*>(buffer.firstPixel + y * buffer.rowBytes);
+        const Channel* pixel = row;
         unsigned char* rgb = data + y * dataStride;
-        unsigned char* a = withAlpha ? alpha + y * alphaStride : nullptr;
         for (std::ptrdiff_t x = 0; x < columns; ++x, pixel += step, rgb += 3) {
             rgb[0] = to8Bits(pixel[0]);
             rgb[1] = to8Bits(pixel[1]);
             rgb[2] = to8Bits(pixel[2]);
-            if (a) a[x] = to8Bits(pixel[3]);
+        }
+        // Alpha in a second pass over the row, so the colour loop carries no alpha test.
+        if (withAlpha) {
+            unsigned char* a = alpha + y * alphaStride;
+            for (std::ptrdiff_t x = 0; x < columns; ++x) a[x] = to8Bits(row[x * step + 3]);
         }
     }
 }
@@ -104,17 +108,20 @@ void ImageBuffer::fromWxImage(const wxImage& image) {
     const bool withAlpha = hasAlpha && alpha && channels >= 4;
     const bool opaque = !withAlpha && channels >= 4;
     for (std::ptrdiff_t y = 0; y < rows; ++y) {
-        std::uint8_t* pixel = firstPixel + y * rowBytes;
+        std::uint8_t* const row = firstPixel + y * rowBytes;
+        std::uint8_t* pixel = row;
         const unsigned char* rgb = data + y * 3 * imageWidth;
-        const unsigned char* a = withAlpha ? alpha + y * imageWidth : nullptr;
         for (std::ptrdiff_t x = 0; x < columns; ++x, pixel += channels, rgb += 3) {
             pixel[0] = rgb[0];
             pixel[1] = rgb[1];
             pixel[2] = rgb[2];
-            if (a)
-                pixel[3] = a[x];
-            else if (opaque)
-                pixel[3] = 255;
+        }
+        // Alpha in a second pass over the row, so the colour loop carries no alpha test.
+        if (withAlpha) {
+            const unsigned char* a = alpha + y * imageWidth;
+            for (std::ptrdiff_t x = 0; x < columns; ++x) row[x * channels + 3] = a[x];
+        } else if (opaque) {
+            for (std::ptrdiff_t x = 0; x < columns; ++x) row[x * channels + 3] = 255;
         }
     }
 }
