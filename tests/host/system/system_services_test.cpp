@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <unistd.h>
+
 #include "host/system/aligned_buffer.h"
 #include "host/system/critical_section.h"
 #include "host/system/exceptions.h"
@@ -111,6 +113,7 @@ TEST(Thread, CountsProcessorsOnceAndKeepsTheCount) {
     Thread thread;
     const std::uint64_t first = thread.processorCount();
     EXPECT_GE(first, 1u);
+    EXPECT_EQ(first, static_cast<std::uint64_t>(::sysconf(_SC_NPROCESSORS_ONLN)));
     EXPECT_EQ(first, systemProcessorCount());
     EXPECT_EQ(thread.processorCount(), first);
 }
