@@ -49,6 +49,37 @@ const T* offsetOrNull(const T* p, std::ptrdiff_t elements) {
     return p ? p + elements : nullptr;
 }
 
+// The rectangle path: the output (`elements` values) is first the background, or zeros without
+// one; then each row of the kept rectangle is keyed on the calling thread by keyRow(index of the
+// row's first pixel, columns).
+template <class T, class KeyRow>
+void keyRectangle(const T* background, T* output, std::size_t elements, const CropInsets* insets,
+                  std::ptrdiff_t width, std::ptrdiff_t height, KeyRow keyRow) {
+    if (background)
+        std::memcpy(output, background, elements * sizeof(T));
+    else
+        std::memset(output, 0, elements * sizeof(T));
+    const KeptRect r = keptRect(insets, width, height);
+    const std::ptrdiff_t columns = r.x1 - r.x0 + 1;
+    if (columns > 0)
+        for (std::ptrdiff_t y = r.y0; y <= r.y1; ++y) keyRow(y * width + r.x0, columns);
+}
+
+// Every transparent pixel of an RGBA output takes the colour of the spill source, or black without
+// one: then a single zero pixel is read with stride 0, so the loop does not test the source per
+// pixel.
+template <class T>
+void fillTransparent(T* output, const T* spill, std::ptrdiff_t n) {
+    const T zero[4] = {};
+    const T* from = spill ? spill : zero;
+    const std::ptrdiff_t stride = spill ? 4 : 0;
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        T* o = output + 4 * i;
+        if (o[3] != T(0)) continue;
+        for (int c = 0; c < 3; ++c) o[c] = from[stride * i + c];
+    }
+}
+
 // The status of an exception caught at an entry point.
 ProcessStatus caughtStatus() {
     try {
@@ -143,18 +174,12 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
     }
 
     if (keysRect(insets, width, height)) {
-        if (background)
-            std::memcpy(output, background, elements * sizeof(std::uint16_t));
-        else
-            std::memset(output, 0, elements * sizeof(std::uint16_t));
-        const KeptRect r = keptRect(insets, width, height);
-        const std::ptrdiff_t columns = r.x1 - r.x0 + 1;
-        if (columns > 0)
-            for (std::ptrdiff_t y = r.y0; y <= r.y1; ++y) {
-                const std::ptrdiff_t at = 4 * (y * width + r.x0);
-                vantproc(source + at, keyColours + at, offsetOrNull(spill, at), offsetOrNull(keyMask, at),
-                         output + at, columns, state, flags);
-            }
+        keyRectangle(background, output, elements, insets, width, height,
+                     [&](std::ptrdiff_t pixel, std::ptrdiff_t columns) {
+                         const std::ptrdiff_t at = 4 * pixel;
+                         vantproc(source + at, keyColours + at, offsetOrNull(spill, at), offsetOrNull(keyMask, at),
+                                  output + at, columns, state, flags);
+                     });
     } else if (usesWorkers(width, height)) {
         if (!runVantprocWorkers(source, keyColours, spill, keyMask, output, n, state, flags))
             return ProcessStatus::Failed;
@@ -162,12 +187,7 @@ ProcessStatus process16(const std::uint16_t* image, std::uint16_t* output, const
         vantproc(source, keyColours, spill, keyMask, output, n, state, flags);
     }
 
-    if (backgroundSpill)
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            std::uint16_t* o = output + 4 * i;
-            if (o[3] != 0) continue;
-            for (int c = 0; c < 3; ++c) o[c] = spill ? spill[4 * i + c] : 0;
-        }
+    if (backgroundSpill) fillTransparent(output, spill, n);
     return ProcessStatus::Done;
 }
 
@@ -231,18 +251,12 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
     }
 
     if (keysRect(insets, width, height)) {
-        if (background)
-            std::memcpy(output, background, elements * sizeof(float));
-        else
-            std::memset(output, 0, elements * sizeof(float));
-        const KeptRect r = keptRect(insets, width, height);
-        const std::ptrdiff_t columns = r.x1 - r.x0 + 1;
-        if (columns > 0)
-            for (std::ptrdiff_t y = r.y0; y <= r.y1; ++y) {
-                const std::ptrdiff_t at = 4 * (y * width + r.x0);
-                super_vantproc(source + at, keyColours + at, offsetOrNull(spill, at), offsetOrNull(mask, at),
-                               output + at, columns, state, flags);
-            }
+        keyRectangle(background, output, elements, insets, width, height,
+                     [&](std::ptrdiff_t pixel, std::ptrdiff_t columns) {
+                         const std::ptrdiff_t at = 4 * pixel;
+                         super_vantproc(source + at, keyColours + at, offsetOrNull(spill, at), offsetOrNull(mask, at),
+                                        output + at, columns, state, flags);
+                     });
     } else if (usesWorkers(width, height)) {
         if (!runFloatKeyWorkers(source, keyColours, spill, mask, output, n, state, flags))
             return ProcessStatus::Failed;
@@ -250,12 +264,7 @@ ProcessStatus processFloat(float fullScale, const float* image, float* output, c
         super_vantproc(source, keyColours, spill, mask, output, n, state, flags);
     }
 
-    if (!complement)
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            float* o = output + 4 * i;
-            if (o[3] != 0.0f) continue;
-            for (int c = 0; c < 3; ++c) o[c] = spill ? spill[4 * i + c] : 0.0f;
-        }
+    if (!complement) fillTransparent(output, spill, n);
 
     if (fullScale != 65535.0f) {
         const float back = fullScale * (1.0f / 65535.0f);
@@ -324,19 +333,12 @@ ProcessStatus process8(const std::uint8_t* image, const std::uint8_t* background
     }
 
     if (keysRect(insets, width, height)) {
-        if (background)
-            std::memcpy(outColour, background, elements);
-        else
-            std::memset(outColour, 0, elements);
-        const KeptRect r = keptRect(insets, width, height);
-        const std::ptrdiff_t columns = r.x1 - r.x0 + 1;
-        if (columns > 0)
-            for (std::ptrdiff_t y = r.y0; y <= r.y1; ++y) {
-                const std::ptrdiff_t pixel = y * width + r.x0;
-                vantproc_8(image + 3 * pixel, keyColours + 3 * pixel, offsetOrNull(spill, 3 * pixel),
-                           offsetOrNull(mask, 3 * pixel), outColour + 3 * pixel, outMatte + pixel, columns, state,
-                           flags);
-            }
+        keyRectangle(background, outColour, elements, insets, width, height,
+                     [&](std::ptrdiff_t pixel, std::ptrdiff_t columns) {
+                         const std::ptrdiff_t at = 3 * pixel;
+                         vantproc_8(image + at, keyColours + at, offsetOrNull(spill, at), offsetOrNull(mask, at),
+                                    outColour + at, outMatte + pixel, columns, state, flags);
+                     });
     } else if (usesWorkers(width, height)) {
         if (!runVantproc8Workers(image, keyColours, spill, mask, outColour, outMatte, n, state, flags))
             return ProcessStatus::Failed;
