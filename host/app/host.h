@@ -286,8 +286,6 @@ public:
     void subjectTakeProfile(ProfileHandle profile) override;
 
 private:
-    friend class ProgressDialog;
-
     bool stepInputSelect(std::uint64_t index, wxWindow* previous, wxWindow* next);
     // max(1, input count): the number of entries the set list must have.
     std::uint64_t setSlots() const;
