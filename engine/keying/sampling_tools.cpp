@@ -25,13 +25,6 @@ inline void sub3(const float* a, const float* b, float* out) {
     out[1] = a[1] - b[1];
     out[2] = a[2] - b[2];
 }
-inline float dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline void cross3(const float* a, const float* b, float* out) {
-    out[0] = a[1] * b[2] - a[2] * b[1];
-    out[1] = a[2] * b[0] - a[0] * b[2];
-    out[2] = a[0] * b[1] - a[1] * b[0];
-}
-inline float length3(const float* v) { return std::sqrt(dot3(v, v)); }
 
 // Larger and smaller of two radii; a NaN candidate leaves the current radius.
 inline float larger(float current, float candidate) { return candidate > current ? candidate : current; }
@@ -157,7 +150,7 @@ int intersectFace(const std::uint16_t* colour, int* face, float* weights, const 
     if (!colour || !face || !weights || !state) return -1;
     float n[3];
     for (int c = 0; c < 3; ++c) n[c] = static_cast<float>(colour[c]) - state->backdrop[c];
-    const float dist = length3(n);
+    const float dist = vec3Length(n);
     if (!(dist >= 1.0f)) return -1;
     const int code = fixedMeshFace(colour, state);
     if (code < 0 || code >= kFaceCount) return -1;
@@ -168,18 +161,18 @@ int intersectFace(const std::uint16_t* colour, int* face, float* weights, const 
     const float* d1 = vertexDirection(face[1]);
     const float* d2 = vertexDirection(face[2]);
     float t[3];
-    cross3(n, d1, t);
-    if (length3(t) < 0.0001f) {
+    vec3Cross(n, d1, t);
+    if (vec3Length(t) < 0.0001f) {
         weights[0] = 0.0f, weights[1] = 1.0f, weights[2] = 0.0f;
         return 1;
     }
-    cross3(n, d2, t);
-    if (length3(t) < 0.0001f) {
+    vec3Cross(n, d2, t);
+    if (vec3Length(t) < 0.0001f) {
         weights[0] = 0.0f, weights[1] = 0.0f, weights[2] = 1.0f;
         return 1;
     }
-    cross3(n, d0, t);
-    if (length3(t) < 0.0001f) {
+    vec3Cross(n, d0, t);
+    if (vec3Length(t) < 0.0001f) {
         weights[0] = 1.0f, weights[1] = 0.0f, weights[2] = 0.0f;
         return 1;
     }
@@ -187,30 +180,30 @@ int intersectFace(const std::uint16_t* colour, int* face, float* weights, const 
     // The plane through d0 and the colour's direction crosses the opposite edge d1 d2 at P; the ray
     // then crosses the segment d0 P.
     float c[3], edge[3];
-    cross3(d0, n, c);
+    vec3Cross(d0, n, c);
     sub3(d1, d2, edge);
-    const float I = dot3(c, edge);
+    const float I = vec3Dot(c, edge);
     if (std::fabs(I) < 0.0001f) {
         std::fputs("Error : Axis mis-definision (1)\n", stderr);
         return -2;
     }
-    const float J = dot3(c, d1) / I;
+    const float J = vec3Dot(c, d1) / I;
     if (!(J >= 0.0f && J <= 1.0f)) return -3;
     float m[3];
-    cross3(n, c, m);
-    if (length3(m) < 0.00001f) {
+    vec3Cross(n, c, m);
+    if (vec3Length(m) < 0.00001f) {
         std::fputs("Error : Axis mis-definision (2)\n", stderr);
         return -4;
     }
     float P[3], toP[3];
     for (int i = 0; i < 3; ++i) P[i] = d1[i] - J * edge[i];
     sub3(d0, P, toP);
-    const float K = dot3(m, toP);
+    const float K = vec3Dot(m, toP);
     if (std::fabs(K) < 0.00001f) {
         std::fputs("Error : Axis mis-definision (3)\n", stderr);
         return -5;
     }
-    float R = dot3(m, d0) / K;
+    float R = vec3Dot(m, d0) / K;
     if (!(R >= 0.0f)) R = 0.0f;
     if (R > 1.0f) R = 1.0f;
     weights[0] = 1.0f - R;
@@ -222,16 +215,14 @@ int intersectFace(const std::uint16_t* colour, int* face, float* weights, const 
 int faceSideOfSample(const float* radii, const int* face, const std::uint16_t* sample, const KeyState* state) {
     float points[3][3];
     faceVertexPoints(radii, face, points, state->backdrop);
-    float e1[3], e2[3], N[3];
-    sub3(points[2], points[0], e2);
-    sub3(points[1], points[0], e1);
-    cross3(e2, e1, N);
+    float N[3];
+    faceNormal(N, points);
     float s[3], p0[3];
     for (int c = 0; c < 3; ++c) s[c] = static_cast<float>(sample[c]) - state->backdrop[c];
-    const float F = dot3(N, s);
+    const float F = vec3Dot(N, s);
     if (!(F != 0.0f)) return 1;
     sub3(points[0], state->backdrop, p0);
-    const float t = dot3(N, p0) / F;
+    const float t = vec3Dot(N, p0) / F;
     return t > 1.0f ? -1 : 1;
 }
 

@@ -62,10 +62,10 @@ const std::uint16_t* gatherSamples(const std::uint16_t* samples, int width, int 
                                    std::ptrdiff_t* count);
 
 // Face of the fixed mesh crossed by the colour's direction (its three vertex indices, written once
-// the direction is known; the fixed mesh also under KeyFlagGeneratedPolyhedron) and the barycentric weights of the crossing on the flat triangle of the face's unit
-// directions (written only on success).  1 on success; -1 within distance 1 of the backdrop colour;
-// -2, -4, -5 for a degenerate configuration (with a diagnostic on standard error); -3 when the
-// crossing misses the face's edge.
+// the direction is known; the fixed mesh also under KeyFlagGeneratedPolyhedron) and the barycentric
+// weights of the crossing on the flat triangle of the face's unit directions (written only on
+// success).  1 on success; -1 within distance 1 of the backdrop colour; -2, -4, -5 for a degenerate
+// configuration (with a diagnostic on standard error); -3 when the crossing misses the face's edge.
 int intersectFace(const std::uint16_t* colour, int* face, float* weights, const KeyState* state);
 // -1 when the sample lies inside the face at the given radii (the face's plane is beyond it along
 // its ray from the backdrop colour), else 1.
