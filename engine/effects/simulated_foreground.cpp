@@ -73,8 +73,6 @@ void correctPixel(const std::uint16_t* in, std::uint16_t* out, const std::int32_
     out[3] = 65535;
 }
 
-bool usableState(const KeyState* state) { return state != nullptr; }
-
 bool usableSize(std::ptrdiff_t width, std::ptrdiff_t height, std::size_t* elements) {
     std::size_t count = 0;
     if (!imageElements(width, height, 4, count)) return false;
@@ -85,7 +83,7 @@ bool usableSize(std::ptrdiff_t width, std::ptrdiff_t height, std::size_t* elemen
 bool simulateForegroundFloat(int mode, float maximum, const float* pixels, float* output, std::ptrdiff_t width,
                              std::ptrdiff_t height, const KeyState* state, std::uint16_t* cellOutput) {
     std::size_t elements = 0;
-    if (!usableState(state) || !usableImage(pixels, width, height) || !usableImage(output, width, height) ||
+    if (!state || !usableImage(pixels, width, height) || !usableImage(output, width, height) ||
         !usableSize(width, height, &elements) || !(maximum > 0.0f) || !std::isfinite(maximum))
         return false;
     // Grid number 0 writes nothing, as in the 16-bit operations: the scratch result would be
@@ -460,7 +458,7 @@ bool simulateForegroundGrid(SimulatedForegroundGrid* grid, const std::uint16_t* 
 bool simulateForeground(const std::uint16_t* pixels, std::uint16_t* output, std::ptrdiff_t width, std::ptrdiff_t height,
                         int c, int radius, const KeyState* state, std::uint16_t* cellOutput, int mode) {
     std::size_t elements = 0;
-    if (!usableState(state) || !usableImage(pixels, width, height) || !usableSize(width, height, &elements))
+    if (!state || !usableImage(pixels, width, height) || !usableSize(width, height, &elements))
         return false;
     if (c == 0 || elements == 0) return true;
 

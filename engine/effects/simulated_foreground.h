@@ -23,7 +23,6 @@
 #include <cstdint>
 
 #include "engine/keying/key_state.h"
-#include "engine/keying/vant_thread.h"
 
 namespace vantrelo {
 
