@@ -94,6 +94,9 @@ void keyPixelFloat(const float* X, const float* Y, const float* S, float* O, con
 namespace {
 
 using span_detail::faceOfVector;
+using span_detail::lane0;
+using span_detail::lane1;
+using span_detail::lane2;
 
 // keyPixelFloat over a span with the per-call work hoisted: the truncated backdrop, the face
 // lookup on the exact integer differences done in float (exact while |trunc(K)| <= 2^20, see
@@ -108,6 +111,9 @@ struct FloatSpan {
     bool complement;
 };
 
+// span_detail::faceRatios that also hands out the denominators, for the inside-middle flag.  Kept
+// apart: one shared form with an output argument changes the machine code GCC makes for either this
+// loop or the 16-bit and 8-bit loops.
 inline __m128 ratiosWithDen(const float* record, __m128 colour, __m128* den) {
     const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
     const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
@@ -134,10 +140,8 @@ inline bool placeRounded(const FloatSpan& span, const float* colour, __m128* t, 
     const int face = faceOfVector(_mm_cvtepi32_ps(d));
     __m128 den;
     *t = ratiosWithDen(span.table + kFaceTableStride * face, _mm_cvtepi32_ps(c16), &den);
-    if (_mm_cvtss_f32(*t) >= 1.0f) return false;
-    const float tMid = _mm_cvtss_f32(_mm_shuffle_ps(*t, *t, _MM_SHUFFLE(2, 2, 2, 2)));
-    const float denMid = _mm_cvtss_f32(_mm_shuffle_ps(den, den, _MM_SHUFFLE(2, 2, 2, 2)));
-    *insideMiddle = tMid > 1.0f || denMid == 0.0f;
+    if (lane0(*t) >= 1.0f) return false;
+    *insideMiddle = lane2(*t) > 1.0f || lane2(den) == 0.0f;
     return true;
 }
 
@@ -154,9 +158,9 @@ void keyFloatSpan(const FloatSpan& span, const float* X, const float* Y, const f
             (twoColours && !placeRounded(span, x, &t, &insideMiddle))) {
             _mm_storeu_ps(o, _mm_setzero_ps());
         } else {
-            const float tIn = _mm_cvtss_f32(t);
-            const float tOut = _mm_cvtss_f32(_mm_shuffle_ps(t, t, _MM_SHUFFLE(1, 1, 1, 1)));
-            const float tMid = _mm_cvtss_f32(_mm_shuffle_ps(t, t, _MM_SHUFFLE(2, 2, 2, 2)));
+            const float tIn = lane0(t);
+            const float tOut = lane1(t);
+            const float tMid = lane2(t);
             if (!(tOut > 1.0f)) {
                 o[0] = x[0];
                 o[1] = x[1];

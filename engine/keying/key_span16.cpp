@@ -23,11 +23,6 @@ namespace span_detail {
 
 namespace {
 
-float ratioOf(const float* record, int column, float r, float g, float b) {
-    const float den = record[0 + column] * r + record[4 + column] * g + record[8 + column] * b - record[12 + column];
-    return den != 0.0f ? record[16 + column] / den : 0.0f;
-}
-
 int faceOf(const SpanSetup& setup, float dr, float dg, float db, std::int32_t r, std::int32_t g, std::int32_t b) {
     if (setup.generated) return generatedFace(setup, r, g, b);
     return faceOfDifference(dr, dg, db);
@@ -92,9 +87,9 @@ void keySpan16Reference(const SpanSetup& setup, const std::uint16_t* X, const st
             continue;
         }
         const float* record = setup.table + kFaceTableStride * faceOf(setup, d[0], d[1], d[2], y[0], y[1], y[2]);
-        float tIn = ratioOf(record, 0, y[0], y[1], y[2]);
-        float tOut = ratioOf(record, 1, y[0], y[1], y[2]);
-        float tMid = ratioOf(record, 2, y[0], y[1], y[2]);
+        float tIn = faceRatio<false>(record, 0, y[0], y[1], y[2]);
+        float tOut = faceRatio<false>(record, 1, y[0], y[1], y[2]);
+        float tMid = faceRatio<false>(record, 2, y[0], y[1], y[2]);
         if (tIn >= 1.0f) {
             transparent();
             continue;
@@ -106,9 +101,9 @@ void keySpan16Reference(const SpanSetup& setup, const std::uint16_t* X, const st
                 continue;
             }
             record = setup.table + kFaceTableStride * faceOf(setup, d[0], d[1], d[2], x[0], x[1], x[2]);
-            tIn = ratioOf(record, 0, x[0], x[1], x[2]);
-            tOut = ratioOf(record, 1, x[0], x[1], x[2]);
-            tMid = ratioOf(record, 2, x[0], x[1], x[2]);
+            tIn = faceRatio<false>(record, 0, x[0], x[1], x[2]);
+            tOut = faceRatio<false>(record, 1, x[0], x[1], x[2]);
+            tMid = faceRatio<false>(record, 2, x[0], x[1], x[2]);
             if (tIn >= 1.0f) {
                 transparent();
                 continue;
@@ -148,22 +143,6 @@ namespace {
 inline __m128 loadPixel16(const std::uint16_t* p) {
     const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
     return _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, _mm_setzero_si128()));
-}
-
-// The three ratios (inner, outer, middle in lanes 0-2) of a colour on one face record.  `scale`
-// multiplies the dot product before the backdrop dot is taken off (257 for widened 8-bit colours);
-// with scale 1 the multiplication is skipped, as in the reference.
-template <bool Widened>
-inline __m128 ratiosOf(const float* record, __m128 colour) {
-    const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
-    const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
-    const __m128 b = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(2, 2, 2, 2));
-    __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(record), r), _mm_mul_ps(_mm_load_ps(record + 4), g)),
-                            _mm_mul_ps(_mm_load_ps(record + 8), b));
-    if (Widened) dot = _mm_mul_ps(dot, _mm_set1_ps(257.0f));
-    const __m128 den = _mm_sub_ps(dot, _mm_load_ps(record + 12));
-    const __m128 quotient = _mm_div_ps(_mm_load_ps(record + 16), den);
-    return _mm_and_ps(quotient, _mm_cmpneq_ps(den, _mm_setzero_ps()));
 }
 
 // Limited to 0..limit (NaN gives 0) and truncated, four lanes.
@@ -218,7 +197,7 @@ void span16Vector(const SpanSetup& setup, const std::uint16_t* X, const std::uin
             continue;
         }
         int face = Generated ? generatedFace(setup, y[0], y[1], y[2]) : faceOfVector(d);
-        __m128 t = ratiosOf<false>(table + kFaceTableStride * face, colourY);
+        __m128 t = faceRatios<false>(table + kFaceTableStride * face, colourY);
         float tIn = lane0(t);
         if (tIn >= 1.0f) {
             store64(o, transparentValue);
@@ -232,7 +211,7 @@ void span16Vector(const SpanSetup& setup, const std::uint16_t* X, const std::uin
                 continue;
             }
             face = Generated ? generatedFace(setup, x[0], x[1], x[2]) : faceOfVector(d);
-            t = ratiosOf<false>(table + kFaceTableStride * face, colourX);
+            t = faceRatios<false>(table + kFaceTableStride * face, colourX);
             tIn = lane0(t);
             if (tIn >= 1.0f) {
                 store64(o, transparentValue);

@@ -20,12 +20,6 @@ namespace span_detail {
 
 namespace {
 
-float ratio8(const float* record, int column, float r, float g, float b) {
-    const float den =
-        (record[0 + column] * r + record[4 + column] * g + record[8 + column] * b) * 257.0f - record[12 + column];
-    return den != 0.0f ? record[16 + column] / den : 0.0f;
-}
-
 int face8(const SpanSetup& setup, const float* colour) {
     const float dr = colour[0] * 257.0f - setup.backdropTrunc[0];
     const float dg = colour[1] * 257.0f - setup.backdropTrunc[1];
@@ -68,9 +62,9 @@ void keySpan8Reference(const SpanSetup& setup, const std::uint8_t* X, const std:
             continue;
         }
         const float* record = setup.table + kFaceTableStride * face8(setup, colourY);
-        float tIn = ratio8(record, 0, colourY[0], colourY[1], colourY[2]);
-        float tOut = ratio8(record, 1, colourY[0], colourY[1], colourY[2]);
-        float tMid = ratio8(record, 2, colourY[0], colourY[1], colourY[2]);
+        float tIn = faceRatio<true>(record, 0, colourY[0], colourY[1], colourY[2]);
+        float tOut = faceRatio<true>(record, 1, colourY[0], colourY[1], colourY[2]);
+        float tMid = faceRatio<true>(record, 2, colourY[0], colourY[1], colourY[2]);
         if (tIn >= 1.0f) {
             transparent();
             continue;
@@ -83,9 +77,9 @@ void keySpan8Reference(const SpanSetup& setup, const std::uint8_t* X, const std:
                 continue;
             }
             record = setup.table + kFaceTableStride * face8(setup, colourX);
-            tIn = ratio8(record, 0, colourX[0], colourX[1], colourX[2]);
-            tOut = ratio8(record, 1, colourX[0], colourX[1], colourX[2]);
-            tMid = ratio8(record, 2, colourX[0], colourX[1], colourX[2]);
+            tIn = faceRatio<true>(record, 0, colourX[0], colourX[1], colourX[2]);
+            tOut = faceRatio<true>(record, 1, colourX[0], colourX[1], colourX[2]);
+            tMid = faceRatio<true>(record, 2, colourX[0], colourX[1], colourX[2]);
             if (tIn >= 1.0f) {
                 transparent();
                 continue;
@@ -128,19 +122,6 @@ inline __m128 loadPixel8(const std::uint8_t* p) {
     const __m128 bgr = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
     return _mm_shuffle_ps(bgr, bgr, _MM_SHUFFLE(3, 0, 1, 2));
 }
-
-inline __m128 ratiosOf8(const float* record, __m128 colour) {
-    const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
-    const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
-    const __m128 b = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(2, 2, 2, 2));
-    const __m128 dot = _mm_add_ps(
-        _mm_add_ps(_mm_mul_ps(_mm_load_ps(record), r), _mm_mul_ps(_mm_load_ps(record + 4), g)),
-        _mm_mul_ps(_mm_load_ps(record + 8), b));
-    const __m128 den = _mm_sub_ps(_mm_mul_ps(dot, _mm_set1_ps(257.0f)), _mm_load_ps(record + 12));
-    const __m128 quotient = _mm_div_ps(_mm_load_ps(record + 16), den);
-    return _mm_and_ps(quotient, _mm_cmpneq_ps(den, _mm_setzero_ps()));
-}
-
 
 inline void storeBgr(std::uint8_t* o, __m128i rgb) {
     alignas(16) std::int32_t v[4];
@@ -193,7 +174,7 @@ void span8Vector(const SpanSetup& setup, const std::uint8_t* X, const std::uint8
         }
         int face = Generated ? generatedFace(setup, y[2] * 257, y[1] * 257, y[0] * 257)
                              : faceOfVector(_mm_sub_ps(_mm_mul_ps(colourY, widen), Kt));
-        __m128 t = ratiosOf8(table + kFaceTableStride * face, colourY);
+        __m128 t = faceRatios<true>(table + kFaceTableStride * face, colourY);
         float tIn = lane0(t);
         if (tIn >= 1.0f) {
             transparent();
@@ -208,7 +189,7 @@ void span8Vector(const SpanSetup& setup, const std::uint8_t* X, const std::uint8
             }
             face = Generated ? generatedFace(setup, x[2] * 257, x[1] * 257, x[0] * 257)
                              : faceOfVector(_mm_sub_ps(_mm_mul_ps(colourX, widen), Kt));
-            t = ratiosOf8(table + kFaceTableStride * face, colourX);
+            t = faceRatios<true>(table + kFaceTableStride * face, colourX);
             tIn = lane0(t);
             if (tIn >= 1.0f) {
                 transparent();

@@ -74,6 +74,17 @@ inline bool nearTruncatedBackdrop(const std::uint16_t* colour, const KeyState* s
 // with the generated polyhedron its lookup of the colour (r, g, b) on the 16-bit scale.
 int generatedFace(const SpanSetup& setup, std::int32_t r, std::int32_t g, std::int32_t b);
 
+// Surface ratio of one column of a face record (0 inner, 1 outer, 2 middle) for the colour
+// (r, g, b): reach / (n . colour - backdrop dot), 0 where the denominator is 0.  Widened: the
+// colour is in 8-bit units and n . colour is scaled by 257 before the backdrop dot is taken off.
+template <bool Widened>
+inline float faceRatio(const float* record, int column, float r, float g, float b) {
+    float dot = record[0 + column] * r + record[4 + column] * g + record[8 + column] * b;
+    if (Widened) dot *= 257.0f;
+    const float den = dot - record[12 + column];
+    return den != 0.0f ? record[16 + column] / den : 0.0f;
+}
+
 #if defined(__SSE2__)
 
 // Four-wide helpers of the vector loops (16-bit, 8-bit and float); lanes 0-2 hold R, G, B.
@@ -93,6 +104,21 @@ inline int faceOfVector(__m128 d) {
     const int m2 = _mm_movemask_ps(_mm_cmpgt_ps(a, s)) & 7;
     const int m3 = _mm_movemask_ps(_mm_cmpgt_ps(a, _mm_mul_ps(s, three))) & 7;
     return polyhedron_detail::kMaskLookup[octant | m1 << 3 | m2 << 6 | m3 << 9];
+}
+
+// faceRatio for the three columns at once: inner, outer, middle in lanes 0-2 (the colour's R, G, B
+// in lanes 0-2).
+template <bool Widened>
+inline __m128 faceRatios(const float* record, __m128 colour) {
+    const __m128 r = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m128 g = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(1, 1, 1, 1));
+    const __m128 b = _mm_shuffle_ps(colour, colour, _MM_SHUFFLE(2, 2, 2, 2));
+    __m128 dot = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(record), r), _mm_mul_ps(_mm_load_ps(record + 4), g)),
+                            _mm_mul_ps(_mm_load_ps(record + 8), b));
+    if (Widened) dot = _mm_mul_ps(dot, _mm_set1_ps(257.0f));
+    const __m128 den = _mm_sub_ps(dot, _mm_load_ps(record + 12));
+    const __m128 quotient = _mm_div_ps(_mm_load_ps(record + 16), den);
+    return _mm_and_ps(quotient, _mm_cmpneq_ps(den, _mm_setzero_ps()));
 }
 
 // |d| below the tolerance in lanes 0-2.
