@@ -188,8 +188,12 @@ TEST(AppHostSets, SteppingEnablesTheButtonsAndResetsTheViewer) {
     host.stepInput(&viewer, 0, previous, next);
     EXPECT_FALSE(previous->IsEnabled());
     EXPECT_TRUE(next->IsEnabled());
-    host.selectInput(2);
+    // Without a viewer a step still selects the input and sets the buttons.
     host.stepInput<FakeViewer>(nullptr, 2, previous, next);
+    EXPECT_EQ(host.currentInput(), 2u);
+    EXPECT_TRUE(previous->IsEnabled());
+    EXPECT_FALSE(next->IsEnabled());
+    EXPECT_EQ(viewer.resets, 3);
     frame->Destroy();
     pumpToolkit();
 }
