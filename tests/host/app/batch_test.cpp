@@ -42,6 +42,7 @@ struct ThreeInputs {
     TemporaryFolder folder;
     std::vector<std::filesystem::path> paths;
     std::vector<Picture> originals;
+    std::vector<std::string> bytes;  // each file as written here
 
     ThreeInputs() {
         const int sizes[3][2] = {{40, 30}, {16, 16}, {21, 35}};
@@ -49,10 +50,17 @@ struct ThreeInputs {
             paths.push_back(folder.path() / ("input" + std::to_string(i) + ".png"));
             originals.push_back(patternPicture(sizes[i][0], sizes[i][1], i + 1));
             writePng(paths.back(), originals.back());
+            bytes.push_back(fileBytes(paths.back()));
         }
     }
     void addTo(TestPlugin& host) const {
         for (const auto& path : paths) host.addInputFile(toolkitPath(path));
+    }
+    // After a batch that ended at input 1: input 0 holds its render, inputs 1 and 2 are untouched.
+    void expectOnlyTheFirstWritten() const {
+        EXPECT_EQ(readPng(paths[0]), renderedPicture(originals[0]));
+        EXPECT_EQ(fileBytes(paths[1]), bytes[1]);
+        EXPECT_EQ(fileBytes(paths[2]), bytes[2]);
     }
 };
 
@@ -152,8 +160,6 @@ TEST(Batch, CancelAndTheCloseBoxStopBeforeTheNextFile) {
         SCOPED_TRACE(closeBox ? "close box" : "Cancel");
         takeRecordedBoxes();
         ThreeInputs inputs;
-        const std::string second = fileBytes(inputs.paths[1]);
-        const std::string third = fileBytes(inputs.paths[2]);
         TestPlugin host;
         inputs.addTo(host);
         startInteractive(host);
@@ -167,9 +173,7 @@ TEST(Batch, CancelAndTheCloseBoxStopBeforeTheNextFile) {
 
         host.commit();
 
-        EXPECT_EQ(readPng(inputs.paths[0]), renderedPicture(inputs.originals[0]));
-        EXPECT_EQ(fileBytes(inputs.paths[1]), second);
-        EXPECT_EQ(fileBytes(inputs.paths[2]), third);
+        inputs.expectOnlyTheFirstWritten();
         for (const auto& call : host.renders) EXPECT_NE(call.input, 2u);
         EXPECT_TRUE(takeRecordedBoxes().empty());  // an abort says nothing
         EXPECT_EQ(host.mainFrame(), nullptr);
@@ -196,8 +200,6 @@ TEST(Batch, AFailureEndsTheBatchAndIsShownAfterTheJoin) {
         SCOPED_TRACE(c.name);
         takeRecordedBoxes();
         ThreeInputs inputs;
-        const std::string second = fileBytes(inputs.paths[1]);
-        const std::string third = fileBytes(inputs.paths[2]);
         TestPlugin host;
         inputs.addTo(host);
         startInteractive(host);
@@ -219,9 +221,7 @@ TEST(Batch, AFailureEndsTheBatchAndIsShownAfterTheJoin) {
         host.commit();
         Mav::Host::App::setMessageBoxHook(previous);
 
-        EXPECT_EQ(readPng(inputs.paths[0]), renderedPicture(inputs.originals[0]));
-        EXPECT_EQ(fileBytes(inputs.paths[1]), second);
-        EXPECT_EQ(fileBytes(inputs.paths[2]), third);
+        inputs.expectOnlyTheFirstWritten();
         if (c.message) {
             ASSERT_EQ(texts.size(), 1u);
             EXPECT_EQ(texts[0], std::string(c.message) + "|Error");
@@ -305,15 +305,13 @@ TEST(Batch, OneInputWhenSwitchingIsForbiddenAndNothingWithoutInputs) {
     takeRecordedBoxes();
     {
         ThreeInputs inputs;
-        const std::string second = fileBytes(inputs.paths[1]);
         TestPlugin host;
         host.multipleInputs = false;
         host.tile = 0;  // the host's 256 x 256: one tile each
         inputs.addTo(host);
         startInteractive(host);
         host.commit();
-        EXPECT_EQ(readPng(inputs.paths[0]), renderedPicture(inputs.originals[0]));
-        EXPECT_EQ(fileBytes(inputs.paths[1]), second);
+        inputs.expectOnlyTheFirstWritten();
         EXPECT_EQ(host.renders.size(), 1u);
         std::uint64_t done = 0, total = 0;
         host.progressCounters(done, total);
