@@ -24,18 +24,11 @@ constexpr int kSectorVertices[6][2] = {{1, 2}, {2, 3}, {3, 4}, {1, 6}, {5, 6}, {
 
 float spanLimit(float x) { return x >= 1.0f / 64.0f ? x : 1.0f / 64.0f; }  // NaN gives 1/64 too
 
-bool isBlack(const KeyState* state) {
-    return state->backdrop[0] == 0.0f && state->backdrop[1] == 0.0f && state->backdrop[2] == 0.0f;
-}
-
 }  // namespace
 
 void VantreloRTPlus::setBackdrop(float r, float g, float b, KeyState* state) {
     if (!state) return;
-    state->backdrop[0] = r;
-    state->backdrop[1] = g;
-    state->backdrop[2] = b;
-    classifyBackdrop(state);
+    storeBackdrop(r, g, b, state);
     const double gUnit = static_cast<double>(g) / 65535.0;
     float centre = 0.0f, vertex = 0.0f;
     if (mode == KeyerModeChromatic) {
@@ -113,30 +106,18 @@ void VantreloRTPlus::growMiddle(const std::uint16_t* samples, std::ptrdiff_t cou
 void VantreloRTPlus::nest(KeyState* state) { nestFromInner(state); }
 
 void VantreloRTPlus::nestFromInner(KeyState* state) {
-    if (!state) return;
-    for (int k = 0; k < 7; ++k) {
-        float* t = state->hexagonRadii + 3 * k;
-        t[kMiddle] = std::max(t[kInner], t[kMiddle]);
-        t[kOuter] = std::max(t[kOuter], t[kMiddle]);
-    }
+    if (state)
+        for (int k = 0; k < 7; ++k) nestTripleFromInner(state->hexagonRadii + 3 * k);
 }
 
 void VantreloRTPlus::nestFromMiddle(KeyState* state) {
-    if (!state) return;
-    for (int k = 0; k < 7; ++k) {
-        float* t = state->hexagonRadii + 3 * k;
-        t[kInner] = std::min(t[kInner], t[kMiddle]);
-        t[kOuter] = std::max(t[kMiddle], t[kOuter]);
-    }
+    if (state)
+        for (int k = 0; k < 7; ++k) nestTripleFromMiddle(state->hexagonRadii + 3 * k);
 }
 
 void VantreloRTPlus::nestFromOuter(KeyState* state) {
-    if (!state) return;
-    for (int k = 0; k < 7; ++k) {
-        float* t = state->hexagonRadii + 3 * k;
-        t[kMiddle] = std::min(t[kMiddle], t[kOuter]);
-        t[kInner] = std::min(t[kInner], t[kMiddle]);
-    }
+    if (state)
+        for (int k = 0; k < 7; ++k) nestTripleFromOuter(state->hexagonRadii + 3 * k);
 }
 
 void VantreloRTPlus::compile(const KeyState* state) {
@@ -195,7 +176,7 @@ void VantreloRTPlus::compile(const KeyState* state) {
         slopes(kOuter, SpillCu);
         for (int i = 0; i < CoefficientCount; ++i) toFixed16(&sectorCoefficients[i][s], values[i], false);
     }
-    if (isBlack(state)) mode = KeyerModeBlack;
+    if (isBlackBackdrop(state)) mode = KeyerModeBlack;
 }
 
 void VantreloRTPlus::keyCoordinates(float r, float g, float b, float* x, float* y, float* d) const {

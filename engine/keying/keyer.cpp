@@ -139,6 +139,13 @@ float VantreloBase::backdropChromaOf(const KeyState* state) {
     return std::sqrt(u * u + v * v);
 }
 
+void VantreloBase::storeBackdrop(float r, float g, float b, KeyState* state) {
+    state->backdrop[0] = r;
+    state->backdrop[1] = g;
+    state->backdrop[2] = b;
+    classifyBackdrop(state);
+}
+
 void VantreloBase::classifyBackdrop(const KeyState* state) {
     if (!state) return;
     const float h = backdropChromaOf(state);

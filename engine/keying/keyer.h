@@ -15,6 +15,7 @@
 // A; A is never read).  Single-pixel records are floats in 16-bit units: a colour is R, G, B; an
 // output record is R, G, B, alpha.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -124,6 +125,12 @@ protected:
     void buildChromaticFrame(const KeyState* state);
     // Chroma h of the state's backdrop colour, single precision.
     static float backdropChromaOf(const KeyState* state);
+    // The head of every setBackdrop: the colour becomes the state's backdrop and is classified.
+    void storeBackdrop(float r, float g, float b, KeyState* state);
+    // The backdrop colour is exactly (0, 0, 0): nothing is keyed away from it.
+    static bool isBlackBackdrop(const KeyState* state) {
+        return state->backdrop[0] == 0.0f && state->backdrop[1] == 0.0f && state->backdrop[2] == 0.0f;
+    }
 };
 
 namespace keyer_detail {
@@ -145,6 +152,21 @@ inline std::uint16_t clampTrunc16(double v) {
 inline float limit16(float v) {
     if (!(v > 0.0f)) return 0.0f;
     return v > 65535.0f ? 65535.0f : v;
+}
+
+// The nesting rules on one (inner, middle, outer) triple.  Each compares and writes in this order,
+// the second comparison reading the value just written.
+inline void nestTripleFromInner(float* t) {
+    t[1] = std::max(t[0], t[1]);
+    t[2] = std::max(t[2], t[1]);
+}
+inline void nestTripleFromMiddle(float* t) {
+    t[0] = std::min(t[0], t[1]);
+    t[2] = std::max(t[1], t[2]);
+}
+inline void nestTripleFromOuter(float* t) {
+    t[1] = std::min(t[1], t[2]);
+    t[0] = std::min(t[0], t[1]);
 }
 }  // namespace keyer_detail
 

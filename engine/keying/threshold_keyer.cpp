@@ -1,6 +1,5 @@
 #include "engine/keying/threshold_keyer.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace vantrelo {
@@ -39,10 +38,7 @@ float plus04(float v, double step) { return static_cast<float>(static_cast<doubl
 
 void VantreloRT::setBackdrop(float r, float g, float b, KeyState* state) {
     if (!state) return;
-    state->backdrop[0] = r;
-    state->backdrop[1] = g;
-    state->backdrop[2] = b;
-    classifyBackdrop(state);
+    storeBackdrop(r, g, b, state);
     float t = 0.0f;
     if (mode == KeyerModeChromatic)
         t = backdropChromaOf(state);
@@ -135,24 +131,15 @@ void VantreloRT::growMiddle(const std::uint16_t* samples, std::ptrdiff_t count, 
 void VantreloRT::nest(KeyState* state) { nestFromInner(state); }
 
 void VantreloRT::nestFromInner(KeyState* state) {
-    if (!state) return;
-    float* t = state->thresholds;
-    t[kMiddle] = std::max(t[kInner], t[kMiddle]);
-    t[kOuter] = std::max(t[kOuter], t[kMiddle]);
+    if (state) nestTripleFromInner(state->thresholds);
 }
 
 void VantreloRT::nestFromMiddle(KeyState* state) {
-    if (!state) return;
-    float* t = state->thresholds;
-    t[kInner] = std::min(t[kInner], t[kMiddle]);
-    t[kOuter] = std::max(t[kMiddle], t[kOuter]);
+    if (state) nestTripleFromMiddle(state->thresholds);
 }
 
 void VantreloRT::nestFromOuter(KeyState* state) {
-    if (!state) return;
-    float* t = state->thresholds;
-    t[kMiddle] = std::min(t[kMiddle], t[kOuter]);
-    t[kInner] = std::min(t[kInner], t[kMiddle]);
+    if (state) nestTripleFromOuter(state->thresholds);
 }
 
 void VantreloRT::compile(const KeyState* state) {
@@ -166,7 +153,7 @@ void VantreloRT::compile(const KeyState* state) {
     const float* t = state->thresholds;
     compileRamp(t[kInner], t[kMiddle], &matteSlope, &matteOffset16);
     compileRamp(t[kInner], t[kOuter], &spillSlope, &spillOffset16);
-    if (state->backdrop[0] == 0.0f && state->backdrop[1] == 0.0f && state->backdrop[2] == 0.0f) {
+    if (isBlackBackdrop(state)) {
         // A black backdrop keys nothing away: every pixel opaque, the spill term at most one unit.
         spillSlope = 0.0f;
         spillOffset16 = 65535.0f;
