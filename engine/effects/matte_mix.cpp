@@ -85,13 +85,11 @@ doComposite_VantThread::doComposite_VantThread(int index, int bandCount, const s
                                                std::uint16_t* matteOut, std::ptrdiff_t width,
                                                std::ptrdiff_t height)
     : VantThread(bandOf(index, bandCount, height).start, bandOf(index, bandCount, height).count, width,
-                 bandOf(index, bandCount, height).count, true, true) {
-    const std::ptrdiff_t offset = bandStart() * width * 4;
-    foreground_ = foreground + offset;
-    background_ = background + offset;
-    out_ = out + offset;
-    matteOut_ = matteOut + offset;
-}
+                 bandOf(index, bandCount, height).count, true, true),
+      foreground_(bandOffset8(foreground)),
+      background_(bandOffset8(background)),
+      out_(bandOffset8(out)),
+      matteOut_(bandOffset8(matteOut)) {}
 
 unsigned doComposite_VantThread::run() {
     doComposite(foreground_, background_, out_, matteOut_, width(), bandCount());
