@@ -2,40 +2,18 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
-#include <vector>
 
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 
 namespace vantrelo {
 
-namespace {
-
-// Creates one worker per band and runs them; false when they could not all be created or a band
-// failed.
-template <class Make>
-bool launch(Make make) {
-    const int bands = keyingBandCount();
-    std::vector<std::unique_ptr<VantThread>> workers;
-    try {
-        workers.reserve(std::size_t(bands));
-        for (int i = 0; i < bands; ++i) workers.push_back(make(i, bands));
-    } catch (...) {
-        return false;
-    }
-    return runWorkers(workers);
-}
-
-}  // namespace
-
 int keyingBandCount() { return std::clamp<int>(workerThreadCount(), 1, 32); }
 
 vantproc_VantThread::vantproc_VantThread(int index, int bandCount, const std::uint16_t* X, const std::uint16_t* Y,
                                          const std::uint16_t* S, const std::uint16_t* M, std::uint16_t* O,
                                          std::ptrdiff_t count, const KeyState* state, std::uint32_t flags)
-    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
-                 bandOf(index, bandCount, count).count, false, false),
+    : VantThread(index, bandCount, count),
       X_(bandOffset8(X)), Y_(bandOffset8(Y)), S_(bandOffset8(S)), M_(bandOffset8(M)), O_(bandOffset8(O)),
       state_(state), flags_(flags) {}
 
@@ -47,8 +25,7 @@ unsigned vantproc_VantThread::run() {
 super_vantproc_VantThread::super_vantproc_VantThread(int index, int bandCount, const float* X, const float* Y,
                                                      const float* S, const float* M, float* O, std::ptrdiff_t count,
                                                      const KeyState* state, std::uint32_t flags)
-    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
-                 bandOf(index, bandCount, count).count, false, false),
+    : VantThread(index, bandCount, count),
       X_(bandOffset16(X)), Y_(bandOffset16(Y)), S_(bandOffset16(S)), M_(bandOffset16(M)), O_(bandOffset16(O)),
       state_(state), flags_(flags) {}
 
@@ -61,8 +38,7 @@ vantproc_8_VantThread::vantproc_8_VantThread(int index, int bandCount, const std
                                              const std::uint8_t* S, const std::uint8_t* M, std::uint8_t* O,
                                              std::uint8_t* OA, std::ptrdiff_t count, const KeyState* state,
                                              std::uint32_t flags)
-    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
-                 bandOf(index, bandCount, count).count, false, false),
+    : VantThread(index, bandCount, count),
       X_(bandOffset3(X)), Y_(bandOffset3(Y)), S_(bandOffset3(S)), M_(bandOffset3(M)), O_(bandOffset3(O)),
       OA_(bandOffset1(OA)), state_(state), flags_(flags) {}
 
@@ -73,8 +49,7 @@ unsigned vantproc_8_VantThread::run() {
 
 vantcompositeLoop_VantThread::vantcompositeLoop_VantThread(int index, int bandCount, std::uint16_t* F,
                                                            const std::uint16_t* B, std::ptrdiff_t count)
-    : VantThread(bandOf(index, bandCount, count).start, bandOf(index, bandCount, count).count, 1,
-                 bandOf(index, bandCount, count).count, false, false),
+    : VantThread(index, bandCount, count),
       F_(bandOffset8(F)), B_(bandOffset8(B)) {}
 
 unsigned vantcompositeLoop_VantThread::run() {
@@ -85,14 +60,14 @@ unsigned vantcompositeLoop_VantThread::run() {
 bool runVantprocWorkers(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S,
                         const std::uint16_t* M, std::uint16_t* O, std::ptrdiff_t count, const KeyState* state,
                         std::uint32_t flags) {
-    return launch([&](int i, int n) {
+    return launchWorkers(keyingBandCount(), [&](int i, int n) {
         return std::make_unique<vantproc_VantThread>(i, n, X, Y, S, M, O, count, state, flags);
     });
 }
 
 bool runFloatKeyWorkers(const float* X, const float* Y, const float* S, const float* M, float* O,
                         std::ptrdiff_t count, const KeyState* state, std::uint32_t flags) {
-    return launch([&](int i, int n) {
+    return launchWorkers(keyingBandCount(), [&](int i, int n) {
         return std::make_unique<super_vantproc_VantThread>(i, n, X, Y, S, M, O, count, state, flags);
     });
 }
@@ -100,13 +75,14 @@ bool runFloatKeyWorkers(const float* X, const float* Y, const float* S, const fl
 bool runVantproc8Workers(const std::uint8_t* X, const std::uint8_t* Y, const std::uint8_t* S,
                          const std::uint8_t* M, std::uint8_t* O, std::uint8_t* OA, std::ptrdiff_t count,
                          const KeyState* state, std::uint32_t flags) {
-    return launch([&](int i, int n) {
+    return launchWorkers(keyingBandCount(), [&](int i, int n) {
         return std::make_unique<vantproc_8_VantThread>(i, n, X, Y, S, M, O, OA, count, state, flags);
     });
 }
 
 bool runCompositeLoopWorkers(std::uint16_t* F, const std::uint16_t* B, std::ptrdiff_t count) {
-    return launch([&](int i, int n) { return std::make_unique<vantcompositeLoop_VantThread>(i, n, F, B, count); });
+    return launchWorkers(keyingBandCount(),
+                         [&](int i, int n) { return std::make_unique<vantcompositeLoop_VantThread>(i, n, F, B, count); });
 }
 
 }  // namespace vantrelo

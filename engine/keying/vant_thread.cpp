@@ -15,6 +15,16 @@ VantThread::VantThread(std::ptrdiff_t bandStart, std::ptrdiff_t bandCount, std::
     : bandStart_(bandStart), bandCount_(bandCount), width_(width), height_(height),
       twoDimensional_(twoDimensional), byRows_(byRows) {}
 
+VantThread::VantThread(int index, int bandCount, std::ptrdiff_t total)
+    : VantThread(bandOf(index, bandCount, total), 1, false, false) {}
+
+VantThread::VantThread(int index, int bandCount, std::ptrdiff_t width, std::ptrdiff_t height, bool byRows)
+    : VantThread(bandOf(index, bandCount, byRows ? height : width), byRows ? width : height, true, byRows) {}
+
+VantThread::VantThread(Band band, std::ptrdiff_t across, bool twoDimensional, bool byRows)
+    : VantThread(band.start, band.count, twoDimensional && !byRows ? band.count : across,
+                 twoDimensional && !byRows ? across : band.count, twoDimensional, byRows) {}
+
 VantThread::~VantThread() { join(); }
 
 void VantThread::runGuarded() noexcept {

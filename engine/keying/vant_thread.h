@@ -31,6 +31,10 @@ public:
     // column splits.
     VantThread(std::ptrdiff_t bandStart, std::ptrdiff_t bandCount, std::ptrdiff_t width,
                std::ptrdiff_t height, bool twoDimensional, bool byRows);
+    // Band `index` of `bandCount` over a span of `total` elements.
+    VantThread(int index, int bandCount, std::ptrdiff_t total);
+    // Band `index` of `bandCount` over the rows (byRows) or the columns of a width x height image.
+    VantThread(int index, int bandCount, std::ptrdiff_t width, std::ptrdiff_t height, bool byRows);
     virtual ~VantThread();
     VantThread(const VantThread&) = delete;
     VantThread& operator=(const VantThread&) = delete;
@@ -63,6 +67,9 @@ public:
     bool byRows() const { return byRows_; }
 
 private:
+    // `across` is the extent the band does not divide: 1 for a span, the image width for a split by
+    // rows, the image height for a split by columns.
+    VantThread(Band band, std::ptrdiff_t across, bool twoDimensional, bool byRows);
     void runGuarded() noexcept;
     template <class T>
     T* advanced(T* array, std::ptrdiff_t elementBytes) const {
@@ -81,6 +88,20 @@ private:
 // Starts every worker, joins them in index order and destroys them.  Returns false when a worker
 // could not be created or its band body failed.
 bool runWorkers(std::vector<std::unique_ptr<VantThread>>& workers);
+
+// Creates the workers make(i, bandCount) for i = 0 .. bandCount - 1 and runs them; false when they
+// could not all be created (then none has run) or a band failed.
+template <class Make>
+bool launchWorkers(int bandCount, Make make) {
+    std::vector<std::unique_ptr<VantThread>> workers;
+    try {
+        workers.reserve(static_cast<std::size_t>(bandCount));
+        for (int i = 0; i < bandCount; ++i) workers.push_back(make(i, bandCount));
+    } catch (...) {
+        return false;
+    }
+    return runWorkers(workers);
+}
 
 // A worker that runs a callable over its band; the callable receives (bandStart, bandCount).
 template <class Body>
@@ -102,17 +123,10 @@ private:
 // worker.  Returns false when any band failed or no worker could be created.
 template <class Body>
 bool runSpanWorkers(int bandCount, std::ptrdiff_t total, Body body) {
-    std::vector<std::unique_ptr<VantThread>> workers;
-    try {
-        workers.reserve(static_cast<std::size_t>(bandCount));
-        for (int i = 0; i < bandCount; ++i)
-            workers.push_back(std::make_unique<BandWorker<Body>>(bandOf(i, bandCount, total), 1,
-                                                                 bandOf(i, bandCount, total).count,
-                                                                 false, false, body));
-    } catch (...) {
-        return false;
-    }
-    return runWorkers(workers);
+    return launchWorkers(bandCount, [&](int i, int n) {
+        const Band band = bandOf(i, n, total);
+        return std::make_unique<BandWorker<Body>>(band, 1, band.count, false, false, body);
+    });
 }
 
 }  // namespace vantrelo

@@ -74,6 +74,38 @@ TEST(KeyingWorkers, BandOffsetsAdvanceByElementsOrWholeRows) {
     EXPECT_EQ(span.bandOffset1(static_cast<std::uint8_t*>(nullptr)), nullptr);
 }
 
+// The band constructors of the worker base: a span, an image split by rows, one split by columns.
+TEST(KeyingWorkers, BandConstructorsFillTheBandFields) {
+    struct Probe final : VantThread {
+        using VantThread::VantThread;
+        unsigned run() override { return 0; }
+    };
+    struct Case {
+        Probe worker;
+        std::ptrdiff_t start, count, width, height;
+        bool twoDimensional, byRows;
+    };
+    const Case cases[] = {
+        {Probe(1, 4, 10), 2, 2, 1, 2, false, false},
+        {Probe(3, 4, 10), 6, 4, 1, 4, false, false},
+        {Probe(1, 3, 100, 50, true), 16, 16, 100, 16, true, true},    // rows 16 to 31 of 100 x 50
+        {Probe(2, 3, 100, 50, true), 32, 18, 100, 18, true, true},
+        {Probe(2, 3, 100, 50, false), 66, 34, 34, 50, true, false},  // columns 66 to 99
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "band at " << c.start);
+        EXPECT_EQ(c.worker.bandStart(), c.start);
+        EXPECT_EQ(c.worker.bandCount(), c.count);
+        EXPECT_EQ(c.worker.width(), c.width);
+        EXPECT_EQ(c.worker.height(), c.height);
+        EXPECT_EQ(c.worker.twoDimensional(), c.twoDimensional);
+        EXPECT_EQ(c.worker.byRows(), c.byRows);
+    }
+    std::vector<std::uint16_t> rgba16(4 * 5000);
+    EXPECT_EQ(cases[2].worker.bandOffset8(rgba16.data()), rgba16.data() + 4 * 1600);
+    EXPECT_EQ(cases[4].worker.bandOffset8(rgba16.data()), rgba16.data() + 4 * 66);
+}
+
 TEST(KeyingWorkers, AFailingBandLeavesTheOthersDone) {
     std::vector<int> marks(40, 0);
     const bool ok = runSpanWorkers(4, 40, [&](std::ptrdiff_t start, std::ptrdiff_t count) {
