@@ -28,10 +28,19 @@ bool finishInt(const char* first, const char* last, int base, bool negative, std
     return true;
 }
 
+// std::to_chars onto the `length` characters of a line buffer of `size`, keeping room for the
+// newline; false, nothing appended, when the text does not fit.
+template <class... Format>
+bool appendChars(char* buffer, std::size_t size, std::size_t& length, Format... format) {
+    const auto result = std::to_chars(buffer + length, buffer + size - 2, format...);
+    if (result.ec != std::errc{}) return false;
+    length = static_cast<std::size_t>(result.ptr - buffer);
+    return true;
+}
+
 }  // namespace
 
 bool readLine(std::FILE* file, Line& line) {
-    line.text[0] = '\0';
     if (!file || !std::fgets(line.text, sizeof line.text, file)) {
         line.text[0] = '\0';
         return false;
@@ -105,25 +114,12 @@ bool Scanner::scanWord(char* out, std::size_t capacity) {
 }
 
 LineWriter& LineWriter::fixed6(double value) {
-    if (overflow_) return *this;
-    const auto result = std::to_chars(buffer_ + length_, buffer_ + sizeof buffer_ - 2, value,
-                                      std::chars_format::fixed, 6);
-    if (result.ec != std::errc{}) {
-        overflow_ = true;
-        return *this;
-    }
-    length_ = static_cast<std::size_t>(result.ptr - buffer_);
+    if (!overflow_) overflow_ = !appendChars(buffer_, sizeof buffer_, length_, value, std::chars_format::fixed, 6);
     return *this;
 }
 
 LineWriter& LineWriter::integer(std::int64_t value) {
-    if (overflow_) return *this;
-    const auto result = std::to_chars(buffer_ + length_, buffer_ + sizeof buffer_ - 2, value);
-    if (result.ec != std::errc{}) {
-        overflow_ = true;
-        return *this;
-    }
-    length_ = static_cast<std::size_t>(result.ptr - buffer_);
+    if (!overflow_) overflow_ = !appendChars(buffer_, sizeof buffer_, length_, value);
     return *this;
 }
 
