@@ -3,7 +3,6 @@
 #include "engine/keying/key_pixel16.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "engine/keying/keyer.h"
@@ -50,6 +49,10 @@ float matteOf(const SurfaceRatios& r) {
 float spillWeightOf(const SurfaceRatios& r) { return (1.0f - r.inner) / (r.outer - r.inner); }
 
 void zero16(std::uint16_t* o) { o[0] = o[1] = o[2] = o[3] = 0; }
+
+void zeroSpan16(std::uint16_t* O, std::ptrdiff_t count) {
+    if (count > 0) std::memset(O, 0, sizeof(std::uint16_t) * 4 * std::size_t(count));
+}
 
 }  // namespace
 
@@ -105,23 +108,17 @@ int vantproc(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t
     if ((flags & kAlternativeKeyers) && !state->keyer) {
         // keyPixel16 would leave every pixel as it was: a run keyed with nothing to key it is
         // transparent black rather than whatever the buffer held (the 8-bit loop writes the same).
-        std::memset(O, 0, sizeof(std::uint16_t) * 4 * std::size_t(count));
+        zeroSpan16(O, count);
         return 1;
     }
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         std::uint16_t* o = O + 4 * i;
-        const std::uint16_t* s = S ? S + 4 * i : nullptr;
-        if (!mask) {
-            keyPixel16(X + 4 * i, Y + 4 * i, s, o, state, flags);
-            continue;
-        }
-        const std::uint16_t m = mask[4 * i + 1];
-        if (m == 65535) {
+        if (mask && mask[4 * i + 1] == 65535) {
             zero16(o);
             continue;
         }
-        keyPixel16(X + 4 * i, Y + 4 * i, s, o, state, flags);
-        o[3] = std::uint16_t(float(65535 - m) * kInv65535 * float(o[3]));
+        keyPixel16(X + 4 * i, Y + 4 * i, S ? S + 4 * i : nullptr, o, state, flags);
+        if (mask) o[3] = std::uint16_t(float(65535 - mask[4 * i + 1]) * kInv65535 * float(o[3]));
     }
     return 1;
 }
@@ -130,12 +127,6 @@ int vantproc(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t
              std::uint16_t* O, std::ptrdiff_t count, const KeyState* state) {
     return state ? vantproc(X, Y, S, M, O, count, state, state->flags) : 1;
 }
-
-namespace {
-void zeroSpan16(std::uint16_t* O, std::ptrdiff_t count) {
-    if (count > 0) std::memset(O, 0, sizeof(std::uint16_t) * 4 * std::size_t(count));
-}
-}  // namespace
 
 void keySpan16RT(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S, const std::uint16_t*,
                  std::uint16_t* O, std::ptrdiff_t count, const KeyState* state, std::uint32_t flags) {

@@ -382,16 +382,16 @@ int vantproc_8(const std::uint8_t* X, const std::uint8_t* Y, const std::uint8_t*
         state->keySpan8Callback(X, Y, S, mask, O, OA, count, state, flags);
         return 1;
     }
+    auto widen = [](const std::uint8_t* p, std::uint16_t* out) {
+        out[0] = std::uint16_t(p[2] * 257);
+        out[1] = std::uint16_t(p[1] * 257);
+        out[2] = std::uint16_t(p[0] * 257);
+        out[3] = 65535;
+    };
+    const bool samePixel = X == Y;
     for (std::ptrdiff_t i = 0; i < count; ++i) {
-        auto widen = [](const std::uint8_t* p, std::uint16_t* out) {
-            out[0] = std::uint16_t(p[2] * 257);
-            out[1] = std::uint16_t(p[1] * 257);
-            out[2] = std::uint16_t(p[0] * 257);
-            out[3] = 65535;
-        };
         std::uint16_t x16[4], y16[4], s16[4], o16[4] = {0, 0, 0, 0};
         widen(X + 3 * i, x16);
-        const bool samePixel = X == Y;
         if (!samePixel) widen(Y + 3 * i, y16);
         if (S) widen(S + 3 * i, s16);
         keyPixel16(x16, samePixel ? x16 : y16, S ? s16 : nullptr, o16, state, flags);
