@@ -346,59 +346,42 @@ void VantreloRTPlus::computeVertexWeights(const std::uint16_t* samples, std::ptr
     }
 }
 
-void VantreloRTPlus::stepGroup(int group, double step, bool floorAtZero, KeyState* state) {
+std::int32_t VantreloRTPlus::stepBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state, int group,
+                                   double step, bool floorAtZero, NestRule nest) {
+    if (count < 1 || !samples || !state) return -1;
+    computeVertexWeights(samples, count);
     for (int k = 0; k < 7; ++k) {
         float& value = state->hexagonRadii[3 * k + group];
         double v = static_cast<double>(value) + step * static_cast<double>(vertexWeights[k]);
         if (floorAtZero && v < 0.0) v = 0.0;
         value = static_cast<float>(v);
     }
+    if (nest) (this->*nest)(state);
+    return 1;
 }
 
 std::int32_t VantreloRTPlus::growOuterBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kOuter, 0.04, false, state);
-    return 1;
+    return stepBy(samples, count, state, kOuter, 0.04, false, nullptr);
 }
 
 std::int32_t VantreloRTPlus::shrinkOuterBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kOuter, -0.04, false, state);
-    nestFromMiddle(state);
-    return 1;
+    return stepBy(samples, count, state, kOuter, -0.04, false, &VantreloRTPlus::nestFromMiddle);
 }
 
 std::int32_t VantreloRTPlus::growMiddleBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kMiddle, 0.04, false, state);
-    nestFromMiddle(state);
-    return 1;
+    return stepBy(samples, count, state, kMiddle, 0.04, false, &VantreloRTPlus::nestFromMiddle);
 }
 
 std::int32_t VantreloRTPlus::shrinkMiddleBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kMiddle, -0.04, false, state);
-    nestFromInner(state);
-    return 1;
+    return stepBy(samples, count, state, kMiddle, -0.04, false, &VantreloRTPlus::nestFromInner);
 }
 
 std::int32_t VantreloRTPlus::growInnerBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kInner, 0.04, false, state);
-    nestFromInner(state);
-    return 1;
+    return stepBy(samples, count, state, kInner, 0.04, false, &VantreloRTPlus::nestFromInner);
 }
 
 std::int32_t VantreloRTPlus::shrinkInnerBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !samples || !state) return -1;
-    computeVertexWeights(samples, count);
-    stepGroup(kInner, -0.04, true, state);
-    return 1;
+    return stepBy(samples, count, state, kInner, -0.04, true, nullptr);
 }
 
 std::int32_t VantreloRTPlus::beginFineTune(const std::uint16_t* sample, KeyState* state) {

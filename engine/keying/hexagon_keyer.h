@@ -89,7 +89,12 @@ private:
     void keyCoordinates(float r, float g, float b, float* x, float* y, float* d) const;
     void surfaceTool(int group, std::int32_t fitMode, const std::uint16_t* samples, std::ptrdiff_t count,
                      KeyState* state);
-    void stepGroup(int group, double step, bool floorAtZero, KeyState* state);
+    // One of the ±0.04 operations: the weights of the samples' mean colour, every value of the group
+    // moved by step x weight (in double precision; floored at 0 when asked), then the operation's
+    // nesting rule unless it has none.
+    using NestRule = void (VantreloRTPlus::*)(KeyState*);
+    std::int32_t stepBy(const std::uint16_t* samples, std::ptrdiff_t count, KeyState* state, int group, double step,
+                        bool floorAtZero, NestRule nest);
     void fineTuneGroup(int group, float v, KeyState* state);
 };
 

@@ -32,8 +32,6 @@ void compileRamp(float lower, float upper, float* slope, float* offset16) {
     *offset16 = offset * 65535.0f;
 }
 
-float plus04(float v, double step) { return static_cast<float>(static_cast<double>(v) + step); }
-
 }  // namespace
 
 void VantreloRT::setBackdrop(float r, float g, float b, KeyState* state) {
@@ -274,45 +272,38 @@ void VantreloRT::interpolate(KeyState* out, const KeyState* a, const KeyState* b
     for (int i = 0; i < 3; ++i) out->thresholds[i] = (1.0f - t) * a->thresholds[i] + t * b->thresholds[i];
 }
 
-std::int32_t VantreloRT::growOuterBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
+std::int32_t VantreloRT::stepBy(std::ptrdiff_t count, KeyState* state, int which, double step, bool floorAtZero,
+                               NestRule nest) {
     if (count < 1 || !state) return -1;
-    state->thresholds[kOuter] = plus04(state->thresholds[kOuter], 0.04);
+    double v = static_cast<double>(state->thresholds[which]) + step;
+    if (floorAtZero && v < 0.0) v = 0.0;
+    state->thresholds[which] = static_cast<float>(v);
+    if (nest) (this->*nest)(state);
     return 1;
+}
+
+std::int32_t VantreloRT::growOuterBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
+    return stepBy(count, state, kOuter, 0.04, false, nullptr);
 }
 
 std::int32_t VantreloRT::shrinkOuterBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !state) return -1;
-    state->thresholds[kOuter] = plus04(state->thresholds[kOuter], -0.04);
-    nestFromMiddle(state);
-    return 1;
+    return stepBy(count, state, kOuter, -0.04, false, &VantreloRT::nestFromMiddle);
 }
 
 std::int32_t VantreloRT::growMiddleBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !state) return -1;
-    state->thresholds[kMiddle] = plus04(state->thresholds[kMiddle], 0.04);
-    nestFromMiddle(state);
-    return 1;
+    return stepBy(count, state, kMiddle, 0.04, false, &VantreloRT::nestFromMiddle);
 }
 
 std::int32_t VantreloRT::shrinkMiddleBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !state) return -1;
-    state->thresholds[kMiddle] = plus04(state->thresholds[kMiddle], -0.04);
-    nestFromInner(state);
-    return 1;
+    return stepBy(count, state, kMiddle, -0.04, false, &VantreloRT::nestFromInner);
 }
 
 std::int32_t VantreloRT::growInnerBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !state) return -1;
-    state->thresholds[kInner] = plus04(state->thresholds[kInner], 0.04);
-    nestFromInner(state);
-    return 1;
+    return stepBy(count, state, kInner, 0.04, false, &VantreloRT::nestFromInner);
 }
 
 std::int32_t VantreloRT::shrinkInnerBy(const std::uint16_t*, std::ptrdiff_t count, KeyState* state) {
-    if (count < 1 || !state) return -1;
-    const double v = static_cast<double>(state->thresholds[kInner]) - 0.04;
-    state->thresholds[kInner] = v < 0.0 ? 0.0f : static_cast<float>(v);
-    return 1;
+    return stepBy(count, state, kInner, -0.04, true, nullptr);
 }
 
 std::int32_t VantreloRT::beginFineTune(const std::uint16_t*, KeyState* state) {

@@ -78,6 +78,12 @@ private:
     }
     float lowestDistance(const std::uint16_t* samples, std::ptrdiff_t count) const;
     float highestDistance(const std::uint16_t* samples, std::ptrdiff_t count) const;
+    // One of the ±0.04 operations: only the count is tested; threshold `which` moves by step (the sum
+    // in double precision; floored at 0 when asked), then the operation's nesting rule unless it has
+    // none.
+    using NestRule = void (VantreloRT::*)(KeyState*);
+    std::int32_t stepBy(std::ptrdiff_t count, KeyState* state, int which, double step, bool floorAtZero,
+                        NestRule nest);
 };
 
 }  // namespace vantrelo
