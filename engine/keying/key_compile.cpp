@@ -1,7 +1,6 @@
 #include "engine/keying/key_compile.h"
 
 #include <cstdlib>
-#include <new>
 
 #include "engine/keying/generated_polyhedron.h"
 #include "engine/keying/key_float8.h"

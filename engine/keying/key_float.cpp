@@ -1,8 +1,6 @@
 // Float keying and the 3 x 3 median by luma of sampled blocks.
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <utility>
 
 #include "engine/keying/key_float8.h"
