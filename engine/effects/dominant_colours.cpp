@@ -312,13 +312,24 @@ DominantColour toDominantColour(const ColourCluster& c) {
 
 int clampToByte(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
 
+namespace {
+
+// The JFIF forward transform before it is clamped to a byte.
+struct YCbCr {
+    int y, cb, cr;
+};
+inline YCbCr yCbCrOf(int r, int g, int b) {
+    return YCbCr{(19595 * r + 38470 * g + 7471 * b) >> 16, ((32768 * b - 11059 * r - 21709 * g) >> 16) + 128,
+                 ((32768 * r - 27439 * g - 5329 * b) >> 16) + 128};
+}
+
+}  // namespace
+
 void rgbToYCbCr8(int r, int g, int b, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr) {
-    const int yy = (19595 * r + 38470 * g + 7471 * b) >> 16;
-    const int bb = ((32768 * b - 11059 * r - 21709 * g) >> 16) + 128;
-    const int rr = ((32768 * r - 27439 * g - 5329 * b) >> 16) + 128;
-    if (y) *y = static_cast<std::uint8_t>(clampToByte(yy));
-    if (cb) *cb = static_cast<std::uint8_t>(clampToByte(bb));
-    if (cr) *cr = static_cast<std::uint8_t>(clampToByte(rr));
+    const YCbCr c = yCbCrOf(r, g, b);
+    if (y) *y = static_cast<std::uint8_t>(clampToByte(c.y));
+    if (cb) *cb = static_cast<std::uint8_t>(clampToByte(c.cb));
+    if (cr) *cr = static_cast<std::uint8_t>(clampToByte(c.cr));
 }
 
 void yCbCrToRgb8(int y, int cb, int cr, std::uint8_t* r, std::uint8_t* g, std::uint8_t* b) {
@@ -334,11 +345,11 @@ void rgbToYCbCrPlanar8(const std::uint8_t* image, std::uint8_t* y, std::uint8_t*
                        std::ptrdiff_t byteLength) {
     if (!image || !y || !cb || !cr) return;
     for (std::ptrdiff_t k = 0; k < byteLength / 3; ++k) {
-        const int b = image[k * 3], g = image[k * 3 + 1], r = image[k * 3 + 2];
         // No result leaves 0..255 for byte inputs, so no clamp.
-        y[k] = static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b) >> 16);
-        cb[k] = static_cast<std::uint8_t>(((32768 * b - 11059 * r - 21709 * g) >> 16) + 128);
-        cr[k] = static_cast<std::uint8_t>(((32768 * r - 27439 * g - 5329 * b) >> 16) + 128);
+        const YCbCr c = yCbCrOf(image[k * 3 + 2], image[k * 3 + 1], image[k * 3]);
+        y[k] = static_cast<std::uint8_t>(c.y);
+        cb[k] = static_cast<std::uint8_t>(c.cb);
+        cr[k] = static_cast<std::uint8_t>(c.cr);
     }
 }
 

@@ -70,6 +70,15 @@ TEST(DominantColourConversions, JfifValuesAndPlanarAgree) {
     EXPECT_EQ((std::vector<int>{y, cb, cr}), (std::vector<int>{255, 128, 128}));
     rgbToYCbCr8(255, 0, 0, &y, &cb, &cr);
     EXPECT_EQ((std::vector<int>{y, cb, cr}), (std::vector<int>{76, 84, 255}));
+    // JFIF: Y = 0.299 R + 0.587 G + 0.114 B, Cb = 128 - 0.3313 R - 0.6687 G + 0.5 B,
+    // Cr = 128 + 0.5 R - 0.4187 G - 0.0813 B, rounded down.
+    rgbToYCbCr8(0, 255, 0, &y, &cb, &cr);
+    EXPECT_EQ((std::vector<int>{y, cb, cr}), (std::vector<int>{149, 43, 21}));
+    rgbToYCbCr8(0, 0, 255, &y, &cb, &cr);
+    EXPECT_EQ((std::vector<int>{y, cb, cr}), (std::vector<int>{29, 255, 107}));
+    const std::uint8_t blueBgr[3] = {255, 0, 0};
+    rgbToYCbCrPlanar8(blueBgr, &y, &cb, &cr, 3);
+    EXPECT_EQ((std::vector<int>{y, cb, cr}), (std::vector<int>{29, 255, 107})) << "planar input is B, G, R";
     std::uint8_t r, g, b;
     yCbCrToRgb8(0, 90, 134, &r, &g, &b);
     EXPECT_EQ((std::vector<int>{r, g, b}), (std::vector<int>{8, 8, 0}));
