@@ -82,6 +82,47 @@ Pixels keyed(KeyState state, const Pixels& image, const Pixels* background, cons
     return out;
 }
 
+// The float twin of keyed() at full scale 65535.
+std::vector<float> keyedFloat(KeyState state, const std::vector<float>& image, const std::vector<float>* mask) {
+    std::vector<float> in = image, m = mask ? *mask : std::vector<float>(), out(image.size());
+    testing_keys::Compiled compiled(&state);
+    EXPECT_EQ(processImageFloat(65535.0f, in.data(), out.data(), nullptr, mask ? m.data() : nullptr, kWidth, kHeight,
+                                &state, nullptr),
+              ProcessStatus::Done);
+    return out;
+}
+
+// The float merge done by hand from the two keyings: the softened second matte decides by its
+// integer part a; between 0 and 65535 colour and matte are mixed without truncation.  `branches`
+// counts the pixels that took the first key's pixel, the second key's and the mix.
+std::vector<float> floatMergeByHand(const KeyState& first, const KeyState& second, const std::vector<float>& image,
+                                    int radius, float shrink, int branches[3]) {
+    std::vector<float> t = keyedFloat(second, image, nullptr);
+    EXPECT_TRUE(defocusMatteFloat(65535.0f, t.data(), kWidth, kHeight, radius, 1, shrink));
+    std::vector<float> m(image.size(), 0.0f);
+    for (std::size_t i = 0; i < kPixels; ++i)
+        if (t[4 * i + 3] == 65535.0f) std::fill(m.begin() + 4 * i, m.begin() + 4 * i + 4, 65535.0f);
+    std::vector<float> o = keyedFloat(first, image, &m);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        float* op = &o[4 * i];
+        const float* tp = &t[4 * i];
+        const float a = std::trunc(std::clamp(tp[3], 0.0f, 65535.0f));
+        if (a == 0.0f) {
+            ++branches[0];
+        } else if (a == 65535.0f) {
+            ++branches[1];
+            std::copy(tp, tp + 3, op);
+            op[3] = 65535.0f;
+        } else {
+            ++branches[2];
+            const float f = a * 1.5259022e-05f;
+            for (int c = 0; c < 3; ++c) op[c] = tp[c] * f + op[c] * (1.0f - f);
+            op[3] = std::min(op[3] * (1.0f - f) + tp[3], 65535.0f);
+        }
+    }
+    return o;
+}
+
 // The merge against the two keyings done apart: where the softened second matte is opaque the
 // second key's pixel, where it is clear the first key's (keyed with the second key's opaque pixels
 // masked out), and the weighted mix between.  At the application's settings (radius 20, shrink
@@ -190,9 +231,9 @@ TEST_F(TwoKeys, SecondKeyIsShapedOnlyWhenBothKeysAreTheSame) {
         for (int c = 0; c < 4; ++c) ASSERT_EQ(grey[4 * i + c], t[4 * i + 3]) << i;
 }
 
-// Float: at full scale 65535 the float merge; at another full scale the inputs are brought to the
-// 16-bit scale once (not once per key), so both keys see the same numbers and the result only
-// differs by the scale of its colour.
+// Float: at full scale 65535 the float merge of the two keyings done apart; at another full scale
+// the inputs are brought to the 16-bit scale once (not once per key), so both keys see the same
+// numbers and the result only differs by the scale of its colour.
 TEST_F(TwoKeys, FloatScalesItsInputsOnce) {
     const Pixels image16 = photo();
     KeyState first = greenKey(KeyFlagSpillComplement), second = greenKey(KeyFlagSpillComplement);
@@ -205,6 +246,26 @@ TEST_F(TwoKeys, FloatScalesItsInputsOnce) {
                                 &second, nullptr, 20, 0.5f),
               ProcessStatus::Done);
     EXPECT_TRUE(released(first) && released(second));
+    int branches[3] = {0, 0, 0};
+    EXPECT_EQ(out, floatMergeByHand(firstStart, secondStart, image, 20, 0.5f, branches));
+    EXPECT_GT(branches[0], 0);
+    EXPECT_GT(branches[2], 0);
+
+    // Without shrink the softened matte reaches full scale, and the first key reads the mask of the
+    // second key's opaque pixels.
+    {
+        KeyState masked = greenKey(KeyFlagSpillComplement | KeyFlagGarbageMask), body = secondStart;
+        const KeyState maskedStart = masked;
+        std::vector<float> in = image, merged(4 * kPixels);
+        ASSERT_EQ(mergeTwoKeysFloat(65535.0f, in.data(), merged.data(), nullptr, nullptr, kWidth, kHeight, &masked,
+                                    &body, nullptr, 4, 0.0f),
+                  ProcessStatus::Done);
+        int all[3] = {0, 0, 0};
+        EXPECT_EQ(merged, floatMergeByHand(maskedStart, secondStart, image, 4, 0.0f, all));
+        EXPECT_GT(all[0], 0);
+        EXPECT_GT(all[1], 0);
+        EXPECT_GT(all[2], 0);
+    }
 
     const float fullScale = 4.0f * 65535.0f;
     std::vector<float> scaled(image16.begin(), image16.end()), outScaled(4 * kPixels);
