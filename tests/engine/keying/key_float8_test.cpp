@@ -19,6 +19,7 @@ namespace {
 
 using testing_keys::Compiled;
 using testing_keys::pixelsAround;
+using testing_keys::setReplacementColour;
 using testing_keys::shapedKey;
 using testing_keys::uniformKey;
 
@@ -168,9 +169,7 @@ TEST(Key8, BlackBackdropAndTheEightBitBackdropColour) {
 
 TEST(Key8, SolidSpillColourIsTheHighBytes) {
     KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, KeyFlagSpillSolid);
-    state.replacementColour[0] = 0x12ff;
-    state.replacementColour[1] = 0x3400;
-    state.replacementColour[2] = 0xffff;
+    setReplacementColour(state, 0x12ff, 0x3400, 0xffff);
     Compiled compiled(&state);
     const Bgr backdrop{25000 >> 8, 30000 >> 8, 20000 >> 8};
     const Keyed8 out = key8(state, backdrop);
@@ -182,9 +181,7 @@ TEST(Key8, LoopsFollowThe16BitKeyScaledToBytes) {
     // Backdrop a multiple of 257, so the widened 8-bit differences are exact 16-bit differences.
     for (std::uint32_t flags : {std::uint32_t(KeyFlagSpillComplement), std::uint32_t(KeyFlagSpillSolid)}) {
         KeyState state = uniformKey(257 * 40, 257 * 160, 257 * 50, 6000, 12000, 30000, flags);
-        state.replacementColour[0] = 257 * 200;
-        state.replacementColour[1] = 257 * 10;
-        state.replacementColour[2] = 257 * 90;
+        setReplacementColour(state, 257 * 200, 257 * 10, 257 * 90);
         Compiled compiled(&state);
         int between = 0;
         for (int r = 0; r < 256; r += 5)
@@ -241,9 +238,7 @@ TEST(Key8, VectorLoopMatchesTheScalarReferenceBitForBit) {
 TEST(Key8, MaskPassesInBytes) {
     for (std::uint32_t flags : {std::uint32_t(KeyFlagSpillComplement), std::uint32_t(KeyFlagSpillSolid)}) {
         KeyState state = uniformKey(257 * 40, 257 * 160, 257 * 50, 6000, 12000, 30000, flags | KeyFlagGarbageMask);
-        state.replacementColour[0] = 0x0100;
-        state.replacementColour[1] = 0x0200;
-        state.replacementColour[2] = 0x0300;
+        setReplacementColour(state, 0x0100, 0x0200, 0x0300);
         KeyState plain = state;
         plain.flags &= ~KeyFlagGarbageMask;
         Compiled c1(&state);

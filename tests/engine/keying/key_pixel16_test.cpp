@@ -20,6 +20,7 @@ namespace {
 
 using testing_keys::Compiled;
 using testing_keys::pixelsAround;
+using testing_keys::setReplacementColour;
 using testing_keys::shapedKey;
 using testing_keys::uniformKey;
 
@@ -56,7 +57,7 @@ TEST(KeyPixel16, DocumentedExampleOnTheGreenVertex) {
         EXPECT_EQ(spanKey(complement, colour)[3], 32767);
 
         KeyState solid = uniformKey(200, 400, 200, 100, 200, 300, KeyFlagSpillSolid | direct);
-        solid.replacementColour[0] = solid.replacementColour[1] = solid.replacementColour[2] = 300;
+        setReplacementColour(solid, 300, 300, 300);
         Compiled c2(&solid);
         const Pixel spill{300, 300, 300, 0};
         expectNear(spanKey(solid, colour), {275, 400, 275, 32767}, 1, "span solid spill");
@@ -94,9 +95,7 @@ TEST(KeyPixel16, ColoursInsideBetweenAndBeyondTheSurfacesInEverySpillMode) {
                           {KeyFlagSpillComplement | KeyFlagSpillSolid, "complement over solid"}};
     for (const Mode& mode : modes) {
         KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, mode.flags);
-        state.replacementColour[0] = 60000;
-        state.replacementColour[1] = 100;
-        state.replacementColour[2] = 30000;
+        setReplacementColour(state, 60000, 100, 30000);
         Compiled compiled(&state);
         ASSERT_EQ(compiled.result, 1);
         const bool complement = mode.flags & KeyFlagSpillComplement;
@@ -338,9 +337,7 @@ TEST(KeyPixel16Differences, SpillBlendTruncatesOnceInTheLoops) {
 
 TEST(KeyPixel16Differences, TransparentPixelsTakeTheSpillColourOnlyInTheSpillLoop) {
     KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, KeyFlagSpillSolid);
-    state.replacementColour[0] = 111;
-    state.replacementColour[1] = 222;
-    state.replacementColour[2] = 333;
+    setReplacementColour(state, 111, 222, 333);
     Compiled compiled(&state);
     const Pixel backdrop{20000, 30000, 25000, 0};
     const Pixel inside{20300, 30000, 25000, 0};
@@ -353,9 +350,7 @@ TEST(KeyPixel16Differences, TransparentPixelsTakeTheSpillColourOnlyInTheSpillLoo
 TEST(KeyPixel16Differences, AMatteThatTruncatesToZeroGivesTheSpillColourInTheLoop) {
     // One unit outside the inner surface with the middle surface far away: a < 1/65535.
     KeyState state = uniformKey(20000, 30000, 25000, 1000, 100000, 200000, KeyFlagSpillSolid);
-    state.replacementColour[0] = 5000;
-    state.replacementColour[1] = 6000;
-    state.replacementColour[2] = 7000;
+    setReplacementColour(state, 5000, 6000, 7000);
     Compiled compiled(&state);
     const Pixel colour{21001, 30000, 25000, 0};
     EXPECT_EQ(spanKey(state, colour), (Pixel{5000, 6000, 7000, 0}));
@@ -367,9 +362,7 @@ TEST(KeyPixel16Differences, AMatteThatTruncatesToZeroGivesTheSpillColourInTheLoo
 
 TEST(KeyPixel16Differences, SolidSpillIsTheReplacementColourInTheLoopAndSInTheReference) {
     KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, KeyFlagSpillSolid);
-    state.replacementColour[0] = 40000;
-    state.replacementColour[1] = 40000;
-    state.replacementColour[2] = 40000;
+    setReplacementColour(state, 40000, 40000, 40000);
     Compiled compiled(&state);
     const Pixel colour{21500, 30000, 25000, 0};
     const Pixel other{0, 0, 0, 0};
@@ -382,9 +375,7 @@ TEST(KeyPixel16Differences, SolidSpillIsTheReplacementColourInTheLoopAndSInTheRe
 
 TEST(KeyPixel16Differences, FullMaskGivesZeroPerPixelAndTheSpillColourInTheSpillPass) {
     KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, KeyFlagSpillSolid | KeyFlagGarbageMask);
-    state.replacementColour[0] = 9;
-    state.replacementColour[1] = 8;
-    state.replacementColour[2] = 7;
+    setReplacementColour(state, 9, 8, 7);
     Compiled compiled(&state);
     const Pixel colour{50000, 1000, 1000, 0};
     const Pixel mask{0, 65535, 0, 0};
@@ -471,9 +462,7 @@ TEST(KeyPixel16, MaskValuesScaleOrRemoveThePixel) {
     for (std::uint32_t spillFlags : {std::uint32_t(KeyFlagSpillComplement), std::uint32_t(KeyFlagSpillSolid)})
         for (std::uint32_t direct : {0u, std::uint32_t(KeyFlagDirectCallbacks)}) {
             KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, spillFlags | direct);
-            state.replacementColour[0] = 1;
-            state.replacementColour[1] = 2;
-            state.replacementColour[2] = 3;
+            setReplacementColour(state, 1, 2, 3);
             KeyState masked = state;
             masked.flags |= KeyFlagGarbageMask;
             Compiled c1(&state);
@@ -512,9 +501,7 @@ TEST(KeyPixel16, LoopsWriteFullyMaskedPixelsEvenWithoutAMaskPass) {
     // Compiled without the mask flag, so no pass is installed; the loops still settle every pixel.
     for (std::uint32_t flags : {std::uint32_t(KeyFlagSpillComplement), std::uint32_t(KeyFlagSpillSolid), 0u}) {
         KeyState state = uniformKey(20000, 30000, 25000, 1000, 2000, 4000, flags | KeyFlagDirectCallbacks);
-        state.replacementColour[0] = 4;
-        state.replacementColour[1] = 5;
-        state.replacementColour[2] = 6;
+        setReplacementColour(state, 4, 5, 6);
         Compiled compiled(&state);
         const Pixel colour{50000, 1000, 1000, 0};
         const Pixel m{0, 65535, 0, 0};

@@ -29,6 +29,13 @@ inline void setUniformRadii(KeyState& state, float r, float g, float b, float in
     }
 }
 
+// R, G, B of the solid spill colour.
+inline void setReplacementColour(KeyState& state, std::uint16_t r, std::uint16_t g, std::uint16_t b) {
+    state.replacementColour[0] = r;
+    state.replacementColour[1] = g;
+    state.replacementColour[2] = b;
+}
+
 inline KeyState blankState() {
     KeyState state;
     std::memset(&state, 0, sizeof state);
@@ -59,9 +66,7 @@ inline KeyState shapedKey(std::uint32_t flags, std::uint32_t seed = 5) {
         state.middleRadii[v] = state.innerRadii[v] + 4000.0f * spread(random);
         state.outerRadii[v] = state.middleRadii[v] + 9000.0f * spread(random);
     }
-    state.replacementColour[0] = 0x3456;
-    state.replacementColour[1] = 0x789a;
-    state.replacementColour[2] = 0xbcde;
+    setReplacementColour(state, 0x3456, 0x789a, 0xbcde);
     state.flags = flags;
     return state;
 }
