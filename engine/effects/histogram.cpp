@@ -139,7 +139,7 @@ void Histogram::reverse() {
 // above the threshold extends it downward.
 bool Histogram::findPeakBand(std::int32_t& bandEnd, std::int32_t& bandStart, std::int32_t& top,
                              std::int32_t& gapStart, std::int32_t threshold) const {
-    bool found = false, topSeen = false, gapOpen = false, secondStarted = false;
+    bool topSeen = false, gapOpen = false, secondStarted = false;
     for (std::int32_t bin = count_ - 1; bin >= 0; --bin) {
         if (bins_[bin] > threshold) {
             if (!topSeen) {
@@ -150,7 +150,7 @@ bool Histogram::findPeakBand(std::int32_t& bandEnd, std::int32_t& bandStart, std
                 if (!secondStarted) {
                     if (gapStart - bin > 7 || top - bin > 20) {
                         bandStart = bandEnd = bin;
-                        found = secondStarted = true;
+                        secondStarted = true;
                     } else {
                         gapOpen = false;
                     }
@@ -166,7 +166,7 @@ bool Histogram::findPeakBand(std::int32_t& bandEnd, std::int32_t& bandStart, std
             gapStart = bin;
         }
     }
-    return found;
+    return secondStarted;
 }
 
 }  // namespace vantrelo
