@@ -251,7 +251,7 @@ bool keyRunRT(const std::uint16_t* colour, const std::uint16_t* key, const std::
               std::uint16_t* out, std::ptrdiff_t count, const KeyState* state, std::uint32_t flags) {
     const auto* keyer = state ? dynamic_cast<const VantreloRT*>(state->keyer) : nullptr;
     if (!keyer || !colour || !out) return false;
-    keyer->keyPixels(colour, key ? key : colour, spill, out, state, count, flags);
+    keyer->keyPixels(colour, key, spill, out, state, count, flags);
     return true;
 }
 
@@ -260,10 +260,7 @@ bool keyRunRTMasked(const std::uint16_t* colour, const std::uint16_t* key, const
                     std::uint32_t flags) {
     const auto* keyer = state ? dynamic_cast<const VantreloRT*>(state->keyer) : nullptr;
     if (!keyer || !colour || !out) return false;
-    if (mask)
-        keyer->keyPixelsMasked(colour, key ? key : colour, spill, mask, out, state, count, flags);
-    else
-        keyer->keyPixels(colour, key ? key : colour, spill, out, state, count, flags);
+    keyer->keyPixelsMasked(colour, key, spill, mask, out, state, count, flags);
     return true;
 }
 
@@ -272,7 +269,7 @@ bool keyRunRTPlus(const std::uint16_t* colour, const std::uint16_t* key, const s
                   std::uint32_t flags) {
     const auto* keyer = state ? dynamic_cast<const VantreloRTPlus*>(state->keyer) : nullptr;
     if (!keyer || !colour || !out) return false;
-    keyer->keyPixels(colour, key ? key : colour, spill, mask, out, state, count, flags);
+    keyer->keyPixels(colour, key, spill, mask, out, state, count, flags);
     return true;
 }
 

@@ -194,9 +194,11 @@ void destroyKeyer(VantreloBase* keyer);
 // ---- Run keying for the span callbacks ----
 // They key `count` 16-bit RGBA pixels with the state's own compiled object (state->keyer), never an
 // engine-wide instance.  `flags` is the call's effective flag word (its spill bits decide the spill
-// source; the record is not read for them).  `key` may be the same array as `colour`; `spill` is
-// read only without KeyFlagSpillSolid and KeyFlagSpillComplement (a null `spill` then falls back to
-// the replacement colour); `mask` (second channel) may be null.  Each returns false and writes nothing when the state holds no keyer of that class.
+// source; the record is not read for them).  `key` may be the same array as `colour` or null (the
+// colour run is then its own key run); `spill` is read only without KeyFlagSpillSolid and
+// KeyFlagSpillComplement (a null `spill` then falls back to the replacement colour); `mask` (second
+// channel) may be null.  Each returns false and writes nothing when the state holds no keyer of
+// that class.
 bool keyRunRT(const std::uint16_t* colour, const std::uint16_t* key, const std::uint16_t* spill,
               std::uint16_t* out, std::ptrdiff_t count, const KeyState* state, std::uint32_t flags);
 // With a mask run: out alpha scaled by (65535 - m) / 65535; without one, as keyRunRT.

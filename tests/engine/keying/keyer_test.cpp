@@ -388,6 +388,13 @@ TEST(CompiledKeyers, RunKeyingUsesTheStatesOwnObject) {
     EXPECT_EQ(outGreen[7], 65535);  // blue kept
     EXPECT_EQ(outBlue[3], 65535);
     EXPECT_EQ(outBlue[7], 0);
+    // A mask run scales the matte by (65535 - its green) / 65535 and leaves the colour.
+    const std::uint16_t mask[8] = {0, 0, 0, 0, 0, 32768, 0, 0};
+    std::uint16_t masked[8];
+    ASSERT_TRUE(keyRunRTMasked(pixels, nullptr, nullptr, mask, masked, 2, &green, green.flags));
+    EXPECT_EQ(masked[3], 0);
+    EXPECT_NEAR(masked[7], 32767, 1);
+    for (int c = 4; c < 7; ++c) EXPECT_EQ(masked[c], outGreen[c]) << c;
     // The wrong class or no object: nothing written.
     std::uint16_t untouched[8] = {7, 7, 7, 7, 7, 7, 7, 7};
     EXPECT_FALSE(keyRunRTPlus(pixels, pixels, nullptr, nullptr, untouched, 2, &green, green.flags));
