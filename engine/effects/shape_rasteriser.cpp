@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <utility>
 
@@ -420,10 +419,9 @@ using MaskVisitor = ShapeVisitorImpl<agg::pixfmt_rgba64, agg::gray16, CoverageFo
 bool usableSize(std::ptrdiff_t width, std::ptrdiff_t height) { return width >= 0 && height >= 0; }
 
 bool clearMask(std::uint16_t* target, std::ptrdiff_t width, std::ptrdiff_t height) {
-    if (width == 0 || height == 0) return true;
-    const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-    if (w > std::numeric_limits<std::size_t>::max() / 8 / h) return false;
-    std::memset(target, 0, w * h * 8);
+    std::size_t bytes;
+    if (!imageElements(width, height, 8, bytes)) return false;
+    if (bytes != 0) std::memset(target, 0, bytes);
     return true;
 }
 
@@ -573,10 +571,9 @@ bool applyObeyShapeMask(const KeyState* state, const std::uint16_t* a, const std
     std::ptrdiff_t count = 0;
     while (state->obeyShapes[count]) ++count;
 
-    const auto w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-    if (w > std::numeric_limits<std::size_t>::max() / 8 / h) return false;
+    std::size_t samples;
     EngineBlock mask;
-    if (!mask.allocate<std::uint16_t>(w * h * 4, false)) return false;
+    if (!imageElements(width, height, 4, samples) || !mask.allocate<std::uint16_t>(samples, false)) return false;
     auto* pixels = mask.as<std::uint16_t>();
     ShapeBounds box = kEmptyShapeBounds;
     if (!rasteriseShapeMask(pixels, width, height, state->obeyShapes, count, true, &box)) return false;
