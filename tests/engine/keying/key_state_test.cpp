@@ -7,17 +7,15 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/engine/keying/keying_fixtures.h"
+
 namespace vantrelo {
 namespace {
 
-KeyState freshState() {
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    return state;
-}
+using testing_keys::zeroedState;
 
 TEST(KeyState, InitSetsDefaultsAndKeepsLabels) {
-    KeyState state = freshState();
+    KeyState state = zeroedState();
     std::strcpy(state.label1, "studio A");
     state.auxValue2 = 77;
     state.simInnerRadius = 1;
@@ -95,7 +93,7 @@ TEST(KeyState, InitWritesExactlyItsFields) {
 }
 
 TEST(KeyState, ResetRestoresIdentityCorrectionAndAuxInts) {
-    KeyState state = freshState();
+    KeyState state = zeroedState();
     for (float& v : state.correctionSet1) v = 7.0f;
     for (float& v : state.correctionSet2) v = -2.0f;
     resetKeyState(&state);
@@ -109,7 +107,7 @@ TEST(KeyState, ResetRestoresIdentityCorrectionAndAuxInts) {
 }
 
 TEST(KeyState, FillRadiiSelectsThePolyhedron) {
-    KeyState state = freshState();
+    KeyState state = zeroedState();
     fillRadii(100, 7, &state);
     fillRadii(-3, 0, &state);
     fillRadii(42, 1, &state);
@@ -121,12 +119,12 @@ TEST(KeyState, FillRadiiSelectsThePolyhedron) {
 }
 
 TEST(KeyState, CopyIsWholeRecord) {
-    KeyState a = freshState();
+    KeyState a = zeroedState();
     resetKeyState(&a);
     std::strcpy(a.label2, "copied");
     a.flags = KeyFlagSpillSolid | KeyFlagGrainFilter;
     a.outerRadii[65] = 1234.5f;
-    KeyState b = freshState();
+    KeyState b = zeroedState();
     copyKeyState(&b, &a);
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
 }

@@ -36,9 +36,15 @@ inline void setReplacementColour(KeyState& state, std::uint16_t r, std::uint16_t
     state.replacementColour[2] = b;
 }
 
-inline KeyState blankState() {
+// A record as its owner makes it before the first initKeyState: every byte zero.
+inline KeyState zeroedState() {
     KeyState state;
     std::memset(&state, 0, sizeof state);
+    return state;
+}
+
+inline KeyState blankState() {
+    KeyState state = zeroedState();
     initKeyState(&state);
     return state;
 }
@@ -149,8 +155,7 @@ namespace vantrelo::sampling_test {
 
 // A zero-filled record with the given backdrop colour and uniform radii.
 inline KeyState makeState(float r, float g, float b, float inner, float middle, float outer) {
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
+    KeyState state = testing_keys::zeroedState();
     testing_keys::setUniformRadii(state, r, g, b, inner, middle, outer);
     return state;
 }

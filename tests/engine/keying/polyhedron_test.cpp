@@ -9,30 +9,13 @@
 #include <set>
 #include <vector>
 
+#include "tests/engine/keying/keying_fixtures.h"
+
 namespace vantrelo {
 namespace {
 
-KeyState zeroState() {
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    return state;
-}
-
-// The per-face arrays the surface ratios read, built straight from the geometry operations.
-void compileFacesForTest(KeyState* state) {
-    const float* radii[3] = {state->innerRadii, state->middleRadii, state->outerRadii};
-    float(*equations[3])[4] = {state->innerEquations, state->middleEquations, state->outerEquations};
-    float* reach[3] = {state->innerReach, state->middleReach, state->outerReach};
-    float* dot[3] = {state->innerBackdropDot, state->middleBackdropDot, state->outerBackdropDot};
-    for (int surface = 0; surface < 3; ++surface)
-        for (int face = 0; face < kFaceCount; ++face) {
-            float points[3][3];
-            facePositions(points, face, radii[surface], state->backdrop);
-            faceEquation(points, equations[surface][face]);
-            dot[surface][face] = vec3Dot(equations[surface][face], state->backdrop);
-            reach[surface][face] = -(dot[surface][face] + equations[surface][face][3]);
-        }
-}
+using testing_keys::Compiled;
+using testing_keys::zeroedState;
 
 int lattice(int vertex, int axis) { return kVertexLattice[vertex][axis]; }
 
@@ -222,7 +205,7 @@ TEST(Polyhedron, FindHitFaceReturnsAFaceContainingTheDirection) {
     std::mt19937 random(11);
     std::uniform_int_distribution<int> channel(0, 65535);
     std::uniform_int_distribution<int> small(-6, 6);
-    KeyState state = zeroState();
+    KeyState state = zeroedState();
     for (int trial = 0; trial < 20000; ++trial) {
         state.backdrop[0] = float(channel(random));
         state.backdrop[1] = float(channel(random));
@@ -252,7 +235,7 @@ TEST(Polyhedron, FindHitFaceReturnsAFaceContainingTheDirection) {
 }
 
 TEST(Polyhedron, FaceLookupCornerCases) {
-    KeyState state = zeroState();
+    KeyState state = zeroedState();
     state.backdrop[0] = state.backdrop[1] = state.backdrop[2] = 1000.0f;
     struct Case {
         int dr, dg, db;
@@ -281,7 +264,7 @@ TEST(Polyhedron, FaceLookupCornerCases) {
 }
 
 TEST(Polyhedron, SixteenBitLookupClampsAnUnusableBackdrop) {
-    KeyState state = zeroState();
+    KeyState state = zeroedState();
     const std::uint16_t colour[3] = {100, 200, 300};
     const float unusable[] = {std::nanf(""), 1e30f, -1e30f, INFINITY, -INFINITY};
     for (float value : unusable) {
@@ -292,19 +275,20 @@ TEST(Polyhedron, SixteenBitLookupClampsAnUnusableBackdrop) {
     }
     // NaN counts as 0: the colour's own direction from black.
     state.backdrop[0] = state.backdrop[1] = state.backdrop[2] = std::nanf("");
-    KeyState black = zeroState();
+    KeyState black = zeroedState();
     EXPECT_EQ(findHitFace(colour, &state), findHitFace(colour, &black));
 }
 
 TEST(Polyhedron, SurfaceRatiosPlaceColoursAgainstTheThreeSurfaces) {
-    KeyState state = zeroState();
+    KeyState state = zeroedState();
     state.backdrop[0] = 1000.0f;
     state.backdrop[1] = 1000.0f;
     state.backdrop[2] = 1000.0f;
     fillRadii(100, 0, &state);
     fillRadii(200, 1, &state);
     fillRadii(400, 2, &state);
-    compileFacesForTest(&state);
+    const Compiled compiled(&state);
+    ASSERT_EQ(compiled.result, 1);
 
     // The backdrop colour itself: every denominator is 0.
     const std::uint16_t backdrop[3] = {1000, 1000, 1000};
@@ -354,7 +338,7 @@ TEST(Polyhedron, SurfaceRatiosPlaceColoursAgainstTheThreeSurfaces) {
 }
 
 TEST(Polyhedron, SharedEdgesGiveTheSameRatioFromEitherFace) {
-    KeyState state = zeroState();
+    KeyState state = zeroedState();
     state.backdrop[0] = 30000.0f;
     state.backdrop[1] = 20000.0f;
     state.backdrop[2] = 25000.0f;
@@ -363,7 +347,8 @@ TEST(Polyhedron, SharedEdgesGiveTheSameRatioFromEitherFace) {
         state.middleRadii[v] = 1000.0f + 13.0f * float(v);
         state.outerRadii[v] = 2000.0f + 17.0f * float(v);
     }
-    compileFacesForTest(&state);
+    const Compiled compiled(&state);
+    ASSERT_EQ(compiled.result, 1);
     // Every pair of faces that share an edge: at a point of that edge both planes give one ratio.
     int compared = 0;
     for (int f = 0; f < kFaceCount; ++f)
