@@ -17,7 +17,7 @@
 // palette results.  The working profile is embedded only when the pixels were converted into it
 // (the file was CMYK); otherwise the file's own RGB profile is kept.  The new file is written
 // beside the old one and renamed over it only when every write succeeded
-// (host/app/replacement_file.h): a failure leaves the original byte for byte.  A file of several
+// (host/system/file_store.h): a failure leaves the original byte for byte.  A file of several
 // pages or frames (multi-page TIFF, animated GIF, icon of several sizes) is never replaced: reading
 // gives only its first picture, so the others would be lost; previews of that picture still work.
 //

@@ -11,11 +11,12 @@
 
 #include "host/app/image_io.h"
 #include "host/app/image_io_support.h"
-#include "host/app/replacement_file.h"
+#include "host/system/file_store.h"
 
 namespace Mav::Host::App {
 
 using System::ImageBuffer;
+using System::ReplacementFile;
 using namespace ImageIo;
 
 namespace {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,11 +50,12 @@ public:
 
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
-    // Every name in the folder (to find temporary files left behind).
+    // Every name in the folder, sorted (to find temporary files left behind).
     std::vector<std::string> names() const {
         std::vector<std::string> found;
         for (const auto& entry : std::filesystem::directory_iterator(path_))
             found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
         return found;
     }
 
