@@ -12,14 +12,16 @@ namespace test_threads {
 class UnstartableThreads {
 public:
     UnstartableThreads() {
-        ok_ = ::pthread_getattr_default_np(&saved_) == 0;
+        saved_ok_ = ::pthread_getattr_default_np(&saved_) == 0;
+        if (!saved_ok_) return;  // nothing to put back, so nothing is changed
         pthread_attr_t huge;
         ::pthread_attr_init(&huge);
-        ok_ = ok_ && ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
+        ok_ = ::pthread_attr_setstacksize(&huge, std::size_t{1} << 60) == 0 &&
               ::pthread_setattr_default_np(&huge) == 0;
         ::pthread_attr_destroy(&huge);
     }
     ~UnstartableThreads() {
+        if (!saved_ok_) return;
         ::pthread_setattr_default_np(&saved_);
         ::pthread_attr_destroy(&saved_);
     }
@@ -30,6 +32,7 @@ public:
 
 private:
     pthread_attr_t saved_{};
+    bool saved_ok_ = false;
     bool ok_ = false;
 };
 
