@@ -77,6 +77,21 @@ TEST_F(Defocus, KernelConstantsMatchTheWorkedRadii) {
     }
 }
 
+// The alpha of `after` holds the one-line filter of each line of `before`'s alpha: sample i of
+// line j is pixel j x lineStep + i x sampleStep.
+void expectLinesFiltered(const std::vector<std::uint16_t>& before, const std::vector<std::uint16_t>& after,
+                         std::ptrdiff_t lines, std::ptrdiff_t length, std::ptrdiff_t lineStep,
+                         std::ptrdiff_t sampleStep, int radius) {
+    for (std::ptrdiff_t j = 0; j < lines; ++j) {
+        std::vector<float> line(static_cast<std::size_t>(length));
+        for (std::ptrdiff_t i = 0; i < length; ++i) line[i] = before[(j * lineStep + i * sampleStep) * 4 + 3];
+        const auto expected = referenceLine(line, radius);
+        for (std::ptrdiff_t i = 0; i < length; ++i)
+            ASSERT_EQ(after[(j * lineStep + i * sampleStep) * 4 + 3], store16(expected[i]))
+                << "line " << j << " sample " << i;
+    }
+}
+
 // Rows and columns of every length relative to the radius, line counts that are not multiples of
 // the lane block, and the alpha channel of RGBA pixels: the passes agree with the one-line filter
 // sample for sample, padding included, and never touch R, G or B.
@@ -86,32 +101,21 @@ TEST_F(Defocus, PassesAgreeWithTheLineFilter) {
         int radius;
     };
     for (const Case c : {Case{37, 13, 5}, Case{3, 9, 5}, Case{1, 2, 4}, Case{64, 17, 30}, Case{12, 8, 1}}) {
+        SCOPED_TRACE(::testing::Message() << c.length << " x " << c.lines << " radius " << c.radius);
         auto image = randomSamples<std::uint16_t>(static_cast<std::size_t>(c.length * c.lines * 4), 7, 0, 65535);
         const auto before = image;
         ASSERT_TRUE(doDefocusMaskX(image.data(), c.length, c.lines, c.length, c.lines, c.radius));
-        for (std::ptrdiff_t row = 0; row < c.lines; ++row) {
-            std::vector<float> line(static_cast<std::size_t>(c.length));
-            for (std::ptrdiff_t i = 0; i < c.length; ++i) line[i] = before[(row * c.length + i) * 4 + 3];
-            const auto expected = referenceLine(line, c.radius);
-            for (std::ptrdiff_t i = 0; i < c.length; ++i)
-                ASSERT_EQ(image[(row * c.length + i) * 4 + 3], store16(expected[i]))
-                    << "row " << row << " sample " << i << " radius " << c.radius;
-        }
+        // Rows: c.lines lines of c.length consecutive pixels.
+        expectLinesFiltered(before, image, c.lines, c.length, c.length, 1, c.radius);
         for (std::size_t i = 0; i < image.size(); ++i)
             if (i % 4 != 3) {
                 ASSERT_EQ(image[i], before[i]);
             }
 
-        // The image seen as c.length columns of c.lines samples.
+        // The image seen as c.length columns of c.lines samples, c.length pixels apart.
         const auto afterX = image;
         ASSERT_TRUE(doDefocusMaskY(image.data(), c.length, c.lines, c.length, c.lines, c.radius));
-        for (std::ptrdiff_t column = 0; column < c.length; ++column) {
-            std::vector<float> line(static_cast<std::size_t>(c.lines));
-            for (std::ptrdiff_t i = 0; i < c.lines; ++i) line[i] = afterX[(i * c.length + column) * 4 + 3];
-            const auto expected = referenceLine(line, c.radius);
-            for (std::ptrdiff_t i = 0; i < c.lines; ++i)
-                ASSERT_EQ(image[(i * c.length + column) * 4 + 3], store16(expected[i]));
-        }
+        expectLinesFiltered(afterX, image, c.length, c.lines, 1, c.length, c.radius);
     }
 }
 
