@@ -142,8 +142,7 @@ TEST(AppHostSets, SetsGrowWithTheInputListAndIndicesPastItAreIgnored) {
 }
 
 TEST(AppHostSets, NewSetsReadTheStoreButLaterInputsStartFromTheCurrentValues) {
-    TemporaryFolder folder;
-    StoreFolder store(folder.path());
+    const ScratchFolder store("vantrelo-apphost", ScratchFolder::ConfigHome);
     const char* root = "Software\\Mavrendel\\VantreloTest\\";
     {
         TestPlugin writer;
@@ -267,7 +266,7 @@ TEST(AppHostBounds, FitScaleAndProbedSizes) {
     host.recordBounds(Rect{0, 0, 10, 10}, 1);  // not the current input: ignored
     EXPECT_EQ(host.currentBounds(), (Rect{0, 0, 1000, 2000}));
 
-    TemporaryFolder folder;
+    const ScratchFolder folder("vantrelo-apphost");
     writePng(folder.path() / "twelve.png", patternPicture(12, 7, 1));
     std::ofstream(folder.path() / "garbage.png") << "not an image at all";
     host.addInputFile(toolkitPath(folder.path() / "twelve.png"));

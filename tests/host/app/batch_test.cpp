@@ -39,7 +39,7 @@ using Mav::Host::App::ProgressDialog;
 
 // Three small inputs of different sizes: 16-pixel tiles cut each into full and partial tiles.
 struct ThreeInputs {
-    TemporaryFolder folder;
+    ScratchFolder folder{"vantrelo-batch"};
     std::vector<std::filesystem::path> paths;
     std::vector<Picture> originals;
     std::vector<std::string> bytes;  // each file as written here
@@ -50,7 +50,7 @@ struct ThreeInputs {
             paths.push_back(folder.path() / ("input" + std::to_string(i) + ".png"));
             originals.push_back(patternPicture(sizes[i][0], sizes[i][1], i + 1));
             writePng(paths.back(), originals.back());
-            bytes.push_back(fileBytes(paths.back()));
+            bytes.push_back(fileText(paths.back()));
         }
     }
     void addTo(TestPlugin& host) const {
@@ -59,8 +59,8 @@ struct ThreeInputs {
     // After a batch that ended at input 1: input 0 holds its render, inputs 1 and 2 are untouched.
     void expectOnlyTheFirstWritten() const {
         EXPECT_EQ(readPng(paths[0]), renderedPicture(originals[0]));
-        EXPECT_EQ(fileBytes(paths[1]), bytes[1]);
-        EXPECT_EQ(fileBytes(paths[2]), bytes[2]);
+        EXPECT_EQ(fileText(paths[1]), bytes[1]);
+        EXPECT_EQ(fileText(paths[2]), bytes[2]);
     }
 };
 
@@ -274,18 +274,18 @@ TEST(Batch, UnreadableAndUnwritableFilesAreReportedAndTheRestIsWritten) {
         std::ofstream garbage(inputs.paths[0], std::ios::binary | std::ios::trunc);
         garbage << "this is not a picture";
     }
-    const std::string garbage = fileBytes(inputs.paths[0]);
+    const std::string garbage = fileText(inputs.paths[0]);
     // The owner may not write the second file: it is refused, not replaced.
     ::chmod(inputs.paths[1].c_str(), 0444);
-    const std::string readOnly = fileBytes(inputs.paths[1]);
+    const std::string readOnly = fileText(inputs.paths[1]);
     TestPlugin host;
     inputs.addTo(host);
     startInteractive(host);
 
     host.commit();
 
-    EXPECT_EQ(fileBytes(inputs.paths[0]), garbage);
-    EXPECT_EQ(fileBytes(inputs.paths[1]), readOnly);
+    EXPECT_EQ(fileText(inputs.paths[0]), garbage);
+    EXPECT_EQ(fileText(inputs.paths[1]), readOnly);
     EXPECT_EQ(readPng(inputs.paths[2]), renderedPicture(inputs.originals[2]));
     const std::vector<RecordedBox> boxes = takeRecordedBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -319,8 +319,7 @@ TEST(Batch, OneInputWhenSwitchingIsForbiddenAndNothingWithoutInputs) {
     }
     {
         // OK saves the current set to the store even when there is nothing to render.
-        TemporaryFolder folder;
-        StoreFolder store(folder.path());
+        const ScratchFolder store("vantrelo-batch", ScratchFolder::ConfigHome);
         const char* root = "Software\\Mavrendel\\VantreloTest\\";
         TestPlugin host;
         host.setRegistryRoot(root);
@@ -340,7 +339,7 @@ TEST(Batch, OneInputWhenSwitchingIsForbiddenAndNothingWithoutInputs) {
 
 // The file may change between the size probe and the read: the tiles cover what was read.
 TEST(Batch, TilesFollowTheImageActuallyRead) {
-    TemporaryFolder folder;
+    const ScratchFolder folder("vantrelo-batch");
     const auto path = folder.path() / "changed.png";
     const Picture original = patternPicture(30, 20, 4);
     writePng(path, original);

@@ -5,11 +5,8 @@
 #include <FreeImage.h>
 #include <lcms2.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +20,7 @@
 #include "host/app/image_io_support.h"
 #include "host/system/image_buffer.h"
 #include "host/system/system_host.h"
+#include "tests/host/system/store_test_support.h"
 
 namespace ImageIoTest {
 
@@ -31,36 +29,11 @@ using Mav::Host::App::ImageIo::Bitmap;
 using Mav::Host::System::ImageBuffer;
 using Mav::Host::System::Rect;
 
-class TempFolder {
+// A scratch folder whose files are named as UTF-8 strings, the path type of the image functions.
+class TempFolder : public test_store::ScratchFolder {
 public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vantrelo-imageio-XXXXXX").string();
-        if (char* made = ::mkdtemp(pattern.data())) path_ = made;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        // Folders made read-only by a test are opened up again so they can go.
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-    // Every name in the folder, sorted (to find temporary files left behind).
-    std::vector<std::string> names() const {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            found.push_back(entry.path().filename().string());
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-
-private:
-    std::string path_;
+    TempFolder() : ScratchFolder("vantrelo-imageio") {}
+    std::string file(const std::string& name) const { return (path() / name).string(); }
 };
 
 // The application host as far as reading and writing need it.

@@ -1,16 +1,8 @@
 #include "tests/host/app/test_plugin.h"
 
-#include <atomic>
-#include <cstdlib>
-#include <string>
-#include <system_error>
-
-#include <unistd.h>
-
 #include <wx/image.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 
 namespace vantrelo_test {
 
@@ -60,41 +52,6 @@ Picture readPng(const std::filesystem::path& path) {
     Picture p{image.GetWidth(), image.GetHeight(), {}};
     p.rgb.assign(image.GetData(), image.GetData() + std::size_t(p.width) * p.height * 3);
     return p;
-}
-
-std::string fileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-StoreFolder::StoreFolder(const std::filesystem::path& folder) {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-        hadValue_ = true;
-        saved_ = old;
-    }
-    ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-}
-
-StoreFolder::~StoreFolder() {
-    if (hadValue_)
-        ::setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
-}
-
-TemporaryFolder::TemporaryFolder() {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("vantrelo-apphost-" + std::to_string(::getpid()) + "-" +
-             std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace vantrelo_test

@@ -23,6 +23,7 @@
 
 #include "host/app/host.h"
 #include "host/param/param_record.h"
+#include "tests/host/system/store_test_support.h"
 
 namespace vantrelo_test {
 
@@ -155,31 +156,10 @@ Picture renderedPicture(const Picture& input);
 // Written and read through the toolkit's PNG handler; an empty picture when it cannot be read.
 void writePng(const std::filesystem::path& path, const Picture& picture);
 Picture readPng(const std::filesystem::path& path);
-std::string fileBytes(const std::filesystem::path& path);
 wxString toolkitPath(const std::filesystem::path& path);
 
-// XDG_CONFIG_HOME for a scope, so that the per-user store lives in a test's folder.
-class StoreFolder {
-public:
-    explicit StoreFolder(const std::filesystem::path& folder);
-    ~StoreFolder();
-    StoreFolder(const StoreFolder&) = delete;
-    StoreFolder& operator=(const StoreFolder&) = delete;
-
-private:
-    bool hadValue_ = false;
-    std::string saved_;
-};
-
-// A fresh folder under the system's temporary folder, removed with the object.
-class TemporaryFolder {
-public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+// Scratch folders (also as the per-user store's home) and whole-file reads.
+using test_store::fileText;
+using test_store::ScratchFolder;
 
 }  // namespace vantrelo_test
