@@ -22,11 +22,9 @@ bool boxBlurRgb(float factor, const T* source, T* destination, std::ptrdiff_t wi
         return true;
     }
     const std::ptrdiff_t rv = boxBlurRadius(factor, height);
-    const BoxScratch<T> size = boxScratchSize<T>(width, rv);
-    EngineBlock ring, sums;
-    if (!ring.allocate<T>(size.ringSamples, false) || !sums.allocate<BoxSum<T>>(size.sumCount, false))
-        return false;
-    boxBlurPixels(source, 3, destination, 3, width, height, rh, rv, ring.as<T>(), sums.as<BoxSum<T>>());
+    BoxScratch<T> scratch;
+    if (!scratch.allocate(width, rv)) return false;
+    boxBlurPixels(source, 3, destination, 3, width, height, rh, rv, scratch.ring(), scratch.sums());
     return true;
 }
 

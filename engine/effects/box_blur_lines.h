@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "engine/keying/engine_block.h"
+
 namespace vantrelo {
 
 // Running sums: exact 64-bit integers for integer samples (a 16-bit row of any length cannot
@@ -56,18 +58,23 @@ inline void boxRow(const T* in, int stride, std::ptrdiff_t n, std::ptrdiff_t r, 
         }
 }
 
-// Scratch of one blur: a ring of horizontally blurred rows and the vertical running sums.
+// Scratch of one blur from the engine allocator: a ring of 2 rv + 2 horizontally blurred rows of
+// width x 3 samples and width x 3 vertical running sums.  The caller has checked that the image
+// itself fits, which bounds both (2 rv + 2 <= height).
 template <class T>
-struct BoxScratch {
-    std::size_t ringSamples;  // (2 rv + 2) rows of width x 3 samples
-    std::size_t sumCount;     // width x 3 running sums
-};
+class BoxScratch {
+public:
+    bool allocate(std::ptrdiff_t width, std::ptrdiff_t rv) {
+        const auto w = static_cast<std::size_t>(width) * 3;
+        return ring_.allocate<T>(w * static_cast<std::size_t>(2 * rv + 2), false) &&
+               sums_.allocate<BoxSum<T>>(w, false);
+    }
+    T* ring() const { return ring_.as<T>(); }
+    BoxSum<T>* sums() const { return sums_.as<BoxSum<T>>(); }
 
-template <class T>
-inline BoxScratch<T> boxScratchSize(std::ptrdiff_t width, std::ptrdiff_t rv) {
-    const auto w = static_cast<std::size_t>(width) * 3;
-    return BoxScratch<T>{w * static_cast<std::size_t>(2 * rv + 2), w};
-}
+private:
+    EngineBlock ring_, sums_;
+};
 
 // Blurs R, G and B of `source` (srcChannels samples per pixel) into `destination` (dstChannels
 // samples per pixel).  Requires rh >= 1 and 0 <= rv, 2 rv < height.

@@ -1,7 +1,6 @@
 #include "engine/effects/grain_filter.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "engine/effects/box_blur.h"
 #include "engine/effects/box_blur_lines.h"
@@ -56,19 +55,16 @@ bool removeGrain(T* image, int channels, const T* fill, T opaque, std::ptrdiff_t
     std::size_t count;
     if (!imageElements(width, height, 4, count)) return false;
     const std::ptrdiff_t rh = boxBlurRadius(factor, width), rv = boxBlurRadius(factor, height);
-    const BoxScratch<T> size = boxScratchSize<T>(width, rv);
-    EngineBlock ring, sums;
-    if (rh > 0 && (!ring.allocate<T>(size.ringSamples, false) ||
-                   !sums.allocate<BoxSum<T>>(size.sumCount, false)))
-        return false;
+    BoxScratch<T> scratch;
+    if (rh > 0 && !scratch.allocate(width, rv)) return false;
 
     if (insets) {
         const KeptRect kept = keptRect(insets, width, height);
         fillOutside(image, channels, fill, kept.x0, kept.x1, kept.y0, kept.y1, width, height);
     }
     if (rh > 0)
-        boxBlurPixels(image, channels, image, channels, width, height, rh, rv, ring.as<T>(),
-                      sums.as<BoxSum<T>>(), opaque);
+        boxBlurPixels(image, channels, image, channels, width, height, rh, rv, scratch.ring(), scratch.sums(),
+                      opaque);
     else if (channels == 4)
         for (std::ptrdiff_t i = 0; i < width * height; ++i) image[i * 4 + 3] = opaque;
     return true;
