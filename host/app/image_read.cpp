@@ -209,14 +209,15 @@ bool carriesAlpha(FIBITMAP* bitmap) {
 // with the colours converted by FreeImage, which keeps an alpha channel when there is one.
 // Returns whether alpha was copied; a file that will not load again simply has none.
 bool readCmykAlpha(const std::string& path, FREE_IMAGE_FORMAT format, ImageBuffer& buffer) {
+    const auto cleanWithAlpha = [](const Decoded& decoded) {
+        return decoded.bitmap && decoded.problem.empty() && carriesAlpha(decoded.bitmap.get());
+    };
     const bool headerFirst = FreeImage_FIFSupportsNoPixels(format);
     Decoded second = decode(path, format, headerFirst ? FIF_LOAD_NOPIXELS : 0);
-    if (!second.bitmap || !second.problem.empty() || !carriesAlpha(second.bitmap.get()))
-        return false;
+    if (!cleanWithAlpha(second)) return false;
     if (!FreeImage_HasPixels(second.bitmap.get())) {
         second = decode(path, format, 0);
-        if (!second.bitmap || !second.problem.empty() || !carriesAlpha(second.bitmap.get()))
-            return false;
+        if (!cleanWithAlpha(second)) return false;
     }
     if (static_cast<std::ptrdiff_t>(FreeImage_GetWidth(second.bitmap.get())) !=
             buffer.bounds.width() ||
