@@ -27,6 +27,13 @@ std::string translated(const char* text) { return wxGetTranslation(text).utf8_st
 
 constexpr int kBatchErrorFlags = kMessageOk | kMessageError;
 
+// One unit of `level` done: reported, unless the level is transparent, and counted.
+void completeUnit(Host& host, ProgressLevel& level) {
+    if (level.total <= 1) return;
+    host.reportProgress(0, 1, 1);
+    ++level.done;
+}
+
 // Clears the batch flag however runBatch is left.
 struct BatchFlag {
     explicit BatchFlag(std::atomic<bool>& flag) : flag(flag) { flag = true; }
@@ -102,10 +109,7 @@ void Host::processInputs() {
             selectInput(i);
             if (Parameters* set = currentParameters()) renderInTiles(*set);
             flushMessages();
-            if (levels_[kInputLevel].total > 1) {
-                reportProgress(0, 1, 1);
-                ++levels_[kInputLevel].done;
-            }
+            completeUnit(*this, levels_[kInputLevel]);
         }
         finished = !abortFlag_;
     } catch (const std::bad_alloc&) {
@@ -182,10 +186,7 @@ void Host::renderInTiles(Parameters& set) {
             ImageBuffer view(this);
             view.makeView(result, tile);
             render(set, source, view, scratch, nullptr);
-            if (tiles.total > 1) {
-                reportProgress(0, 1, 1);
-                ++tiles.done;
-            }
+            completeUnit(*this, tiles);
             // A plug-in that reports no progress of its own is still stopped between tiles.
             throwIfAborted();
         }
