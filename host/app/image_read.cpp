@@ -3,7 +3,6 @@
 #include <FreeImage.h>
 #include <lcms2.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
