@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/keying/key_state.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo::autokey_test {
 
@@ -48,22 +49,8 @@ inline Photo bluePhoto(int width, int height, Rect subject, float lightLeft = 1.
     return photo;
 }
 
-inline KeyState blankKey() {
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    initKeyState(&state);
-    return state;
-}
-
 inline KeyState keyAround(const std::uint16_t* backdrop, float inner, float middle, float outer) {
-    KeyState state = blankKey();
-    for (int c = 0; c < 3; ++c) state.backdrop[c] = backdrop[c];
-    for (int v = 0; v < kVertexCount; ++v) {
-        state.innerRadii[v] = inner;
-        state.middleRadii[v] = middle;
-        state.outerRadii[v] = outer;
-    }
-    return state;
+    return testing_keys::uniformKey(backdrop[0], backdrop[1], backdrop[2], inner, middle, outer);
 }
 
 // Everything but the radii compares equal byte for byte.

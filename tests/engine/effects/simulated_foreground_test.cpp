@@ -31,7 +31,7 @@ using autokey_test::Photo;
 constexpr std::uint16_t kSentinel = 0xABCD;
 
 KeyState lightingKey(float scale = 0.9f, int grid = 12) {
-    KeyState state = autokey_test::blankKey();
+    KeyState state = testing_keys::blankState();
     for (int c = 0; c < 3; ++c) state.backdrop[c] = kBlue[c] * scale;
     state.simGridSize = grid;
     return state;
@@ -92,7 +92,7 @@ TEST_F(SimulatedForeground, LeavesTheEngineWideKeyersAlone) {
     // Every record is made first: a fresh record takes the keyers' defaults through them.
     const Photo photo = bluePhoto(48, 32, {16, 8, 32, 26}, 0.7f, 1.1f, 400, 6);
     const KeyState state = lightingKey(0.9f, 6);
-    KeyState green = autokey_test::blankKey();
+    KeyState green = testing_keys::blankState();
     green.backdrop[0] = 9000.0f, green.backdrop[1] = 41000.0f, green.backdrop[2] = 12000.0f;
     VantreloBase* keyers[] = {engineHexagonKeyer(), engineThresholdKeyer()};
     for (VantreloBase* keyer : keyers) {

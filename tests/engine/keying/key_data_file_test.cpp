@@ -20,22 +20,17 @@
 
 #include "engine/effects/shape_layer.h"
 #include "tests/comma_locale.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {
 
 namespace fs = std::filesystem;
-
-KeyState freshState() {
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    initKeyState(&state);
-    return state;
-}
+using testing_keys::blankState;
 
 // A state with a different, non-round value in every stored field.
 KeyState sampleState(int seed) {
-    KeyState s = freshState();
+    KeyState s = blankState();
     std::mt19937 random(static_cast<unsigned>(seed));
     std::uniform_real_distribution<float> colour(0.0f, 65535.0f), unit(-2.0f, 3.0f);
     for (float& v : s.backdrop) v = colour(random);
@@ -171,7 +166,7 @@ TEST_F(KeyDataFile, SeveralRecordsWithShapesRoundTrip) {
     EXPECT_EQ(countKeyLayers(path("keys.txt").c_str(), &count), 1);
     EXPECT_EQ(count, 3);
 
-    KeyState ra = freshState(), rb = freshState(), rc = freshState();
+    KeyState ra = blankState(), rb = blankState(), rc = blankState();
     for (KeyState* s : {&ra, &rb, &rc}) {
         s->simGridSize = 31;  // not stored: must stay
         s->grainLevel = 3;
@@ -210,7 +205,7 @@ TEST_F(KeyDataFile, SeveralRecordsWithShapesRoundTrip) {
     EXPECT_EQ(lc.extCount(), 0u);
 
     // Two states from a file of three: both filled, result 1.
-    KeyState only[2] = {freshState(), freshState()};
+    KeyState only[2] = {blankState(), blankState()};
     KeyState* two[] = {&only[0], &only[1], nullptr};
     EXPECT_EQ(loadKeyLayers(path("keys.txt").c_str(), two), 1);
     expectReadBack(only[1], b, "second of two");
@@ -226,7 +221,7 @@ TEST_F(KeyDataFile, SingleRecordLayout) {
     EXPECT_EQ(lines[2], "2\n");
     EXPECT_EQ(lines[4], "NOT SET\n");
     EXPECT_EQ(lines[5], "NOT SET\n");
-    KeyState back = freshState();
+    KeyState back = blankState();
     ASSERT_EQ(loadKeyFile(path("one.txt").c_str(), &back), 1);
     expectReadBack(back, s, "single");
     EXPECT_EQ(back.flags, s.flags);
@@ -250,7 +245,7 @@ TEST_F(KeyDataFile, OlderFormats) {
     {  // "# 6": lines 1 to 92; the shape lists stay as they were
         lines[0] = "# 6.0 vantrelo data\n";
         write(path("v6.txt"), join(lines, 92));
-        KeyState back = freshState();
+        KeyState back = blankState();
         back.extShapes = before;
         KeyShapeLists shapes;
         ASSERT_EQ(loadKeyFile(path("v6.txt").c_str(), &back, &shapes), 1);
@@ -262,7 +257,7 @@ TEST_F(KeyDataFile, OlderFormats) {
     {  // "# 5": lines 1 to 84; thresholds and hexagon radii stay as they were
         lines[0] = "# 5.1\n";
         write(path("v5.txt"), join(lines, 84));
-        KeyState back = freshState();
+        KeyState back = blankState();
         for (float& v : back.thresholds) v = 9.0f;
         for (float& v : back.hexagonRadii) v = 8.0f;
         ASSERT_EQ(loadKeyFile(path("v5.txt").c_str(), &back), 1);
@@ -285,7 +280,7 @@ TEST_F(KeyDataFile, HeaderlessEightBitForm) {
     text += "0 10 20 255 250 245 1.000000 2.200000 0.500000\n";
     text += "1 2 3 4 5 6 0.9 1.1 1.2\n";
     write(path("old.txt"), text);
-    KeyState back = freshState();
+    KeyState back = blankState();
     ASSERT_EQ(loadKeyFile(path("old.txt").c_str(), &back), 1);
     EXPECT_EQ(back.backdrop[0], 0.0f);
     EXPECT_FLOAT_EQ(back.backdrop[1], 65535.0f);
@@ -308,7 +303,7 @@ TEST_F(KeyDataFile, SeparatorBeforeARecordIsSkipped) {
     KeyState s = sampleState(6);
     ASSERT_EQ(saveKeyFile(path("one.txt").c_str(), &s), 1);
     write(path("sep.txt"), "ENDLAYER\n" + read(path("one.txt")));
-    KeyState back = freshState();
+    KeyState back = blankState();
     ASSERT_EQ(loadKeyFile(path("sep.txt").c_str(), &back), 1);
     expectReadBack(back, s, "after separator");
 }
@@ -347,7 +342,7 @@ TEST_F(KeyDataFile, UnreadableLayerIsSkipped) {
                              "EXTSHAPE\n1\n0.5\n0.1\n2\n3\n0 0 3\n1 0 1\n1 1 2\n"     // kept
                              "OBEYSHAPE\n0\n1.0\n";                                    // cut short
     write(path("shapes.txt"), text);
-    KeyState back = freshState();
+    KeyState back = blankState();
     KeyShapeLists shapes;
     ASSERT_EQ(loadKeyFile(path("shapes.txt").c_str(), &back, &shapes), 1);
     ASSERT_EQ(shapes.extCount(), 1u);
@@ -357,7 +352,7 @@ TEST_F(KeyDataFile, UnreadableLayerIsSkipped) {
     EXPECT_EQ(back.flags, KeyFlagExtShapes);
 
     // Without lists the layers are read and freed, and the state claims no shapes.
-    KeyState plain = freshState();
+    KeyState plain = blankState();
     ShapeLayer* theirs[] = {nullptr};
     plain.extShapes = theirs;
     ASSERT_EQ(loadKeyFile(path("shapes.txt").c_str(), &plain), 1);
@@ -376,7 +371,7 @@ TEST_F(KeyDataFile, NumbersIgnoreTheProcessLocale) {
         GTEST_SKIP() << "no locale with a decimal comma is installed or can be made";
     KeyState s = sampleState(10);
     const int saveResult = saveKeyFile(path("one.txt").c_str(), &s);
-    KeyState back = freshState();
+    KeyState back = blankState();
     const int loadResult = loadKeyFile(path("one.txt").c_str(), &back);
     std::setlocale(LC_ALL, saved.c_str());
     ASSERT_EQ(saveResult, 1);
@@ -477,7 +472,7 @@ TEST_F(KeyDataFile, EmptyStateLists) {
     EXPECT_EQ(count, 0);
     KeyState* targets[] = {nullptr};
     EXPECT_EQ(loadKeyLayers(path("empty.txt").c_str(), targets), 1);
-    KeyState s = freshState();
+    KeyState s = blankState();
     EXPECT_EQ(loadKeyFile(path("empty.txt").c_str(), &s), -2);
 }
 
@@ -486,7 +481,7 @@ TEST(InterpolateKeyStates, BlendsEveryCarriedValue) {
     a.flags = KeyFlagSpillSolid;
     a.auxInts[0] = 10;
     b.auxInts[0] = 13;
-    KeyState out = freshState();
+    KeyState out = blankState();
     ShapeLayer* outLayers[] = {nullptr};
     out.extShapes = outLayers;
     out.simGridSize = 40;
