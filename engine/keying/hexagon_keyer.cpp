@@ -56,7 +56,7 @@ void VantreloRTPlus::surfaceTool(int group, std::int32_t fitMode, const std::uin
         for (std::ptrdiff_t i = 0; i < count; ++i) {
             const std::uint16_t* s = samples + 4 * i;
             float o1, o2, o3;
-            chromaMetric(s[0] * kUnit, s[1] * kUnit, s[2] * kUnit, &o1, &o2, &o3);
+            chromaMetric(s[0] * kUnit16, s[1] * kUnit16, s[2] * kUnit16, &o1, &o2, &o3);
             hexagon.fit(o1, o2, o3, fitMode);
         }
     }
@@ -253,7 +253,7 @@ void VantreloRTPlus::keyPixels(const std::uint16_t* colour, const std::uint16_t*
     auto maskedAlpha = [&](std::ptrdiff_t i, float alpha) {
         if (!mask) return clampTrunc16(alpha);
         const float m = mask[4 * i + 1];
-        return clampTrunc16((65535.0f - m) * kUnit * alpha);
+        return clampTrunc16((65535.0f - m) * kUnit16 * alpha);
     };
     if (mode == KeyerModeBlack) {
         // Nothing is keyed away from a black backdrop; a garbage mask still removes what it covers.
@@ -333,7 +333,7 @@ void VantreloRTPlus::computeVertexWeights(const std::uint16_t* samples, std::ptr
     for (std::ptrdiff_t i = 0; i < count; ++i)
         for (int c = 0; c < 3; ++c) sum[c] += samples[4 * i + c];
     const float inverse = 1.0f / static_cast<float>(count);
-    const float r = sum[0] * inverse * kUnit, g = sum[1] * inverse * kUnit, b = sum[2] * inverse * kUnit;
+    const float r = sum[0] * inverse * kUnit16, g = sum[1] * inverse * kUnit16, b = sum[2] * inverse * kUnit16;
     const float x = lumaScale * (r + g + b) + lumaOffset;
     const float y = perpendicularRow[0] * r + perpendicularRow[1] * g + perpendicularRow[2] * b;
     if (static_cast<double>(x * x + y * y) >= 0.04) {

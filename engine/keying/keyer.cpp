@@ -131,9 +131,9 @@ void VantreloBase::initFromState(KeyState* state) {
 // ---- Colour frame ----
 
 float VantreloBase::backdropChromaOf(const KeyState* state) {
-    const float r = state->backdrop[0] * kUnit;
-    const float g = state->backdrop[1] * kUnit;
-    const float b = state->backdrop[2] * kUnit;
+    const float r = state->backdrop[0] * kUnit16;
+    const float g = state->backdrop[1] * kUnit16;
+    const float b = state->backdrop[2] * kUnit16;
     const float u = (b - g) * kInvRoot2;
     const float v = (g + b - 2.0f * r) * kInvRoot6;
     return std::sqrt(u * u + v * v);
@@ -152,13 +152,13 @@ void VantreloBase::classifyBackdrop(const KeyState* state) {
     if (static_cast<double>(h) > 0.05)
         mode = KeyerModeChromatic;
     else
-        mode = state->backdrop[1] * kUnit >= 0.5f ? KeyerModeLightGrey : KeyerModeDarkGrey;
+        mode = state->backdrop[1] * kUnit16 >= 0.5f ? KeyerModeLightGrey : KeyerModeDarkGrey;
 }
 
 void VantreloBase::buildChromaticFrame(const KeyState* state) {
-    const float r = state->backdrop[0] * kUnit;
-    const float g = state->backdrop[1] * kUnit;
-    const float b = state->backdrop[2] * kUnit;
+    const float r = state->backdrop[0] * kUnit16;
+    const float g = state->backdrop[1] * kUnit16;
+    const float b = state->backdrop[2] * kUnit16;
     const float u = (b - g) * kInvRoot2;
     const float v = (g + b - 2.0f * r) * kInvRoot6;
     const float h = std::sqrt(u * u + v * v);

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/keying/colour_model.h"
 #include "engine/keying/key_state.h"
 #include "engine/keying/numeric.h"
 
@@ -137,7 +138,6 @@ namespace keyer_detail {
 // Single-precision constants of the colour frame: 1 / sqrtf(2), 1 / sqrtf(3) and their product
 // (sqrt(6) is never formed; the keys were tuned with this product), written out so that they are
 // ready before any static initialiser runs.  A test checks them against the computation.
-inline constexpr float kUnit = 1.0f / 65535.0f;
 inline constexpr float kInvRoot2 = 0x1.6a09e6p-1f;
 inline constexpr float kInvRoot3 = 0x1.279a74p-1f;
 inline constexpr float kInvRoot6 = 0x1.a20bd6p-2f;

@@ -55,7 +55,7 @@ float VantreloRT::lowestDistance(const std::uint16_t* samples, std::ptrdiff_t co
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const std::uint16_t* s = samples + 4 * i;
         float o1, o2, o3;
-        chromaMetric(s[0] * kUnit, s[1] * kUnit, s[2] * kUnit, &o1, &o2, &o3);
+        chromaMetric(s[0] * kUnit16, s[1] * kUnit16, s[2] * kUnit16, &o1, &o2, &o3);
         if (o3 < m) m = o3;
     }
     if (count >= 1 && m < 0.0f) m = 0.0f;
@@ -68,7 +68,7 @@ float VantreloRT::highestDistance(const std::uint16_t* samples, std::ptrdiff_t c
     for (std::ptrdiff_t i = 0; i < count; ++i) {
         const std::uint16_t* s = samples + 4 * i;
         float o1, o2, o3;
-        chromaMetric(s[0] * kUnit, s[1] * kUnit, s[2] * kUnit, &o1, &o2, &o3);
+        chromaMetric(s[0] * kUnit16, s[1] * kUnit16, s[2] * kUnit16, &o1, &o2, &o3);
         if (o3 > m) m = o3;
     }
     return m < 0.0f ? 0.0f : m;
@@ -233,10 +233,10 @@ void VantreloRT::keyRun(const std::uint16_t* colour, const std::uint16_t* key, c
             r = sourceColour;
         }
         if constexpr (Masked) {
-            const float fraction = f * kUnit;
+            const float fraction = f * kUnit16;
             for (int c = 0; c < 3; ++c) o[c] = clampTrunc16(static_cast<float>(p[c]) + (r[c] - k[c]) * fraction);
             const float m = mask[4 * i + 1];
-            o[3] = clampTrunc16((65535.0f - m) * kUnit * a);
+            o[3] = clampTrunc16((65535.0f - m) * kUnit16 * a);
         } else {
             const double fraction = static_cast<double>(f) * (1.0 / 65535.0);
             for (int c = 0; c < 3; ++c)
