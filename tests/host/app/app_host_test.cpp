@@ -9,8 +9,8 @@
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 
+#include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <string>

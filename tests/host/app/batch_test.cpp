@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
-#include <wx/button.h>
 #include <wx/frame.h>
 #include <wx/msgdlg.h>
 #include <wx/toplevel.h>
@@ -16,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
