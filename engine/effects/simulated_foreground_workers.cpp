@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
-#include <vector>
 
-#include "engine/keying/key_state.h"
+#include "engine/keying/keying_workers.h"
 
 namespace vantrelo {
 namespace {
@@ -36,17 +34,9 @@ unsigned phase_calculateGenerateSimulatedForeground_VantThread::run() {
 }
 
 bool runSimulatedForegroundWorkers(const SimulatedForegroundGrid& grid, int mode) {
-    const int bandCount = std::clamp<std::int32_t>(workerThreadCount(), 1, 32);
-    std::vector<std::unique_ptr<VantThread>> workers;
-    try {
-        workers.reserve(static_cast<std::size_t>(bandCount));
-        for (int i = 0; i < bandCount; ++i)
-            workers.push_back(
-                std::make_unique<phase_calculateGenerateSimulatedForeground_VantThread>(i, bandCount, grid, mode));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return runWorkers(workers);
+    return launchWorkers(keyingBandCount(), [&](int i, int n) {
+        return std::make_unique<phase_calculateGenerateSimulatedForeground_VantThread>(i, n, grid, mode);
+    });
 }
 
 }  // namespace vantrelo
