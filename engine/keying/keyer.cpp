@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/keying/hexagon_keyer.h"
+#include "engine/keying/numeric.h"
 #include "engine/keying/threshold_keyer.h"
 
 namespace vantrelo {

@@ -21,7 +21,6 @@
 
 #include "engine/keying/colour_model.h"
 #include "engine/keying/key_state.h"
-#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
