@@ -38,10 +38,10 @@ void moveSlider(float value, KeyState* state, int apply, Shell shell, KeyerSlide
 
     const float d = (value - 0.5f) * 2.0f * 65535.0f;
     float* radii = radiiOf(state, shell);
-    for (int k = 0; k < 3; ++k) radii[g_anchor.face[k]] = g_anchor.weights[k] * d + g_anchor.remembered[shell][k];
     for (int k = 0; k < 3; ++k) {
         float& radius = radii[g_anchor.face[k]];
-        if (!(radius > 1.0f)) radius = 1.0f;
+        radius = g_anchor.weights[k] * d + g_anchor.remembered[shell][k];
+        if (!(radius > 1.0f)) radius = 1.0f;  // NaN too
     }
     enforceNesting(nestingMode, state);
 }
