@@ -56,8 +56,7 @@ int gridCloud(std::uint16_t* buffer, const KeyState* state, float spread) {
             for (int c = 0; c < 100; ++c, out += 4) {
                 const float X = static_cast<float>(c < 50 ? 50 + c : 99 - c) * 661.9697f;
                 if (Y >= X) {
-                    const float red = X - redCut;
-                    out[0] = keyer_detail::clampTrunc16(red > 0.0f ? red : 0.0f);
+                    out[0] = keyer_detail::clampTrunc16(X - redCut);  // max(X - cut, 0)
                     out[1] = keyer_detail::clampTrunc16(half == 0 ? X : Y);
                     out[2] = keyer_detail::clampTrunc16(half == 0 ? Y : X);
                 } else {
