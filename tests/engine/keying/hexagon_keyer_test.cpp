@@ -275,12 +275,10 @@ TEST(HexagonKeyer, SurfaceToolsFitTheirValueGroupThroughTheSample) {
         sample[3] = 0;
         const KeyState before = state;
         (keyer.*c.tool)(sample, 1, &state);
-        const double* w = nullptr;
+        // The surface's value under the sample: T0, T1 and T2 weighted by the barycentric weights.
         const double weights[3] = {0.825, 0.125, 0.05};
-        w = weights;
-        const int corners[3] = {0, 1, 2};
         double value = 0.0;
-        for (int i = 0; i < 3; ++i) value += w[i] * state.hexagonRadii[3 * corners[i] + c.group];
+        for (int k = 0; k < 3; ++k) value += weights[k] * state.hexagonRadii[3 * k + c.group];
         if (c.grow)
             EXPECT_GE(value, c.distance - 2e-3) << c.group;
         else
