@@ -346,9 +346,8 @@ TEST_F(SamplingTools, GeneratedPolyhedronFlagLeavesTheFittedFacesAlone) {
 }
 
 TEST_F(SamplingTools, EmptyOrMissingListsChangeNothing) {
-    KeyState state = makeState(20000, 45000, 15000, 50, 500, 5000);
-    initKeyState(&state);
-    state.backdrop[0] = 20000, state.backdrop[1] = 45000, state.backdrop[2] = 15000;
+    KeyState state = testing_keys::blankState();  // with the keyers' starting values
+    testing_keys::setUniformRadii(state, 20000, 45000, 15000, 50, 500, 5000);
     state.flags = KeyFlagUseRT | KeyFlagUseRTPlus | KeyFlagPrefilterSamples;
     std::uint16_t samples[4 * 4] = {60000, 1000, 1000, 0, 60000, 1000, 1000, 0, 60000, 1000, 1000, 0,
                                     60000, 1000, 1000, 0};
@@ -449,10 +448,8 @@ TEST_F(SamplingTools, PrefilterWorksOnMediansOfInteriorNeighbourhoods) {
 void* failingAllocate(std::size_t) { return nullptr; }
 
 TEST_F(SamplingTools, FailedScratchAllocationLeavesTheKeyAsItWas) {
-    KeyState state = makeState(20000, 45000, 15000, 50, 50, 60000);
-    initKeyState(&state);
-    state.backdrop[0] = 20000, state.backdrop[1] = 45000, state.backdrop[2] = 15000;
-    for (int v = 0; v < kVertexCount; ++v) state.outerRadii[v] = 60000.0f;
+    KeyState state = testing_keys::blankState();
+    testing_keys::setUniformRadii(state, 20000, 45000, 15000, 50, 50, 60000);
     state.flags = KeyFlagPrefilterSamples | KeyFlagUseRT | KeyFlagUseRTPlus;
     std::vector<std::uint16_t> block = samplesAround(state, 9, 3000.0, 30000.0, 3);
     const std::vector<std::uint16_t> original = block;
@@ -605,10 +602,7 @@ TEST_F(SamplingTools, AlternativeKeyersFollowTheStrokes) {
     for (std::uint32_t flags : {std::uint32_t(KeyFlagUseRT), std::uint32_t(KeyFlagUseRTPlus),
                                 std::uint32_t(KeyFlagUseRT | KeyFlagUseRTPlus)}) {
         for (const Case& c : cases) {
-            KeyState state;
-            std::memset(&state, 0, sizeof state);
-            state.backdrop[0] = 20000, state.backdrop[1] = 45000, state.backdrop[2] = 15000;
-            initKeyState(&state);
+            KeyState state = testing_keys::blankState();
             state.backdrop[0] = 20000, state.backdrop[1] = 45000, state.backdrop[2] = 15000;
             state.flags = flags;
             KeyState oracle = state;
