@@ -425,9 +425,7 @@ double backdropDistance(const float* backdrop, const std::uint16_t* colour) {
 // follow from the samples alone.
 TEST(AlternativeKeyerRoad, ThresholdKeyFromBackdropToKeyedPixels) {
     initPolyhedronTables();
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    initKeyState(&state);
+    KeyState state = freshState();
     state.flags = KeyFlagUseRT | KeyFlagSpillSolid;
     state.replacementColour[0] = 40000, state.replacementColour[1] = 30000, state.replacementColour[2] = 20000;
     const std::uint16_t green[4] = {6000, 52000, 9000, 0};
@@ -497,9 +495,7 @@ TEST(AlternativeKeyerRoad, ThresholdKeyFromBackdropToKeyedPixels) {
 // the installed callback keys with the state's own object.
 TEST(AlternativeKeyerRoad, HexagonKeyFromBackdropToKeyedPixels) {
     initPolyhedronTables();
-    KeyState state;
-    std::memset(&state, 0, sizeof state);
-    initKeyState(&state);
+    KeyState state = freshState();
     state.flags = KeyFlagUseRTPlus | KeyFlagSpillSolid;
     const std::uint16_t green[4] = {6000, 52000, 9000, 0};
     setBackdropColour(green, &state);
