@@ -210,10 +210,9 @@ ccxloop16_VantThread::ccxloop16_VantThread(int index, int bandCount, std::ptrdif
                                            std::uint16_t* destination, const std::uint16_t* source,
                                            const float* matrix, const std::uint16_t* tableR,
                                            const std::uint16_t* tableG, const std::uint16_t* tableB)
-    : VantThread(bandOf(index, bandCount, total).start, bandOf(index, bandCount, total).count, 1,
-                 bandOf(index, bandCount, total).count, false, false),
-      destination_(destination ? destination + bandStart() * 4 : nullptr),
-      source_(source ? source + bandStart() * 4 : nullptr),
+    : VantThread(index, bandCount, total),
+      destination_(bandOffset8(destination)),
+      source_(bandOffset8(source)),
       matrix_(matrix),
       tableR_(tableR),
       tableG_(tableG),

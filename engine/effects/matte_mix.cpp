@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
-#include <new>
-#include <vector>
 
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
@@ -84,8 +82,7 @@ doComposite_VantThread::doComposite_VantThread(int index, int bandCount, const s
                                                const std::uint16_t* background, std::uint16_t* out,
                                                std::uint16_t* matteOut, std::ptrdiff_t width,
                                                std::ptrdiff_t height)
-    : VantThread(bandOf(index, bandCount, height).start, bandOf(index, bandCount, height).count, width,
-                 bandOf(index, bandCount, height).count, true, true),
+    : VantThread(index, bandCount, width, height, true),
       foreground_(bandOffset8(foreground)),
       background_(bandOffset8(background)),
       out_(bandOffset8(out)),
@@ -100,17 +97,9 @@ bool runCompositeWorkers(const std::uint16_t* foreground, const std::uint16_t* b
                          std::uint16_t* matteOut, std::ptrdiff_t width, std::ptrdiff_t height) {
     if (!usableAll(width, height, {foreground, background, out, matteOut})) return false;
     if (width == 0 || height == 0) return true;
-    const int bandCount = std::max<std::int32_t>(workerThreadCount(), 1);
-    std::vector<std::unique_ptr<VantThread>> workers;
-    try {
-        workers.reserve(static_cast<std::size_t>(bandCount));
-        for (int i = 0; i < bandCount; ++i)
-            workers.push_back(std::make_unique<doComposite_VantThread>(i, bandCount, foreground, background, out,
-                                                                       matteOut, width, height));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return runWorkers(workers);
+    return launchWorkers(std::max<std::int32_t>(workerThreadCount(), 1), [&](int i, int n) {
+        return std::make_unique<doComposite_VantThread>(i, n, foreground, background, out, matteOut, width, height);
+    });
 }
 
 bool compositeWithMatte16(const std::uint16_t* foreground, const std::uint16_t* background,
