@@ -441,12 +441,12 @@ ProcessStatus processImageFloat(float fullScale, float* image, float* output, fl
             return s;
         if (fullScale != 65535.0f) {
             const float up = 65535.0f / fullScale;
-            const std::ptrdiff_t n = width * height;
-            for (std::ptrdiff_t i = 0; i < n; ++i)
-                for (int c = 0; c < 3; ++c) {
-                    image[4 * i + c] *= up;
-                    if (background) background[4 * i + c] *= up;
-                }
+            const auto scaleColour = [&](float* pixels) {
+                for (std::size_t i = 0; i < elements; i += 4)
+                    for (int c = 0; c < 3; ++c) pixels[i + c] *= up;
+            };
+            scaleColour(image);
+            if (background) scaleColour(background);
             if (mask)
                 for (std::size_t i = 0; i < elements; ++i) mask[i] *= up;
         }
