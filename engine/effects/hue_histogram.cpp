@@ -17,6 +17,7 @@ namespace {
 constexpr std::uint8_t kNotColoured = 255;  // hue bins only reach 128
 constexpr int kMaxPeaks = 20;
 constexpr int kPeakReach = 3;  // a peak gathers the pixels within 3 bins of it
+constexpr int kNotExamined = -2;  // refused memory: not the same answer as "no backdrop"
 
 // Chroma coordinates against the grey axis: the chroma axes of a black backdrop, whose chroma
 // direction is undefined and falls back to the fixed axis (its offsets are 0).
@@ -105,7 +106,7 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
                          std::uint16_t* outColour, const std::int32_t* lowerBounds,
                          const std::int32_t* upperBounds) {
     if (!pixels || !outColour || width < 1 || height < 1) return -1;
-    if (width > std::numeric_limits<std::ptrdiff_t>::max() / 8 / height) return -1;
+    if (width > std::numeric_limits<std::ptrdiff_t>::max() / 8 / height) return kNotExamined;
     const std::ptrdiff_t total = width * height;
     const GreyAxes axes;
 
@@ -115,7 +116,7 @@ int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     const bool haveBins = binBlock.allocate<std::uint8_t>(static_cast<std::size_t>(total), false);
     std::uint8_t* const binsOfPixels = binBlock.as<std::uint8_t>();
     Histogram histogram(256);
-    if (!haveBins || histogram.count() != 256) return -1;
+    if (!haveBins || histogram.count() != 256) return kNotExamined;
     for (std::ptrdiff_t k = 0; k < total; ++k) {
         std::int32_t along, across;
         chromaOf(axes, pixels + k * 4, &along, &across);

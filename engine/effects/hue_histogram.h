@@ -13,10 +13,12 @@
 namespace vantrelo {
 
 // Writes the detected backdrop colour (R, G, B) to outColour and returns 1, or returns -1 when no
-// peak qualifies (also for missing pixels or output, an empty image, or exhausted memory).  With
-// lowerBounds a colour passes only when each channel is above its bound; with upperBounds only
-// when each is below it; a peak that fails is not chosen again.  When the result is -1 after a
-// rejection, outColour holds the last rejected mean.
+// peak qualifies (also for missing pixels or output or an empty image), or -2 when the image could
+// not be examined: its working memory was refused (or its size is too large to hold any).  A -2
+// says nothing about the image, so callers must not take it for "no backdrop".  With lowerBounds a
+// colour passes only when each channel is above its bound; with upperBounds only when each is
+// below it; a peak that fails is not chosen again.  When the result is -1 after a rejection,
+// outColour holds the last rejected mean; after -2 it is unwritten.
 int detectBackdropColour(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
                          std::uint16_t* outColour, const std::int32_t* lowerBounds,
                          const std::int32_t* upperBounds);

@@ -412,11 +412,7 @@ bool simulateForegroundGrid(SimulatedForegroundGrid* grid, const std::uint16_t* 
     scratch.simGridSize = 12;
     scratch.simInnerRadius = 2550;
     scratch.flags = KeyFlagSpillComplement;
-    // A start that could not have its cloud leaves the previous backdrop colour in place: an
-    // impossible one here tells that refusal apart from success.
-    for (float& channel : scratch.backdrop) channel = -1.0f;
-    setBackdropColourWithRadius(backdrop, &scratch, grid->radius);
-    if (scratch.backdrop[0] != static_cast<float>(backdrop[0])) return fail();
+    if (!setBackdropColourWithRadius(backdrop, &scratch, grid->radius)) return fail();
     bool autoKeyFailed = false;
     autoKeyFromHistogram(backdrop[0], backdrop[1], backdrop[2], pixels, width, height, &scratch, false, true, false,
                          0.0f, 0.0f, false, true, 1.0f, 1.0f, &autoKeyFailed);

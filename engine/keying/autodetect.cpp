@@ -48,11 +48,15 @@ int autodetectBackdrop(const std::uint16_t* image, std::ptrdiff_t width, std::pt
     if (!state || !usableImage(image, width, height, elements)) return kFailed;
 
     std::uint16_t colour[4] = {0, 0, 0, 65535};
-    if (detectBackdropColour(image, width, height, colour, firstRegion, secondRegion) == -1) {
+    const int detected = detectBackdropColour(image, width, height, colour, firstRegion, secondRegion);
+    // Only an image that was examined and shows no backdrop is the user's "autodetection failed";
+    // refused memory is this call's failure, not a finding about the photograph.
+    if (detected == -1) {
         std::fputs("vantrelo error: autodetection failed\n", stdout);
         std::fflush(stdout);
         return -1;
     }
+    if (detected != 1) return kFailed;
 
     // The corrected image is made before the key is touched, so that a refused buffer leaves the
     // state as it was.
@@ -61,11 +65,9 @@ int autodetectBackdrop(const std::uint16_t* image, std::ptrdiff_t width, std::pt
     if (simulate && !corrected.allocate<std::uint16_t>(elements, false)) return kFailed;
 
     if (outColour) {
+        // A start whose cloud was refused changed nothing: the key and outColour stay as they were.
+        if (!(select ? selectBackdropColour(colour, state) : setBackdropColour(colour, state))) return kFailed;
         std::memcpy(outColour, colour, 3 * sizeof(std::uint16_t));
-        if (select)
-            selectBackdropColour(colour, state);
-        else
-            setBackdropColour(colour, state);
     }
 
     const std::uint16_t* pixels = image;
@@ -158,7 +160,7 @@ int autoKeyFromDominantColours(const std::uint16_t* image, std::ptrdiff_t width,
         return kFailed;
 
     const std::uint16_t white[4] = {65535, 65535, 65535, 65535};
-    setBackdropColour(white, state);
+    if (!setBackdropColour(white, state)) return kFailed;
 
     for (int list = 0; list < 2; ++list)
         for (int k = 0; k < filled[list] && k < kColours; ++k) {

@@ -16,7 +16,9 @@
 // autodetection, when the image shows no backdrop: then "vantrelo error: autodetection failed"
 // and a line feed go to standard output and the state is left as it was; -2 when the operation
 // could not be carried out (unusable arguments, memory, a keying pass that failed), after which
-// the key may be partly shaped.
+// the key may be partly shaped.  Memory refused to the autodetection before the key starts (the
+// hue histogram, the starting cloud) is such a -2, never "autodetection failed": nothing is
+// printed and the state and outColour are left as they were.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,10 +27,10 @@
 
 namespace vantrelo {
 
-// outColour (may be null) receives R, G, B of the detected colour, and only then does the key
-// start from it: selectBackdropColour when `select`, else setBackdropColour.  Without outColour
-// the state keeps its backdrop colour and radii, and only `request` being non-null lets the call
-// run.  With KeyFlagSimulatedForeground the histogram key reads the lighting-corrected image.
+// With outColour (may be null) the key starts from the detected colour (selectBackdropColour when
+// `select`, else setBackdropColour) and, once it has, outColour receives its R, G, B.  Without
+// outColour the state keeps its backdrop colour and radii, and only `request` being non-null lets
+// the call run.  With KeyFlagSimulatedForeground the histogram key reads the lighting-corrected image.
 // The inner radii start at 2550; innerWidening, outerWidening, shrinkMiddle, boundaryScale and
 // dominance go to the automatic key unchanged.  firstRegion and secondRegion are the lower and
 // upper channel bounds of detectBackdropColour (may be null).

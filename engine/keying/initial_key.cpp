@@ -94,10 +94,10 @@ void setStartRadii(KeyState* state, float inner, float middleAndOuter) {
 enum class CloudChoice { ByClass, ByHue };
 
 // The common course of the three operations.  The cloud is allocated before anything else changes,
-// so a failed allocation leaves the key exactly as it was.
-void startKey(const std::uint16_t* colour, KeyState* state, float innerRadius, CloudChoice choice,
+// so a failed allocation leaves the key exactly as it was (false).
+bool startKey(const std::uint16_t* colour, KeyState* state, float innerRadius, CloudChoice choice,
               bool startKeyers) {
-    if (!colour || !state) return;
+    if (!colour || !state) return false;
     const float previous[3] = {state->backdrop[0], state->backdrop[1], state->backdrop[2]};
     for (int c = 0; c < 3; ++c) state->backdrop[c] = static_cast<float>(colour[c]);
 
@@ -106,7 +106,7 @@ void startKey(const std::uint16_t* colour, KeyState* state, float innerRadius, C
                                                : makeInitialCloud(&cloud, state);
     if (!cloud) {
         for (int c = 0; c < 3; ++c) state->backdrop[c] = previous[c];
-        return;
+        return false;
     }
     setStartRadii(state, innerRadius, kStartRadius);
     if (n > 0)
@@ -116,12 +116,13 @@ void startKey(const std::uint16_t* colour, KeyState* state, float innerRadius, C
     engineRelease(cloud);
     enforceNesting(2, state);
 
-    if (!startKeyers) return;
+    if (!startKeyers) return true;
     const std::uint32_t flags = state->flags;
     if (flags & KeyFlagUseRTPlus)
         if (VantreloBase* keyer = engineHexagonKeyer()) keyer->initFromSamples(colour, 1, state);
     if (flags & KeyFlagUseRT)
         if (VantreloBase* keyer = engineThresholdKeyer()) keyer->initFromSamples(colour, 1, state);
+    return true;
 }
 
 }  // namespace
@@ -165,16 +166,16 @@ int makeInitialCloudByHue(std::uint16_t** out, const KeyState* state, float spre
     return makeSampleCloud(colourClass, *out, state, spread);
 }
 
-void setBackdropColour(const std::uint16_t* colour, KeyState* state) {
-    startKey(colour, state, 1.0f, CloudChoice::ByClass, true);
+bool setBackdropColour(const std::uint16_t* colour, KeyState* state) {
+    return startKey(colour, state, 1.0f, CloudChoice::ByClass, true);
 }
 
-void selectBackdropColour(const std::uint16_t* colour, KeyState* state) {
-    startKey(colour, state, 1.0f, CloudChoice::ByHue, false);
+bool selectBackdropColour(const std::uint16_t* colour, KeyState* state) {
+    return startKey(colour, state, 1.0f, CloudChoice::ByHue, false);
 }
 
-void setBackdropColourWithRadius(const std::uint16_t* colour, KeyState* state, int innerRadius) {
-    startKey(colour, state, static_cast<float>(innerRadius), CloudChoice::ByClass, true);
+bool setBackdropColourWithRadius(const std::uint16_t* colour, KeyState* state, int innerRadius) {
+    return startKey(colour, state, static_cast<float>(innerRadius), CloudChoice::ByClass, true);
 }
 
 }  // namespace vantrelo

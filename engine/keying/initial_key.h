@@ -9,8 +9,9 @@
 //
 // Each operation replaces the backdrop colour and all 198 radii and leaves the other fields (flags,
 // labels, correction sets) as they were, except the keyer values that the keyer operations set.
-// The cloud buffer is the only allocation; when it fails the key is left exactly as it was.  The
-// state is compiled again before keying.
+// The cloud buffer is the only allocation; when it fails the key is left exactly as it was and the
+// operation returns false, so a caller never goes on shaping a key that did not start from the
+// colour.  The state is compiled again before keying.
 
 #include <cstdint>
 
@@ -23,13 +24,15 @@ inline constexpr int kCloudSize = 10000;
 
 // Backdrop := the colour (R, G, B of a 16-bit RGBA sample); starting radii; the outer polyhedron shrunk
 // from the colour's cloud (class by rgbToHsv and classifyColourHsv); nesting from the outer radius
-// inward; then the alternative keyers the state selects start from the colour.
-void setBackdropColour(const std::uint16_t* colour, KeyState* state);
+// inward; then the alternative keyers the state selects start from the colour.  Returns true when
+// the key was started; false, with nothing changed, when the colour or the state is missing or the
+// cloud buffer was refused.
+bool setBackdropColour(const std::uint16_t* colour, KeyState* state);
 // As setBackdropColour, but the cloud is always made, by the hue class of the colour alone, and the
 // keyers are not started (the shrink still drives them).
-void selectBackdropColour(const std::uint16_t* colour, KeyState* state);
+bool selectBackdropColour(const std::uint16_t* colour, KeyState* state);
 // As setBackdropColour with the inner radii starting at `innerRadius`.
-void setBackdropColourWithRadius(const std::uint16_t* colour, KeyState* state, int innerRadius);
+bool setBackdropColourWithRadius(const std::uint16_t* colour, KeyState* state, int innerRadius);
 
 // Fills `buffer` (kCloudSize RGBA samples; A is never written) with the cloud of a colour class
 // around the state's backdrop colour; returns the number of samples written.  Classes 0 to 2: the

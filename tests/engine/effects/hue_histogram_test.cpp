@@ -6,8 +6,11 @@
 #include <cmath>
 #include <numbers>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
+
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {
@@ -97,6 +100,35 @@ TEST(DetectBackdropColour, ScoreNotSizeChoosesAndBoundsReject) {
     const std::int32_t lower[3] = {40000, 0, 0};
     EXPECT_EQ(detectBackdropColour(pixels.data(), 50, 40, found, lower, upper), -1);
     EXPECT_NEAR(found[2], paleBlue.b, 100);
+}
+
+class DetectBackdropMemory : public testing_keys::CountedAllocations {
+protected:
+    DetectBackdropMemory() : CountedAllocations(1) {}
+};
+
+// A photograph that could not be examined is -2, never the -1 of "no backdrop": every block the
+// detection asks for is refused in turn, on an image whose backdrop it otherwise finds.
+TEST_F(DetectBackdropMemory, RefusedMemoryIsNotNoBackdrop) {
+    using testing_keys::TestAllocator;
+    const auto pixels = photo(40, 30, {8000, 42000, 12000}, 500, {{10, 10, 30, 30, {52000, 38000, 30000}}});
+    std::uint16_t found[3] = {0, 0, 0};
+    ASSERT_EQ(detectBackdropColour(pixels.data(), 40, 30, found, nullptr, nullptr), 1);
+    const int needed = TestAllocator::calls;
+    ASSERT_GT(needed, 0);
+    for (int i = 0; i < needed; ++i) {
+        TestAllocator::calls = 0;
+        TestAllocator::refuse = i;
+        std::uint16_t untouched[3] = {7, 8, 9};
+        EXPECT_EQ(detectBackdropColour(pixels.data(), 40, 30, untouched, nullptr, nullptr), -2) << "allocation " << i;
+        EXPECT_EQ(untouched[0], 7);
+        EXPECT_EQ(untouched[1], 8);
+        EXPECT_EQ(untouched[2], 9);
+    }
+    TestAllocator::refuse = -1;
+    // Too large to hold its hue bins at all: the same answer, without reading a pixel.
+    const std::ptrdiff_t huge = std::numeric_limits<std::ptrdiff_t>::max() / 4;
+    EXPECT_EQ(detectBackdropColour(pixels.data(), huge, 2, found, nullptr, nullptr), -2);
 }
 
 TEST(ChromaSpread, TightClustersScoreOne) {

@@ -16,6 +16,7 @@
 #include "engine/effects/hue_histogram.h"
 #include "engine/effects/simulated_foreground.h"
 #include "engine/keying/colour_model.h"
+#include "engine/keying/engine_block.h"
 #include "engine/keying/initial_key.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/processing.h"
@@ -321,6 +322,60 @@ TEST_F(Autodetect, KeyFromDominantColours) {
     EXPECT_EQ(std::memcmp(&before, &pale, sizeof pale), 0);
 }
 
+// Memory refused to the autodetection before its key starts (the hue bins and histogram, then the
+// starting cloud) is -2 with nothing printed: the key and the out colour stay as they were, as
+// after "autodetection failed", but the caller learns that the photograph was never judged.
+TEST_F(Autodetect, RefusedMemoryBeforeTheKeyStartsLeavesItAsItWas) {
+    const Pixels image = portrait(kBlue, 18);
+    KeyState before = testing_keys::blankState();
+    before.flags = KeyFlagSpillComplement;
+    const std::uint16_t green[4] = {9000, 40000, 15000, 65535};
+    ASSERT_TRUE(setBackdropColour(green, &before));
+    std::uint16_t colour[4] = {0, 0, 0, 65535};
+    TestAllocator::calls = 0;
+    ASSERT_EQ(detectBackdropColour(image.data(), kWidth, kHeight, colour, nullptr, nullptr), 1);
+    // The detection's own blocks, then the cloud: the first allocation after them.
+    const int cloud = TestAllocator::calls;
+    for (bool select : {true, false})
+        for (int i = 0; i <= cloud; ++i) {
+            SCOPED_TRACE(testing::Message() << (select ? "select" : "set") << ", allocation " << i);
+            KeyState state = before;
+            std::uint16_t found[4] = {1, 2, 3, 4};
+            TestAllocator::calls = 0;
+            TestAllocator::refuse = i;
+            testing::internal::CaptureStdout();
+            const int result = autodetectBackdrop(image.data(), kWidth, kHeight, found, nullptr, &state, 0.0f, 0.0f,
+                                                  select, false, 1.0f, nullptr, nullptr, 1.0f);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+            TestAllocator::refuse = -1;
+            EXPECT_EQ(result, -2);
+            EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
+            EXPECT_EQ(found[0], 1);
+            EXPECT_EQ(found[3], 4);
+        }
+
+    // The dominant-colour key's start from white, refused: -2 and the key as it was.
+    std::uint16_t sample[4];
+    TestAllocator::calls = 0;
+    KeyState state = before;
+    ASSERT_EQ(autoKeyFromDominantColours(image.data(), kWidth, kHeight, colour, sample, &state), 1);
+    state = before;
+    std::uint16_t lists[2][40] = {};
+    std::int32_t filled[2] = {0, 0};
+    TestAllocator::calls = 0;
+    EngineBlock softened;
+    ASSERT_TRUE(softened.allocate<std::uint16_t>(4 * kPixels, false));
+    ASSERT_EQ(findDominantColours16(image.data(), kWidth, kHeight, 10, 10, lists[0], lists[1], &filled[0], &filled[1]),
+              0);
+    const int white = TestAllocator::calls;  // the working image, the segmentation's blocks, then the cloud
+    softened.release();
+    TestAllocator::calls = 0;
+    TestAllocator::refuse = white;
+    EXPECT_EQ(autoKeyFromDominantColours(image.data(), kWidth, kHeight, colour, sample, &state), -2);
+    TestAllocator::refuse = -1;
+    EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
+}
+
 // A refused working image is reported as -2, never as a finished key; the pipeline's own images
 // are had before the key is touched, so refusing them leaves it as it was.
 TEST_F(Autodetect, FailuresAreReported) {
@@ -344,14 +399,21 @@ TEST_F(Autodetect, FailuresAreReported) {
         TestAllocator::calls = 0;
         EXPECT_EQ(run == 0 ? pipeline(state) : dominant(state), 1);
         const int needed = TestAllocator::calls;
+        const KeyState finished = state;
         for (int i = 0; i < needed; ++i) {
             state = base;
             TestAllocator::calls = 0;
             TestAllocator::refuse = i;
             testing::internal::CaptureStdout();
             const int result = run == 0 ? pipeline(state) : dominant(state);
-            testing::internal::GetCapturedStdout();
+            const std::string said = testing::internal::GetCapturedStdout();
             EXPECT_TRUE(result == 1 || result == -2) << result;
+            // A step that could do without the block: success means the finished key.
+            if (result == 1) {
+                EXPECT_TRUE(sameKey(state, finished)) << "allocation " << i;
+            }
+            // The photograph has a backdrop: refused memory is never reported as not finding it.
+            EXPECT_EQ(said.find("autodetection failed"), std::string::npos) << "allocation " << i;
             EXPECT_FALSE(state.faceTable) << "released on every path";
             EXPECT_EQ(TestAllocator::live, 0);
         }

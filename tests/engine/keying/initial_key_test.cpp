@@ -255,17 +255,23 @@ TEST_F(InitialKey, GivenInnerRadiusIsNestedUnderTheOuter) {
     EXPECT_EQ(std::memcmp(plain.outerRadii, state.outerRadii, sizeof plain.outerRadii), 0);
 }
 
+// A started key reports true; a missing colour or state starts nothing and says so.
 TEST_F(InitialKey, OnlyBackdropRadiiAndKeyerValuesChange) {
-    for (auto run : {+[](KeyState* s) { setBackdropColour(kGreen, s); },
-                     +[](KeyState* s) { selectBackdropColour(kBlue, s); },
-                     +[](KeyState* s) { setBackdropColourWithRadius(kGrey, s, 300); }}) {
+    for (auto run : {+[](const std::uint16_t* c, KeyState* s) { return setBackdropColour(c, s); },
+                     +[](const std::uint16_t* c, KeyState* s) { return selectBackdropColour(c, s); },
+                     +[](const std::uint16_t* c, KeyState* s) { return setBackdropColourWithRadius(c, s, 300); }}) {
         KeyState state = freshState();
         const KeyState before = state;
-        run(&state);
+        EXPECT_TRUE(run(kGreen, &state));
         KeyState expected = before;
         std::memcpy(expected.backdrop, state.backdrop, sizeof state.backdrop);
         std::memcpy(expected.innerRadii, state.innerRadii, 3 * sizeof state.innerRadii);
         EXPECT_TRUE(sameRecord(expected, state));
+
+        const KeyState started = state;
+        EXPECT_FALSE(run(nullptr, &state));
+        EXPECT_TRUE(sameRecord(started, state));
+        EXPECT_FALSE(run(kBlue, nullptr));
     }
 }
 
@@ -302,12 +308,16 @@ TEST_F(InitialKey, FailedCloudAllocationLeavesTheKeyAsItWas) {
         KeyState state = freshState(KeyFlagUseRT | KeyFlagUseRTPlus);
         const KeyState before = state;
         setAllocatorHooks(&failing);
-        setBackdropColour(colour, &state);
-        selectBackdropColour(colour, &state);
-        setBackdropColourWithRadius(colour, &state, 2550);
+        // The refusal is reported, so no caller goes on shaping the old key as if it were new.
+        const bool set = setBackdropColour(colour, &state);
+        const bool selected = selectBackdropColour(colour, &state);
+        const bool withRadius = setBackdropColourWithRadius(colour, &state, 2550);
         std::uint16_t* buffer = reinterpret_cast<std::uint16_t*>(&state);
         const int n = makeInitialCloud(&buffer, &state);
         setAllocatorHooks(&saved);
+        EXPECT_FALSE(set);
+        EXPECT_FALSE(selected);
+        EXPECT_FALSE(withRadius);
         EXPECT_EQ(n, 0);
         EXPECT_EQ(buffer, nullptr);
         EXPECT_TRUE(sameRecord(state, before));
