@@ -16,12 +16,6 @@ namespace {
 constexpr int kBinCount = 256;
 constexpr std::ptrdiff_t kSampledListCap = 10000;
 
-std::uint16_t truncTo16(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 65535.0f) return 65535;
-    return static_cast<std::uint16_t>(v);
-}
-
 void report(bool* failed, bool value) {
     if (failed) *failed = value;
 }
@@ -380,7 +374,7 @@ void findBackdropBoundary(const std::uint16_t* pixel, const std::uint16_t* backd
         step /= 2;
     }
     for (int c = 0; c < 3; ++c)
-        out[c] = truncTo16(static_cast<float>(Q[c] - pixel[c]) * boundaryScale + static_cast<float>(pixel[c]));
+        out[c] = truncToUint16(static_cast<float>(Q[c] - pixel[c]) * boundaryScale + static_cast<float>(pixel[c]));
 }
 
 bool autoKeyFromHistogram(std::uint16_t backdropR, std::uint16_t backdropG, std::uint16_t backdropB,
@@ -428,8 +422,8 @@ bool autoKeyMaskFromBackdrop(const std::uint16_t* pixels, std::ptrdiff_t width, 
         return false;
     }
     const float outerWidening = (state->flags & KeyFlagSimulatedForeground) ? 1.0f : 0.0f;
-    return autoKeyFromHistogram(truncTo16(state->backdrop[0]), truncTo16(state->backdrop[1]),
-                                truncTo16(state->backdrop[2]), pixels, width, height, state, false, true, false,
+    return autoKeyFromHistogram(truncToUint16(state->backdrop[0]), truncToUint16(state->backdrop[1]),
+                                truncToUint16(state->backdrop[2]), pixels, width, height, state, false, true, false,
                                 0.0f, outerWidening, skipInnerGrowth, true, 1.0f, 1.0f, failed);
 }
 
@@ -448,7 +442,7 @@ bool autoKeyMaskFromBackdropFloat(float maximum, const float* pixels, std::ptrdi
     }
     std::uint16_t* converted = scratch.as<std::uint16_t>();
     const float scale = 65535.0f / maximum;
-    for (std::size_t i = 0; i < elements; ++i) converted[i] = truncTo16(pixels[i] * scale);
+    for (std::size_t i = 0; i < elements; ++i) converted[i] = truncToUint16(pixels[i] * scale);
     return autoKeyMaskFromBackdrop(converted, width, height, state, skipInnerGrowth, failed);
 }
 

@@ -21,20 +21,6 @@ constexpr float kInv255 = 0.003921569f;
 // Luma / colour-difference matrix: (R, G, B) -> (Y, R - Y, B - Y).
 constexpr float kLumaMatrix[9] = {0.3f, 0.59f, 0.11f, 0.7f, -0.59f, -0.11f, -0.3f, -0.59f, 0.89f};
 
-// Truncation toward zero with the target range enforced first, so out-of-range and NaN values
-// (a gamma of 0 or NaN, extreme matrices) never reach an undefined conversion.
-std::uint16_t truncToU16(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 65535.0f) return 65535;
-    return static_cast<std::uint16_t>(v);
-}
-
-std::uint8_t truncToU8(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 255.0) return 255;
-    return static_cast<std::uint8_t>(v);
-}
-
 // 1 / gamma, with the IEEE result for a gamma of 0 (an infinite exponent of that sign) formed
 // without dividing by zero.
 template <class T>
@@ -142,7 +128,7 @@ void makeLevelsGammaTable16(std::int32_t black, std::int32_t white, float gamma,
             v = 65535.0f;
         else if (!(v > 0.0f))
             v = 0.0f;
-        table[i] = truncToU16(std::pow(v * kUnit16, e) * 65535.0f);
+        table[i] = truncToUint16(std::pow(v * kUnit16, e) * 65535.0f);
     }
 }
 
@@ -153,9 +139,9 @@ void makeLevelsGammaTable8(std::int32_t black, std::int32_t white, float gamma, 
     const float base = static_cast<float>(black);
     for (std::int32_t i = 0; i < 256; ++i) {
         // Truncation toward zero followed by the clamp to 0..255 is the clamp of the float itself.
-        const int v = truncToU8(static_cast<double>(static_cast<float>(i) * step + base));
+        const int v = truncToUint8(static_cast<double>(static_cast<float>(i) * step + base));
         const float scaled = static_cast<float>(v) * kInv255;
-        table[i] = truncToU8(std::pow(static_cast<double>(scaled), e) * 255.0);
+        table[i] = truncToUint8(std::pow(static_cast<double>(scaled), e) * 255.0);
     }
 }
 
@@ -197,7 +183,7 @@ void ccxloop16(std::ptrdiff_t count, std::uint16_t* destination, const std::uint
         std::uint16_t result[3];
         for (int k = 0; k < 3; ++k) {
             const float x = (r * matrix[k * 3] + g * matrix[k * 3 + 1]) + b * matrix[k * 3 + 2];
-            result[k] = tables[k][truncToU16(x)];
+            result[k] = tables[k][truncToUint16(x)];
         }
         out[0] = result[0];
         out[1] = result[1];
@@ -363,7 +349,7 @@ void pushAwayFromBackdrop16(std::uint16_t* destination, const std::uint16_t* sou
         }
         const float t = std::max(toX / a, toY / b) + 2550.0f;
         std::uint16_t* out = destination + p * 4;
-        for (int c = 0; c < 3; ++c) out[c] = truncToU16(colour[c] + t * u[c]);
+        for (int c = 0; c < 3; ++c) out[c] = truncToUint16(colour[c] + t * u[c]);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -18,14 +19,6 @@ namespace {
 float clampShrink(float shrink) {
     if (!(shrink > 0.0f)) return 0.0f;  // also NaN
     return std::min(shrink, 1.0f);
-}
-
-// Truncates toward zero and clamps to [0, top]; NaN gives 0.
-template <class T>
-T truncClamp(float value, float top) {
-    if (!(value > 0.0f)) return T{0};
-    if (value >= top) return static_cast<T>(top);
-    return static_cast<T>(value);
 }
 
 // Float clamp to [0, 65535] with NaN to 0.
@@ -150,14 +143,13 @@ struct Relevel16 {
         const float below = static_cast<float>(static_cast<int>(v) - 65535);
         switch (mode) {
         case Push:
-            return truncClamp<std::uint16_t>(static_cast<float>(v + static_cast<double>(std::trunc(below * o))),
-                                             65535.0f);
+            return truncToUint16(static_cast<float>(v + static_cast<double>(std::trunc(below * o))));
         case PushShrink: {
             const float u = static_cast<float>(v + static_cast<double>(std::trunc(below * o + 0.5f)));
-            return truncClamp<std::uint16_t>((u - g) * h + 0.5f, 65535.0f);
+            return truncToUint16((u - g) * h + 0.5f);
         }
         case Shrink:
-            return truncClamp<std::uint16_t>((static_cast<float>(v) - g) * h + 0.5f, 65535.0f);
+            return truncToUint16((static_cast<float>(v) - g) * h + 0.5f);
         case None:
             break;
         }
@@ -206,12 +198,12 @@ std::uint8_t relevel8(std::uint8_t v, int radius, int blurInward, float shrink) 
     if (blurInward != 0) {
         const auto product = static_cast<long long>(value - 255) * radius;
         const float push = std::trunc(static_cast<float>(product) * 0.05f);
-        value = truncClamp<std::uint8_t>(static_cast<float>(value + static_cast<double>(push)), 255.0f);
+        value = truncToUint8(static_cast<float>(value + static_cast<double>(push)));
     }
     if (shrink != 0.0f) {
         const float g = shrink * 255.0f;
         const float room = 256.0f - g;  // at least 1 with the shrink clamped to [0, 1]
-        value = room == 0.0f ? 0 : truncClamp<std::uint8_t>((static_cast<float>(value) - g) * 256.0f / room, 255.0f);
+        value = room == 0.0f ? 0 : truncToUint8((static_cast<float>(value) - g) * 256.0f / room);
     }
     return static_cast<std::uint8_t>(value);
 }

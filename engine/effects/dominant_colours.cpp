@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 namespace {
@@ -47,11 +48,6 @@ const std::uint8_t* triple(const ColourCluster& c) { return &c.y; }
 
 int distance(const ColourCluster& a, const ColourCluster& b) { return yCbCrDistance8(triple(a), triple(b)); }
 
-std::int32_t saturate(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
-}
-
 // Population-weighted means, populations added.  A population of -1 (a cluster that absorbed
 // itself) can push a mean outside 0..255; it is clamped to the byte it is stored in.  `from` may
 // be `into` itself.
@@ -67,7 +63,7 @@ void mergeWeighted(ColourCluster& into, const ColourCluster& from) {
         into.cb = mean[1];
         into.cr = mean[2];
     }
-    into.population = saturate(sum);
+    into.population = saturateToInt32(sum);
 }
 
 bool byPopulation(const ColourCluster& a, const ColourCluster& b) { return a.population > b.population; }
@@ -638,7 +634,7 @@ int segmentDominantColours(const std::uint8_t* image, std::ptrdiff_t width, std:
                 d.g = static_cast<std::uint8_t>(t.sum[1] / static_cast<std::uint64_t>(t.count));
                 d.b = static_cast<std::uint8_t>(t.sum[2] / static_cast<std::uint64_t>(t.count));
             }
-            d.count = saturate(t.count);
+            d.count = saturateToInt32(t.count);
             return d;
         };
         for (std::int32_t i = 0; i < similarFilled; ++i) similar[i] = output(similarList[static_cast<std::size_t>(i)]);

@@ -6,18 +6,11 @@
 #include "engine/effects/box_blur_lines.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
 namespace {
-
-// The backdrop colour truncated to a 16-bit channel; out-of-range and NaN values are clamped
-// first (NaN gives 0).
-std::uint16_t channel16(float value) {
-    if (!(value > 0.0f)) return 0;
-    if (value >= 65535.0f) return 65535;
-    return static_cast<std::uint16_t>(value);
-}
 
 template <class T>
 bool fillOutside(T* image, int channels, const T* fill, std::ptrdiff_t x0, std::ptrdiff_t x1, std::ptrdiff_t y0,
@@ -80,8 +73,8 @@ float grainFactor(std::int32_t level) {
 bool removeGrain16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t height, const KeyState* state,
                    const CropInsets* insets) {
     if (!state) return false;
-    const std::uint16_t fill[4] = {channel16(state->backdrop[0]), channel16(state->backdrop[1]),
-                                   channel16(state->backdrop[2]), 65535};
+    const std::uint16_t fill[4] = {truncToUint16(state->backdrop[0]), truncToUint16(state->backdrop[1]),
+                                   truncToUint16(state->backdrop[2]), 65535};
     return removeGrain(image, 4, fill, std::uint16_t{65535}, width, height, state, insets);
 }
 
@@ -95,9 +88,9 @@ bool removeGrainFloat(float* image, std::ptrdiff_t width, std::ptrdiff_t height,
 bool removeGrain8(std::uint8_t* image, std::ptrdiff_t width, std::ptrdiff_t height, const KeyState* state,
                   const CropInsets* insets) {
     if (!state) return false;
-    const std::uint8_t fill[3] = {static_cast<std::uint8_t>(channel16(state->backdrop[2]) >> 8),
-                                  static_cast<std::uint8_t>(channel16(state->backdrop[1]) >> 8),
-                                  static_cast<std::uint8_t>(channel16(state->backdrop[0]) >> 8)};
+    const std::uint8_t fill[3] = {static_cast<std::uint8_t>(truncToUint16(state->backdrop[2]) >> 8),
+                                  static_cast<std::uint8_t>(truncToUint16(state->backdrop[1]) >> 8),
+                                  static_cast<std::uint8_t>(truncToUint16(state->backdrop[0]) >> 8)};
     return removeGrain(image, 3, fill, std::uint8_t{0}, width, height, state, insets);
 }
 

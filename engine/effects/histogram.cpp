@@ -2,21 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "engine/keying/key_state.h"
 #include "engine/keying/numeric.h"
 
 namespace vantrelo {
-namespace {
-
-std::int32_t saturate(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
-                                                              std::numeric_limits<std::int32_t>::max()));
-}
-
-}  // namespace
 
 Histogram::Histogram(std::int32_t binCount) {
     if (binCount < 1) return;
@@ -51,7 +42,7 @@ void Histogram::release() {
 
 bool Histogram::add(std::int32_t bin) {
     if (bin < 0 || bin >= count_) return false;
-    bins_[bin] = saturate(static_cast<std::int64_t>(bins_[bin]) + 1);
+    bins_[bin] = saturateToInt32(static_cast<std::int64_t>(bins_[bin]) + 1);
     return true;
 }
 
@@ -59,19 +50,19 @@ void Histogram::smooth() {
     const std::int32_t n = count_;
     if (n < 2) return;  // a single bin is its own smoothed value
     std::int64_t previous = bins_[0];
-    bins_[0] = saturate((3 * previous + bins_[1]) / 4);
+    bins_[0] = saturateToInt32((3 * previous + bins_[1]) / 4);
     for (std::int32_t i = 1; i < n - 1; ++i) {
         const std::int64_t current = bins_[i];
-        bins_[i] = saturate((previous + 2 * current + bins_[i + 1]) / 4);
+        bins_[i] = saturateToInt32((previous + 2 * current + bins_[i + 1]) / 4);
         previous = current;
     }
-    bins_[n - 1] = saturate((3 * static_cast<std::int64_t>(bins_[n - 1]) + previous) / 4);
+    bins_[n - 1] = saturateToInt32((3 * static_cast<std::int64_t>(bins_[n - 1]) + previous) / 4);
 }
 
 void Histogram::differentiate() {
     if (count_ < 1) return;
     for (std::int32_t i = 0; i + 1 < count_; ++i)
-        bins_[i] = saturate(static_cast<std::int64_t>(bins_[i + 1]) - bins_[i]);
+        bins_[i] = saturateToInt32(static_cast<std::int64_t>(bins_[i + 1]) - bins_[i]);
     --count_;
 }
 

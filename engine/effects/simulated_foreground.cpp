@@ -29,12 +29,6 @@ std::ptrdiff_t truncToIndex(float v) {
     return static_cast<std::ptrdiff_t>(v);
 }
 
-std::uint16_t truncTo16(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 65535.0f) return 65535;
-    return static_cast<std::uint16_t>(v);
-}
-
 bool inGrid(const SimulatedForegroundGrid& grid, int x, int y) {
     return x >= 0 && y >= 0 && x < grid.pointsX && y < grid.pointsY && x < kSimulatedForegroundMaxPoints &&
            y < kSimulatedForegroundMaxPoints;
@@ -67,8 +61,8 @@ void correctPixel(const std::uint16_t* in, std::uint16_t* out, const std::int32_
         out[2] = in[2];
     } else {
         for (int c = 0; c < 3; ++c)
-            out[c] = truncTo16(static_cast<float>(in[c]) +
-                               static_cast<float>(static_cast<std::int64_t>(b.rgb[c]) - local[c]) * weight);
+            out[c] = truncToUint16(static_cast<float>(in[c]) +
+                                   static_cast<float>(static_cast<std::int64_t>(b.rgb[c]) - local[c]) * weight);
     }
     out[3] = 65535;
 }
@@ -96,7 +90,7 @@ bool simulateForegroundFloat(int mode, float maximum, const float* pixels, float
     std::uint16_t* in16 = first.as<std::uint16_t>();
     std::uint16_t* out16 = second.as<std::uint16_t>();
     const float toSixteen = 65535.0f / maximum;
-    for (std::size_t i = 0; i < elements; ++i) in16[i] = truncTo16(pixels[i] * toSixteen);
+    for (std::size_t i = 0; i < elements; ++i) in16[i] = truncToUint16(pixels[i] * toSixteen);
     if (!simulateForeground(in16, out16, width, height, state->simGridSize, state->simInnerRadius, state, cellOutput,
                             mode))
         return false;
@@ -160,7 +154,7 @@ void fillGridCellFromNeighbours(SimulatedForegroundGrid& grid, int x, int y) {
     }
     GridCell& cell = grid.cells[x][y];
     const float inverse = weightSum > 0.0f ? 1.0f / weightSum : 0.0f;
-    for (int c = 0; c < 3; ++c) cell.rgba[c] = truncTo16(sums[c] * inverse);
+    for (int c = 0; c < 3; ++c) cell.rgba[c] = truncToUint16(sums[c] * inverse);
     cell.rgba[3] = 0;
     cell.state = GridCellFilled;
 }
@@ -338,7 +332,7 @@ bool phase_calculateGenerateSimulatedForeground(const SimulatedForegroundGrid* g
                 if (w != 0.0f) interpolateGridColour(*grid, j, r, local);
                 correctPixel(in, out, local, w, b);
             } else {
-                const std::uint16_t grey = truncTo16(w * 65535.0f);
+                const std::uint16_t grey = truncToUint16(w * 65535.0f);
                 out[0] = out[1] = out[2] = grey;
                 out[3] = 65535;
             }
@@ -399,7 +393,7 @@ bool simulateForegroundGrid(SimulatedForegroundGrid* grid, const std::uint16_t* 
     if (n < 1 || width < 1 || height < 1) return false;
 
     std::uint16_t backdrop[4] = {0, 0, 0, 0};
-    for (int c = 0; c < 3; ++c) backdrop[c] = truncTo16(grid->state->backdrop[c]);
+    for (int c = 0; c < 3; ++c) backdrop[c] = truncToUint16(grid->state->backdrop[c]);
 
     // The scratch key: the grid's backdrop colour and inner radius, the middle and outer polyhedra
     // shrunk from the subject band of the whole image.

@@ -37,12 +37,6 @@ void ensureBuilt() {
 int vertexIndex(std::int32_t v) { return v >= 0 && v < g_tables.vertexCount ? v : 0; }
 int faceIndex(std::int32_t f) { return f >= 0 && f < g_tables.faceCount ? f : 0; }
 
-std::uint32_t truncMagnitude(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 65535.0f) return 65535;
-    return static_cast<std::uint32_t>(v);
-}
-
 void cellOf(std::uint32_t mr, std::uint32_t mg, std::uint32_t mb, std::int32_t* cell) {
     const std::uint32_t s = mr + mg + mb;
     if (s == 0) {
@@ -185,8 +179,8 @@ void subdivideOctant(const float* p, const float* q, const float* r) {
                 centroid[c] = (corners[0][c] + corners[1][c] + corners[2][c]) * 0.33333334f;
             if (centroid[0] > 0.0f && centroid[1] > 0.0f && centroid[2] > 0.0f) {
                 std::int32_t cell[3];
-                cellOf(truncMagnitude(centroid[0] * 65535.0f), truncMagnitude(centroid[1] * 65535.0f),
-                       truncMagnitude(centroid[2] * 65535.0f), cell);
+                cellOf(truncToUint16(centroid[0] * 65535.0f), truncToUint16(centroid[1] * 65535.0f),
+                       truncToUint16(centroid[2] * 65535.0f), cell);
                 g_tables.grid[gridIndex(cell)] = g_tables.faceCount % 16;
             }
             float unit[3][3];
@@ -270,9 +264,9 @@ std::int32_t getsegment1(std::int32_t r, std::int32_t g, std::int32_t b, const K
     for (int c = 0; c < 3; ++c) {
         const float backdrop = state->backdrop[c];
         if (colour[c] > backdrop) {
-            magnitude[c] = truncMagnitude(colour[c] - backdrop);
+            magnitude[c] = truncToUint16(colour[c] - backdrop);
         } else {
-            magnitude[c] = truncMagnitude(backdrop - colour[c]);
+            magnitude[c] = truncToUint16(backdrop - colour[c]);
             octant |= 1 << c;
         }
     }

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/keying/hexagon_fit.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -251,9 +252,9 @@ void VantreloRTPlus::keyPixels(const std::uint16_t* colour, const std::uint16_t*
     if (!colour || !out || !state || count < 1) return;
     if (!key) key = colour;
     auto maskedAlpha = [&](std::ptrdiff_t i, float alpha) {
-        if (!mask) return clampTrunc16(alpha);
+        if (!mask) return truncToUint16(alpha);
         const float m = mask[4 * i + 1];
-        return clampTrunc16((65535.0f - m) * kUnit16 * alpha);
+        return truncToUint16((65535.0f - m) * kUnit16 * alpha);
     };
     if (mode == KeyerModeBlack) {
         // Nothing is keyed away from a black backdrop; a garbage mask still removes what it covers.
@@ -307,9 +308,9 @@ void VantreloRTPlus::keyPixels(const std::uint16_t* colour, const std::uint16_t*
             for (int c = 0; c < 3; ++c) o[c] = p[c];
         } else if (spillValue > 0.0f) {
             const float fraction = 1.0f - spillValue / 65535.0f;
-            for (int c = 0; c < 3; ++c) o[c] = clampTrunc16(static_cast<float>(p[c]) + (r[c] - base[c]) * fraction);
+            for (int c = 0; c < 3; ++c) o[c] = truncToUint16(static_cast<float>(p[c]) + (r[c] - base[c]) * fraction);
         } else {
-            for (int c = 0; c < 3; ++c) o[c] = clampTrunc16(static_cast<float>(p[c]) + (r[c] - base[c]));
+            for (int c = 0; c < 3; ++c) o[c] = truncToUint16(static_cast<float>(p[c]) + (r[c] - base[c]));
         }
         o[3] = maskedAlpha(i, alpha);
     }

@@ -5,6 +5,7 @@
 
 #include "engine/keying/colour_model.h"
 #include "engine/keying/keyer.h"
+#include "engine/keying/numeric.h"
 #include "engine/keying/sampling_tools.h"
 
 namespace vantrelo {
@@ -16,7 +17,7 @@ constexpr float kFallbackRadius = 32640.0f;   // the sphere of a backdrop withou
 constexpr float kSphereRadius = 16383.75f;
 
 // channel * 65535 truncated to 16 bits; out-of-range and NaN values are limited first.
-std::uint16_t toChannel16(float unit) { return keyer_detail::clampTrunc16(unit * 65535.0f); }
+std::uint16_t toChannel16(float unit) { return truncToUint16(unit * 65535.0f); }
 
 void backdropHsv(const KeyState* state, float* h, float* s, float* v) {
     rgbToHsv(state->backdrop[0] * kUnit16, state->backdrop[1] * kUnit16, state->backdrop[2] * kUnit16, h, s, v);
@@ -56,9 +57,9 @@ int gridCloud(std::uint16_t* buffer, const KeyState* state, float spread) {
             for (int c = 0; c < 100; ++c, out += 4) {
                 const float X = static_cast<float>(c < 50 ? 50 + c : 99 - c) * 661.9697f;
                 if (Y >= X) {
-                    out[0] = keyer_detail::clampTrunc16(X - redCut);  // max(X - cut, 0)
-                    out[1] = keyer_detail::clampTrunc16(half == 0 ? X : Y);
-                    out[2] = keyer_detail::clampTrunc16(half == 0 ? Y : X);
+                    out[0] = truncToUint16(X - redCut);  // max(X - cut, 0)
+                    out[1] = truncToUint16(half == 0 ? X : Y);
+                    out[2] = truncToUint16(half == 0 ? Y : X);
                 } else {
                     out[0] = out[1] = out[2] = 65535;
                 }

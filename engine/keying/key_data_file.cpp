@@ -30,12 +30,6 @@ constexpr float kFrom255 = 0.003921569f;
 
 float fromFraction(float v) { return v * 65535.0f; }
 
-std::uint16_t clampTrunc16(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 65535.0) return 65535;
-    return static_cast<std::uint16_t>(v);
-}
-
 // ---- Writing ----
 
 bool writeTriple(std::FILE* file, float a, float b, float c) {
@@ -213,7 +207,7 @@ bool RecordReader::readVersioned(int version, KeyShapeLists* shapes, bool& outOf
     }
     float replacement[3];
     if (!floats(replacement[0], replacement[1], replacement[2])) return false;
-    for (int c = 0; c < 3; ++c) s.replacementColour[c] = clampTrunc16(fromFraction(replacement[c]));
+    for (int c = 0; c < 3; ++c) s.replacementColour[c] = truncToUint16(fromFraction(replacement[c]));
     for (float* set : {s.correctionSet1, s.correctionSet2})
         for (int line = 0; line < 4; ++line)
             if (!floats(set[3 * line], set[3 * line + 1], set[3 * line + 2])) return false;
@@ -297,7 +291,7 @@ bool RecordReader::readHeaderless() {
     s.flags = static_cast<std::uint32_t>(flags);
     if (!ints(c[0], c[1], c[2])) return false;
     for (int k = 0; k < 3; ++k)
-        s.replacementColour[k] = clampTrunc16(static_cast<double>(static_cast<std::int64_t>(c[k]) * 65535 / 255));
+        s.replacementColour[k] = truncToUint16(static_cast<double>(static_cast<std::int64_t>(c[k]) * 65535 / 255));
     for (float* set : {s.correctionSet1, s.correctionSet2}) {
         std::int32_t level[6];
         float gamma[3];
@@ -452,7 +446,7 @@ bool interpolateKeyStates(KeyState* out, const KeyState* a, const KeyState* b, f
     std::memcpy(out->label1, first.label1, sizeof out->label1);
     std::memcpy(out->label2, first.label2, sizeof out->label2);
     for (int c = 0; c < 3; ++c)
-        out->replacementColour[c] = clampTrunc16(blend(first.replacementColour[c], second.replacementColour[c]));
+        out->replacementColour[c] = truncToUint16(blend(first.replacementColour[c], second.replacementColour[c]));
     for (int v = 0; v < kVertexCount; ++v) {
         out->innerRadii[v] = blend(first.innerRadii[v], second.innerRadii[v]);
         out->middleRadii[v] = blend(first.middleRadii[v], second.middleRadii[v]);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/keying/keyer.h"
+#include "engine/keying/numeric.h"
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/span_kernels.h"
 
@@ -17,8 +18,6 @@ using span_detail::kAlternativeKeyers;
 using span_detail::nearTruncatedBackdrop;
 
 constexpr float kInv65535 = 1.0f / 65535.0f;
-
-std::uint16_t clampTrunc16(float v) { return std::uint16_t(span_detail::clampTrunc(v, 65535.0f)); }
 
 // Where a colour lies: transparent (inside the inner surface or at the backdrop), between the
 // surfaces, or opaque, with its ratios; the transparency tests of the reference rule.
@@ -79,16 +78,16 @@ void keyPixel16(const std::uint16_t* X, const std::uint16_t* Y, const std::uint1
     std::int32_t pushed[3];
     for (int c = 0; c < 3; ++c) pushed[c] = truncToInt32((float(X[c]) - K[c]) * r.outer + K[c]);
     if (flags & KeyFlagSpillComplement) {
-        for (int c = 0; c < 3; ++c) O[c] = clampTrunc16(float(pushed[c]));
+        for (int c = 0; c < 3; ++c) O[c] = truncToUint16(float(pushed[c]));
     } else {
         const float w = spillWeightOf(r);
         for (int c = 0; c < 3; ++c) {
             const float spill = S ? float(S[c]) : 0.0f;
             const float p = float(pushed[c] > 0 ? pushed[c] : 0);
-            O[c] = clampTrunc16((p - spill) * w + spill);
+            O[c] = truncToUint16((p - spill) * w + spill);
         }
     }
-    O[3] = r.insideMiddle ? clampTrunc16(matteOf(r) * 65535.0f) : 65535;
+    O[3] = r.insideMiddle ? truncToUint16(matteOf(r) * 65535.0f) : 65535;
 }
 
 void keyPixel16(const std::uint16_t* X, const std::uint16_t* Y, const std::uint16_t* S, std::uint16_t* O,
@@ -178,7 +177,7 @@ void keyerInputs(const std::uint16_t* X, const KeyState* state, float* pixel, fl
     }
 }
 
-std::uint16_t roundedClamp16(float v) { return clampTrunc16(v + 0.5f); }
+std::uint16_t roundedClamp16(float v) { return truncToUint16(v + 0.5f); }
 
 }  // namespace
 
@@ -200,8 +199,8 @@ void keyPixelMattes16(const std::uint16_t* X, std::uint16_t* O, const KeyState* 
     if (r.outer > 1.0f) {
         O[0] = 0;
         O[1] = 0;
-        O[2] = clampTrunc16(spillWeightOf(r) * 65535.0f);
-        O[3] = clampTrunc16(matteOf(r) * 65535.0f);
+        O[2] = truncToUint16(spillWeightOf(r) * 65535.0f);
+        O[3] = truncToUint16(matteOf(r) * 65535.0f);
         return;
     }
     O[0] = 0;
@@ -240,11 +239,11 @@ void keyPixelAndMattes16(const std::uint16_t* X, std::uint16_t* O, std::uint16_t
         return;
     }
     const float* K = state->backdrop;
-    for (int c = 0; c < 3; ++c) O[c] = clampTrunc16(float(truncToInt32((float(X[c]) - K[c]) * r.outer + K[c])));
+    for (int c = 0; c < 3; ++c) O[c] = truncToUint16(float(truncToInt32((float(X[c]) - K[c]) * r.outer + K[c])));
     auto unit = [](float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; };
-    O[3] = clampTrunc16(unit((1.0f - r.inner) / (r.middle - r.inner)) * 65535.0f);
+    O[3] = truncToUint16(unit((1.0f - r.inner) / (r.middle - r.inner)) * 65535.0f);
     matte[3] = O[3];
-    matte[2] = clampTrunc16(unit(spillWeightOf(r)) * 65535.0f);
+    matte[2] = truncToUint16(unit(spillWeightOf(r)) * 65535.0f);
 }
 
 int nearBackdrop16(const std::uint16_t* colour, const KeyState* state) {

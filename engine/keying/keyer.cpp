@@ -107,7 +107,7 @@ std::int32_t VantreloBase::applyGrowOuterStep(const std::uint16_t* samples, std:
     for (std::ptrdiff_t i = 0; i < count; ++i)
         for (int c = 0; c < 3; ++c) sum[c] += samples[4 * i + c];
     std::uint16_t mean[4] = {0, 0, 0, 0};
-    for (int c = 0; c < 3; ++c) mean[c] = clampTrunc16(sum[c] / static_cast<double>(count));
+    for (int c = 0; c < 3; ++c) mean[c] = truncToUint16(sum[c] / static_cast<double>(count));
     growOuterStep(mean, 1, state);
     return 1;
 }

@@ -141,12 +141,6 @@ inline constexpr float kInvRoot2 = 0x1.6a09e6p-1f;
 inline constexpr float kInvRoot3 = 0x1.279a74p-1f;
 inline constexpr float kInvRoot6 = 0x1.a20bd6p-2f;
 
-// Limited to 0..65535 (NaN gives 0) and truncated.
-inline std::uint16_t clampTrunc16(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 65535.0) return 65535;
-    return static_cast<std::uint16_t>(v);
-}
 // Limited to 0..65535, NaN gives 0.
 inline float limit16(float v) {
     if (!(v > 0.0f)) return 0.0f;

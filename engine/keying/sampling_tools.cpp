@@ -7,6 +7,7 @@
 
 #include "engine/keying/key_float8.h"
 #include "engine/keying/keyer.h"
+#include "engine/keying/numeric.h"
 #include "engine/keying/polyhedron.h"
 
 namespace vantrelo {
@@ -270,7 +271,7 @@ void pushSampleOutward(std::uint16_t* sample, const KeyState* state) {
     for (int c = 0; c < 3; ++c) {
         const double b = state->backdrop[c];
         const double v = (static_cast<double>(sample[c]) - b) * 1.1 + b;
-        sample[c] = keyer_detail::clampTrunc16(v);
+        sample[c] = truncToUint16(v);
     }
 }
 

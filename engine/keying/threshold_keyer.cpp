@@ -1,4 +1,5 @@
 #include "engine/keying/threshold_keyer.h"
+#include "engine/keying/numeric.h"
 
 #include <cmath>
 
@@ -234,14 +235,14 @@ void VantreloRT::keyRun(const std::uint16_t* colour, const std::uint16_t* key, c
         }
         if constexpr (Masked) {
             const float fraction = f * kUnit16;
-            for (int c = 0; c < 3; ++c) o[c] = clampTrunc16(static_cast<float>(p[c]) + (r[c] - k[c]) * fraction);
+            for (int c = 0; c < 3; ++c) o[c] = truncToUint16(static_cast<float>(p[c]) + (r[c] - k[c]) * fraction);
             const float m = mask[4 * i + 1];
-            o[3] = clampTrunc16((65535.0f - m) * kUnit16 * a);
+            o[3] = truncToUint16((65535.0f - m) * kUnit16 * a);
         } else {
             const double fraction = static_cast<double>(f) * (1.0 / 65535.0);
             for (int c = 0; c < 3; ++c)
-                o[c] = clampTrunc16(static_cast<double>(p[c]) + static_cast<double>(r[c] - k[c]) * fraction);
-            o[3] = clampTrunc16(a);
+                o[c] = truncToUint16(static_cast<double>(p[c]) + static_cast<double>(r[c] - k[c]) * fraction);
+            o[3] = truncToUint16(a);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/engine_block.h"
+#include "engine/keying/numeric.h"
 
 namespace vantrelo {
 
@@ -89,11 +90,6 @@ bool firstKeyMask(EngineBlock& m, const T* mask, const T* keyed, std::size_t ele
     return true;
 }
 
-std::uint16_t truncTo16(float v) {
-    if (!(v > 0.0f)) return 0;
-    return v >= 65535.0f ? std::uint16_t(65535) : std::uint16_t(v);
-}
-
 void merge16(const std::uint16_t* second, std::uint16_t* out, std::size_t elements) {
     for (std::size_t i = 0; i < elements; i += 4) {
         const std::uint16_t a = second[i + 3];
@@ -104,8 +100,8 @@ void merge16(const std::uint16_t* second, std::uint16_t* out, std::size_t elemen
             continue;
         }
         const float f = float(a) * kUnit16, g = 1.0f - f;
-        for (int c = 0; c < 3; ++c) out[i + c] = truncTo16(float(second[i + c]) * f + float(out[i + c]) * g);
-        out[i + 3] = truncTo16(float(out[i + 3]) * g + float(a));
+        for (int c = 0; c < 3; ++c) out[i + c] = truncToUint16(float(second[i + c]) * f + float(out[i + c]) * g);
+        out[i + 3] = truncToUint16(float(out[i + 3]) * g + float(a));
     }
 }
 
