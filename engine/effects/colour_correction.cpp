@@ -11,6 +11,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/keying_workers.h"
 #include "engine/keying/numeric.h"
 
 namespace vantrelo {
@@ -212,7 +213,7 @@ unsigned ccxloop16_VantThread::run() {
 bool runColourCorrectWorkers(std::ptrdiff_t count, std::uint16_t* destination, const std::uint16_t* source,
                              const float matrix[9], const std::uint16_t* tableR,
                              const std::uint16_t* tableG, const std::uint16_t* tableB) {
-    const int n = std::clamp<int>(workerThreadCount(), 1, 32);
+    const int n = keyingBandCount();
     std::vector<std::unique_ptr<VantThread>> workers;
     try {
         workers.reserve(static_cast<std::size_t>(n));

@@ -1,11 +1,11 @@
 #include "engine/effects/defocus_workers.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/keying_workers.h"
 
 namespace vantrelo {
 
@@ -13,7 +13,7 @@ namespace {
 
 template <class Worker>
 bool launchDefocusPass(const Matte16Defocus& job) {
-    const int bandCount = std::max<std::int32_t>(workerThreadCount(), 1);
+    const int bandCount = keyingBandCount();
     // One cleared block holds the scratch of every band, obtained before any band starts so that a
     // shortage leaves the image untouched.
     const std::size_t floats = matte16ScratchFloats(job);

@@ -7,6 +7,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
 #include "engine/keying/key_state.h"
+#include "engine/keying/keying_workers.h"
 
 namespace vantrelo {
 
@@ -97,7 +98,7 @@ bool runCompositeWorkers(const std::uint16_t* foreground, const std::uint16_t* b
                          std::uint16_t* matteOut, std::ptrdiff_t width, std::ptrdiff_t height) {
     if (!usableAll(width, height, {foreground, background, out, matteOut})) return false;
     if (width == 0 || height == 0) return true;
-    return launchWorkers(std::max<std::int32_t>(workerThreadCount(), 1), [&](int i, int n) {
+    return launchWorkers(keyingBandCount(), [&](int i, int n) {
         return std::make_unique<doComposite_VantThread>(i, n, foreground, background, out, matteOut, width, height);
     });
 }

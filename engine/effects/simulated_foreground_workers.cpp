@@ -16,13 +16,9 @@ std::ptrdiff_t passRows(const SimulatedForegroundGrid& grid) {
 
 phase_calculateGenerateSimulatedForeground_VantThread::phase_calculateGenerateSimulatedForeground_VantThread(
     int index, int bandCount, const SimulatedForegroundGrid& grid, int mode)
-    : VantThread(bandOf(index, bandCount, passRows(grid)).start, bandOf(index, bandCount, passRows(grid)).count,
-                 grid.width, bandOf(index, bandCount, passRows(grid)).count, true, true),
-      grid_(grid),
-      mode_(mode) {
-    const std::ptrdiff_t offset = bandStart() * grid.width * 4;
-    if (grid_.pixels) grid_.pixels += offset;
-    if (grid_.output) grid_.output += offset;
+    : VantThread(index, bandCount, grid.width, passRows(grid), true), grid_(grid), mode_(mode) {
+    grid_.pixels = bandOffset8(grid.pixels);
+    grid_.output = bandOffset8(grid.output);
     grid_.height = VantThread::bandCount();
     grid_.rowStart = grid.rowStart + bandStart();
     grid_.rowEnd = grid_.rowStart + VantThread::bandCount() - 1;
