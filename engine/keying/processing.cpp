@@ -4,13 +4,13 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 
 #include "engine/effects/defocus.h"
 #include "engine/effects/grain_filter.h"
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/shape_rasteriser.h"
 #include "engine/effects/simulated_foreground.h"
+#include "engine/keying/caught_status.h"
 #include "engine/keying/key_float8.h"
 #include "engine/keying/key_pixel16.h"
 #include "engine/keying/keying_workers.h"
@@ -77,17 +77,6 @@ void fillTransparent(T* output, const T* spill, std::ptrdiff_t n) {
         T* o = output + 4 * i;
         if (o[3] != T(0)) continue;
         for (int c = 0; c < 3; ++c) o[c] = from[stride * i + c];
-    }
-}
-
-// The status of an exception caught at an entry point.
-ProcessStatus caughtStatus() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
-        return ProcessStatus::OutOfMemory;
-    } catch (...) {
-        return ProcessStatus::Failed;
     }
 }
 

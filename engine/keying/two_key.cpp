@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 
 #include "engine/effects/auto_key.h"
 #include "engine/effects/defocus.h"
 #include "engine/effects/simulated_foreground.h"
+#include "engine/keying/caught_status.h"
 #include "engine/keying/colour_model.h"
 #include "engine/keying/key_compile.h"
 #include "engine/keying/engine_block.h"
@@ -122,24 +122,13 @@ void mergeFloat(const float* second, float* out, std::size_t elements) {
     }
 }
 
-template <class F>
-ProcessStatus guarded(F body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return ProcessStatus::OutOfMemory;
-    } catch (...) {
-        return ProcessStatus::Failed;
-    }
-}
-
 }  // namespace
 
 ProcessStatus mergeTwoKeys16(const std::uint16_t* image, std::uint16_t* output, const std::uint16_t* background,
                              const std::uint16_t* mask, std::ptrdiff_t width, std::ptrdiff_t height,
                              KeyState* first, KeyState* second, const CropInsets* insets, int matteRadius,
                              float matteShrink) {
-    return guarded([&] {
+    return guardedStatus([&] {
         std::size_t elements = 0;
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
             s != ProcessStatus::Done || elements == 0)
@@ -167,7 +156,7 @@ ProcessStatus mergeTwoKeys16(const std::uint16_t* image, std::uint16_t* output, 
 ProcessStatus mergeTwoKeysFloat(float fullScale, float* image, float* output, float* background, float* mask,
                                 std::ptrdiff_t width, std::ptrdiff_t height, KeyState* first, KeyState* second,
                                 const CropInsets* insets, int matteRadius, float matteShrink) {
-    return guarded([&] {
+    return guardedStatus([&] {
         std::size_t elements = 0;
         if (!validFullScale(fullScale)) return ProcessStatus::BadArguments;
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
@@ -200,7 +189,7 @@ ProcessStatus secondKeyMatte16(const std::uint16_t* image, std::uint16_t* output
                                const std::uint16_t* mask, std::ptrdiff_t width, std::ptrdiff_t height,
                                const KeyState* first, KeyState* second, const CropInsets* insets, int matteRadius,
                                float matteShrink) {
-    return guarded([&] {
+    return guardedStatus([&] {
         std::size_t elements = 0;
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
             s != ProcessStatus::Done || elements == 0)
@@ -217,7 +206,7 @@ ProcessStatus secondKeyMatte16(const std::uint16_t* image, std::uint16_t* output
 ProcessStatus secondKeyMatteFloat(float fullScale, float* image, float* output, float* background, float* mask,
                                   std::ptrdiff_t width, std::ptrdiff_t height, const KeyState* first,
                                   KeyState* second, const CropInsets* insets, int matteRadius, float matteShrink) {
-    return guarded([&] {
+    return guardedStatus([&] {
         std::size_t elements = 0;
         if (!validFullScale(fullScale)) return ProcessStatus::BadArguments;
         if (ProcessStatus s = checkArguments(image, output, width, height, first, second, elements);
