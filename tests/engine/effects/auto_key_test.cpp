@@ -26,12 +26,7 @@ using autokey_test::keyAround;
 using autokey_test::kSkin;
 using autokey_test::Photo;
 using sampling_test::nested;
-
-bool sameRadii(const KeyState& a, const KeyState& b) {
-    return std::memcmp(a.innerRadii, b.innerRadii, sizeof a.innerRadii) == 0 &&
-           std::memcmp(a.middleRadii, b.middleRadii, sizeof a.middleRadii) == 0 &&
-           std::memcmp(a.outerRadii, b.outerRadii, sizeof a.outerRadii) == 0;
-}
+using testing_keys::sameRadii;
 
 // Bins of every pixel and the counted histogram, from the building blocks.
 struct Projection {

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "engine/keying/threshold_keyer.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {
@@ -26,9 +27,7 @@ KeyState stateWith(const float (&triples)[7][3], std::uint32_t flags) {
         for (int i = 0; i < 3; ++i) state.hexagonRadii[3 * k + i] = triples[k][i];
     state.flags = flags;
     state.backdropTolerance16 = 1.0f;
-    state.replacementColour[0] = 30000;
-    state.replacementColour[1] = 1000;
-    state.replacementColour[2] = 40000;
+    testing_keys::setReplacementColour(state, 30000, 1000, 40000);
     return state;
 }
 
@@ -204,7 +203,7 @@ TEST(HexagonKeyer, GreyBackdropsMeasureAlongTheGreyAxis) {
     const Case cases[] = {{10000, 30000, KeyerModeDarkGrey}, {50000, 20000, KeyerModeLightGrey}};
     for (const Case& c : cases) {
         KeyState state = uniformState(0, 0, 0, KeyFlagSpillSolid);
-        state.replacementColour[0] = state.replacementColour[1] = state.replacementColour[2] = 1000;
+        testing_keys::setReplacementColour(state, 1000, 1000, 1000);
         VantreloRTPlus keyer;
         keyer.setBackdrop(c.backdrop, c.backdrop, c.backdrop, &state);
         keyer.compile(&state);

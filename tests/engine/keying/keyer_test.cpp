@@ -19,6 +19,7 @@
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/sampling_tools.h"
 #include "engine/keying/threshold_keyer.h"
+#include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
 namespace {
@@ -427,7 +428,7 @@ TEST(AlternativeKeyerRoad, ThresholdKeyFromBackdropToKeyedPixels) {
     initPolyhedronTables();
     KeyState state = freshState();
     state.flags = KeyFlagUseRT | KeyFlagSpillSolid;
-    state.replacementColour[0] = 40000, state.replacementColour[1] = 30000, state.replacementColour[2] = 20000;
+    testing_keys::setReplacementColour(state, 40000, 30000, 20000);
     const std::uint16_t green[4] = {6000, 52000, 9000, 0};
     setBackdropColour(green, &state);
     const double h = backdropDistance(state.backdrop, std::array<std::uint16_t, 4>{32768, 32768, 32768, 0}.data());

@@ -29,6 +29,13 @@ inline void setUniformRadii(KeyState& state, float r, float g, float b, float in
     }
 }
 
+// The three polyhedra bit for bit: what shaping a key changes.
+inline bool sameRadii(const KeyState& a, const KeyState& b) {
+    return std::memcmp(a.innerRadii, b.innerRadii, sizeof a.innerRadii) == 0 &&
+           std::memcmp(a.middleRadii, b.middleRadii, sizeof a.middleRadii) == 0 &&
+           std::memcmp(a.outerRadii, b.outerRadii, sizeof a.outerRadii) == 0;
+}
+
 // R, G, B of the solid spill colour.
 inline void setReplacementColour(KeyState& state, std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     state.replacementColour[0] = r;

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "tests/engine/keying/keying_fixtures.h"
+
 namespace vantrelo {
 namespace {
 
@@ -25,9 +27,7 @@ KeyState cyanState(float inner, float middle, float outer, std::uint32_t flags) 
     state.thresholds[2] = outer;
     state.flags = flags;
     state.backdropTolerance16 = 1.0f;
-    state.replacementColour[0] = 1000;
-    state.replacementColour[1] = 2000;
-    state.replacementColour[2] = 3000;
+    testing_keys::setReplacementColour(state, 1000, 2000, 3000);
     return state;
 }
 
@@ -249,7 +249,7 @@ TEST(ThresholdKeyer, GreyBackdropKeysEverythingTransparent) {
 
 TEST(ThresholdKeyer, BlackBackdropKeepsEveryOtherPixel) {
     KeyState state = cyanState(0, 0, 0, KeyFlagUseRT | KeyFlagSpillSolid);
-    state.replacementColour[0] = state.replacementColour[1] = state.replacementColour[2] = 0;
+    testing_keys::setReplacementColour(state, 0, 0, 0);
     VantreloRT keyer;
     keyer.setBackdrop(0, 0, 0, &state);
     EXPECT_EQ(state.thresholds[1], 1.732f);

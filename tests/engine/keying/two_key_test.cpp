@@ -19,6 +19,7 @@ namespace vantrelo {
 namespace {
 
 using Pixels = std::vector<std::uint16_t>;
+using testing_keys::sameRadii;
 using testing_keys::TestAllocator;
 
 class TwoKeys : public testing_keys::CountedAllocations {
@@ -65,12 +66,6 @@ Pixels maskOf(unsigned seed) {
 }
 
 bool released(const KeyState& s) { return !s.faceTable && !s.keyer && !s.keySpan16Callback; }
-
-bool sameRadii(const KeyState& a, const KeyState& b) {
-    return std::memcmp(a.innerRadii, b.innerRadii, sizeof a.innerRadii) == 0 &&
-           std::memcmp(a.middleRadii, b.middleRadii, sizeof a.middleRadii) == 0 &&
-           std::memcmp(a.outerRadii, b.outerRadii, sizeof a.outerRadii) == 0;
-}
 
 // One key's keying of the photo, compiled and released around it.
 Pixels keyed(KeyState state, const Pixels& image, const Pixels* background, const Pixels* mask) {
