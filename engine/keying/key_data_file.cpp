@@ -56,7 +56,9 @@ class ReplacingFile {
 public:
     ~ReplacingFile() { discard(); }
 
-    // kCannotOpen when the destination cannot be written or no temporary file can be made beside it.
+    // kCannotOpen when the destination cannot be written (also a file whose owner made it
+    // read-only, which root could otherwise write), when no temporary file can be made beside it,
+    // or when the old file's permissions cannot be given to the new one.
     int open(const char* path) {
         try {
             destination_ = path;
@@ -70,21 +72,33 @@ public:
             }
             struct stat existing {};
             const bool exists = ::stat(destination_.c_str(), &existing) == 0;
-            if (exists && (!S_ISREG(existing.st_mode) || ::access(destination_.c_str(), W_OK) != 0))
+            if (exists && (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0 ||
+                           ::access(destination_.c_str(), W_OK) != 0))
                 return kCannotOpen;
+            // A new file gets the usual permissions (0666 less the umask); a replacement starts
+            // private, so that a private file's keys are never readable by others on the way, and
+            // takes the old file's bits below.
             static std::atomic<unsigned> serial{0};
             for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
                 temporary_ = destination_ + ".tmp-" + std::to_string(::getpid()) + "-" +
                              std::to_string(serial.fetch_add(1));
-                fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                             exists ? 0600 : 0666);
                 if (fd_ < 0 && errno != EEXIST) break;
             }
-            if (fd_ < 0) return kCannotOpen;
+            if (fd_ < 0) {
+                temporary_.clear();  // the last name tried is not ours
+                return kCannotOpen;
+            }
             if (exists) {
                 // The replacement keeps the old file's owner and group where the system allows
-                // (a file saved by root stays its user's), then its permissions.
+                // (a file saved by root stays its user's), then its permissions: changing the
+                // owner clears set-id bits.  Permissions that cannot be kept refuse the save.
                 (void)::fchown(fd_, existing.st_uid, existing.st_gid);
-                (void)::fchmod(fd_, existing.st_mode & 07777);
+                if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
+                    discard();
+                    return kCannotOpen;
+                }
             }
             file_ = ::fdopen(fd_, "w");
             if (!file_) {
@@ -113,10 +127,24 @@ public:
             return kFailed;
         }
         temporary_.clear();
+        syncFolder();
         return kOk;
     }
 
 private:
+    // Makes the rename itself durable.  The new content is complete and in place either way, so a
+    // folder that cannot be synced (some file systems refuse) is no failure.
+    void syncFolder() const {
+        const std::size_t slash = destination_.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string(".")
+                                   : slash == 0                 ? std::string("/")
+                                                                : destination_.substr(0, slash);
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir < 0) return;
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+
     void discard() {
         if (file_) std::fclose(file_);
         if (fd_ >= 0) ::close(fd_);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -452,6 +453,79 @@ TEST_F(KeyDataFile, ReplacedFileKeepsItsOwner) {
     EXPECT_EQ(after.st_uid, 4242u);
     EXPECT_EQ(after.st_gid, 4343u);
     EXPECT_EQ(after.st_mode & 07777, 0600u);
+}
+
+// A file whose owner took away the owner's write bit is refused (-1, nothing changed) even for
+// root, whom the permissions alone would not stop; the group's and others' bits do not matter.
+TEST_F(KeyDataFile, ReadOnlyFilesAreRefused) {
+    KeyState s = sampleState(15);
+    const KeyState* states[] = {&s, nullptr};
+    for (const ::mode_t mode : {0444u, 0400u, 0466u, 0555u, 0000u}) {
+        SCOPED_TRACE(mode);
+        write(path("locked.txt"), "old\n");
+        ASSERT_EQ(::chmod(path("locked.txt").c_str(), mode), 0);
+        EXPECT_EQ(saveKeyFile(path("locked.txt").c_str(), &s), -1);
+        EXPECT_EQ(saveKeyLayers(path("locked.txt").c_str(), states), -1);
+        ASSERT_EQ(::chmod(path("locked.txt").c_str(), 0600), 0);
+        EXPECT_EQ(read(path("locked.txt")), "old\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "no temporary left";
+        fs::remove(path("locked.txt"));
+    }
+}
+
+// The replacement takes the old file's permission bits whatever the umask; a new file gets
+// 0666 less the umask.
+TEST_F(KeyDataFile, SavedFilesKeepTheirMode) {
+    KeyState s = sampleState(16);
+    const ::mode_t savedMask = ::umask(027);
+    for (const ::mode_t mode : {0600u, 0640u, 0644u, 0604u, 0666u, 0700u, 0755u}) {
+        SCOPED_TRACE(mode);
+        write(path("kept.txt"), "old\n");
+        ASSERT_EQ(::chmod(path("kept.txt").c_str(), mode), 0);
+        EXPECT_EQ(saveKeyFile(path("kept.txt").c_str(), &s), 1);
+        struct stat after {};
+        ASSERT_EQ(::stat(path("kept.txt").c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, mode);
+        fs::remove(path("kept.txt"));
+    }
+    EXPECT_EQ(saveKeyFile(path("new.txt").c_str(), &s), 1);
+    ::umask(savedMask);
+    struct stat created {};
+    ASSERT_EQ(::stat(path("new.txt").c_str(), &created), 0);
+    EXPECT_EQ(created.st_mode & 07777, 0640u);
+}
+
+// When no temporary name is free the save is refused, and the names tried, which belong to
+// someone else, are left alone.
+TEST_F(KeyDataFile, TakenTemporaryNamesAreLeftAlone) {
+    KeyState s = sampleState(17);
+    write(path("keys.txt"), "old\n");
+    // The names carry a count of the names tried in this process: a save watched through inotify
+    // shows the one it used, and the next save tries the hundred after it.
+    const std::string prefix = "keys.txt.tmp-" + std::to_string(::getpid()) + "-";
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
+    ASSERT_EQ(saveKeyFile(path("keys.txt").c_str(), &s), 1);
+    long used = -1;
+    alignas(inotify_event) char events[4096];
+    const ssize_t length = ::read(watch, events, sizeof events);
+    ::close(watch);
+    for (ssize_t at = 0; at < length;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        const std::string name = event->len ? event->name : "";
+        if (name.rfind(prefix, 0) == 0) used = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    ASSERT_GE(used, 0) << "the save's temporary file was seen";
+
+    write(path("keys.txt"), "old\n");
+    for (long serial = used + 1; serial <= used + 100; ++serial)
+        write(path((prefix + std::to_string(serial)).c_str()), "theirs\n");
+    EXPECT_EQ(saveKeyFile(path("keys.txt").c_str(), &s), -1);
+    EXPECT_EQ(read(path("keys.txt")), "old\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 101);
+    EXPECT_EQ(read(path((prefix + std::to_string(used + 100)).c_str())), "theirs\n");
 }
 
 TEST_F(KeyDataFile, SavingThroughALinkReplacesItsTarget) {
