@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config git
           libwxgtk3.2-dev libfreeimage-dev liblcms2-dev libagg-dev
-          libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth)
+          libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+          openbox xdotool)
 
 missing=()
 for p in "${packages[@]}"; do

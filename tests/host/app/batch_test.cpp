@@ -27,7 +27,7 @@
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
 #include "host/system/exceptions.h"
-#include "tests/host/app/host_gui_support.h"
+#include "tests/support/gui_support.h"
 #include "tests/host/app/test_plugin.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/host/app/host_gui_support.h"
+#include "tests/support/gui_support.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,7 @@ bool startToolkit() {
     if (!display || !*display) return false;
     if (wxTheApp) return true;  // another test started it
     static int argc = 1;
-    static char name[] = "host_tests";
+    static char name[] = "vantrelo_tests";
     static char* argv[] = {name, nullptr};
     wxSetAssertHandler(failOnAssert);
     wxApp::SetInstance(new wxApp);
