@@ -139,7 +139,8 @@ public:
     void clearSamples();
     void collectSample(int phase, Sample16 colour);
     // Applies a caller's block of columns x rows RGBA16 colours by the current mode at once; the
-    // block is only read, and only during the call.
+    // block is only read, and only during the call.  Afterwards the active list is the stroke buffer,
+    // empty (samplePending is kept).
     void applySampleBlock(const std::uint16_t* block, int columns, int rows);
     // averageColour keyed with the current key state, premultiplied (R, G, B, A).
     Sample16 probePixel();

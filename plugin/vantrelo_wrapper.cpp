@@ -1,0 +1,116 @@
+#include "plugin/vantrelo_wrapper.h"
+
+#include <cstdlib>
+
+#include "engine/effects/defocus.h"
+#include "engine/keying/numeric.h"
+#include "engine/keying/polyhedron.h"
+#include "engine/keying/processing.h"
+#include "host/system/exceptions.h"
+#include "plugin/engine_status.h"
+
+namespace vantrelo {
+
+void* allocWithHook(int size) {
+    // A negative size would be sign-extended into a request the allocator can only refuse.
+    if (size < 0) return nullptr;
+    return std::malloc(static_cast<std::size_t>(size));
+}
+
+void freeWithHook(void* block) { std::free(block); }
+
+VantreloWrapper::VantreloWrapper() {
+    initPolyhedronTables();
+    keyStates.reset();
+    samples = nullptr;
+    sampleMode = SampleSelect;
+    sampleColumns = 0;
+    sampleRows = 0;
+    resetSettings();
+}
+
+VantreloWrapper::~VantreloWrapper() = default;
+
+void VantreloWrapper::resetSettings() {
+    keyStates.reset();
+    floatMaximum = 1.0f;
+    autoMaskEnabled = 0;
+    autoMaskJustEnabled = 0;
+    fitEnabled = 0;
+    fitJustEnabled = 0;
+    autoMaskRadius = 0.4f;
+    lightWrapRadius = 0.0f;
+    lightWrapBrightness = 1.0f;
+}
+
+void VantreloWrapper::keyPixels16(const std::uint16_t* source, const std::uint16_t* background,
+                                  std::uint16_t* destination, std::ptrdiff_t width, std::ptrdiff_t rows) const {
+    if (width <= 0 || rows <= 0) return;
+    keyStates.processPixels16(source, destination, background, nullptr, width, rows);
+    const std::ptrdiff_t count = width * rows;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        std::uint16_t& alpha = destination[4 * i + 3];
+        alpha = static_cast<std::uint16_t>(std::uint32_t{alpha} * source[4 * i + 3] / 65535u);
+    }
+}
+
+void VantreloWrapper::keyPixelsFloat(float* source, float* background, float* destination, std::ptrdiff_t width,
+                                     std::ptrdiff_t rows) const {
+    if (width <= 0 || rows <= 0) return;
+    throwOnEngineFailure(processImageFloat(floatMaximum, source, destination, background, nullptr, width, rows,
+                                           &keyStates.keyState, &keyStates.keyingInset));
+    const std::ptrdiff_t count = width * rows;
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
+        float* pixel = destination + 4 * i;
+        // The engine leaves the matte on 0..65535; the source's own alpha brings it to 0..1.
+        pixel[3] = source[4 * i + 3] * pixel[3] / 65535.0f;
+        for (int c = 0; c < 4; ++c)
+            if (pixel[c] < 0.0f) pixel[c] = 0.0f;
+    }
+}
+
+CVantreloBridge::CVantreloBridge() {
+    keyStates.keyState.flags &= ~std::uint32_t{KeyFlagSimulatedForeground};
+    keyStates.shareKeyFlags();
+    samplePending = 0;
+}
+
+CVantreloBridge::~CVantreloBridge() = default;
+
+void* CVantreloBridge::allocate(int size) { return allocWithHook(size); }
+
+void CVantreloBridge::release(void** block) {
+    if (!block) return;
+    freeWithHook(*block);
+    *block = nullptr;
+}
+
+void* CVantreloBridge::passThrough(void* pointer) { return pointer; }
+
+namespace {
+
+int scaledSoftenRadius(int softenRadius, float scale) {
+    return truncToInt32(static_cast<float>(softenRadius) * scale + 0.5f);
+}
+
+}  // namespace
+
+void CVantreloBridge::defocusMatte16(std::uint16_t* image, std::ptrdiff_t width, std::ptrdiff_t height,
+                                     float scale) const {
+    const int radius = scaledSoftenRadius(keyStates.softenRadius, scale);
+    if (radius <= 0 || !image || width <= 0 || height <= 0) return;
+    // With usable arguments the engine fails only when it could not get its scratch buffer.
+    if (!vantrelo::defocusMatte16(image, width, height, radius, keyStates.blurInward, keyStates.shrinkAmount))
+        Mav::Host::System::throwBadAllocation();
+}
+
+void CVantreloBridge::defocusMatteFloat(float* image, std::ptrdiff_t width, std::ptrdiff_t height,
+                                        float scale) const {
+    const int radius = scaledSoftenRadius(keyStates.softenRadius, scale);
+    if (radius <= 0 || !image || width <= 0 || height <= 0) return;
+    if (!vantrelo::defocusMatteFloat(floatMaximum, image, width, height, radius, keyStates.blurInward,
+                                     keyStates.shrinkAmount))
+        Mav::Host::System::throwBadAllocation();
+}
+
+}  // namespace vantrelo
