@@ -16,10 +16,12 @@
 //
 // Positions.  The picture's top-left corner lies at (originX + panX, originY + panY) in client
 // pixels, (originX, originY) being the corner of the last drawing rectangle (2, 2).  pixelAt and
-// viewToImage map against that corner, so a client position maps to the image pixel drawn there.
+// viewToImage map against the pan offset alone, as the interactive preview expects: its overlays
+// are drawn at the pan offset plus the image position, the same frame of reference.
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/app/host.h"
@@ -89,14 +91,20 @@ public:
     ImageSet fullSet;
     ImageSet proxySet;
     std::int32_t lastOriginalSource = 0;
-    std::int32_t originX = 2;    // corner of the last drawing rectangle
-    std::int32_t originY = 2;
     RenderWorker worker;
+
+    // The parts of `target` outside `old`, top, left, right and bottom, each inside `target`
+    // and none empty: what an incremental render renders after a pan.
+    static std::vector<Rect> exposedStrips(const Rect& target, const Rect& old);
 
 private:
     // The source the coordinate queries read: the display copy while busy.
     const ImageBuffer& querySource();
     App::Parameters& viewParameters();
+    void reportLoadError(const std::string& error);
+    void renderFailed(Rect& r, int& status, const std::string& text);
+
+    std::string loadErrorShown_;  // the last load failure reported; cleared by a good load
 };
 
 }  // namespace Mav::Host::Param

@@ -186,6 +186,9 @@ public:
     std::int32_t panY = 0;
     std::int32_t centreX = 0;
     std::int32_t centreY = 0;
+    // Top-left corner of the last drawing rectangle (2, 2): the pan offset is relative to it.
+    std::int32_t originX = 2;
+    std::int32_t originY = 2;
     std::uint64_t progressDone = 0;  // the figures the panel's gauge shows
     std::uint64_t progressTotal = 0;
     std::uint64_t currentView = 0;
