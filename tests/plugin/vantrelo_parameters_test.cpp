@@ -1,0 +1,442 @@
+// The keyer's parameter set against a live engine adapter: what a push writes into the engine, what
+// a pull writes back, and the host's hooks (reset, undo, copying a set for a newly visited image)
+// that reach the engine through them.
+
+#include "plugin/vantrelo_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "host/param/undo.h"
+#include "plugin/key_data_text.h"
+#include "plugin/param_mapping.h"
+#include "plugin/parameter_schema.h"
+
+namespace {
+
+using namespace vantrelo;
+using namespace Mav::Host::Param;
+
+bool sameBytes(const KeyState& a, const KeyState& b) {
+    return std::memcmp(&a, &b, sizeof(KeyState)) == 0;
+}
+
+class KeyerParameterSet : public ::testing::Test {
+protected:
+    KeyerParameterSet() : set(nullptr, &bridge) { describeKeyerParameters(set); }
+
+    void setDouble(std::size_t index, double value) { set.record(index).value().setDouble(value); }
+    void setInt(std::size_t index, std::int32_t value) { set.record(index).value().setInt(value); }
+    void setBool(std::size_t index, bool value) { set.record(index).value().setBool(value); }
+    void setText(std::size_t index, const std::string& text) { set.record(index).value().text = text; }
+    void setColour(std::size_t index, double r, double g, double b) {
+        ParamValue& v = set.record(index).value();
+        v.setDouble(r, 0);
+        v.setDouble(g, 1);
+        v.setDouble(b, 2);
+    }
+    void push(std::size_t index) { applyParamToBridge(bridge, set, set.record(index)); }
+    void pull(std::size_t index) { syncParamFromBridge(bridge, set.record(index)); }
+    const ParamValue& value(std::size_t index) const { return set.record(index).value(); }
+    KeyStateSet& states() { return bridge.keyStates; }
+
+    // A key state with recognisable radii and backdrop, rewritten once through the text so that
+    // its text is what a pull writes for it.  The colour's channels are 0 or 65535, the values that
+    // come back unchanged from the text (others lose a unit to truncation).
+    std::string keyText(float radiusBase, std::uint32_t flags, const std::uint16_t colour[3]) {
+        KeyState state = states().keyState;
+        state.backdrop[0] = 1200;
+        state.backdrop[1] = 9000;
+        state.backdrop[2] = 30000;
+        state.flags = flags;
+        for (int c = 0; c < 3; ++c) state.replacementColour[c] = colour[c];
+        for (int v = 0; v < kVertexCount; ++v) {
+            state.innerRadii[v] = radiusBase + 10 * v;
+            state.middleRadii[v] = radiusBase + 1000 + 7 * v;
+            state.outerRadii[v] = radiusBase + 2000 + 13 * v;
+        }
+        KeyState reread = states().keyState;
+        EXPECT_TRUE(readKeyDataText(writeKeyDataText(state), reread));
+        return writeKeyDataText(reread);
+    }
+
+    CVantreloBridge bridge;
+    VantreloParameters set;
+};
+
+TEST_F(KeyerParameterSet, SoftenRadiusRoundsHalfTheValueAndPullsBackTwiceTheRadius) {
+    struct Case {
+        double soften;
+        int radius;
+        double pulled;
+    };
+    const Case cases[] = {{5, 3, 6}, {4, 2, 4}, {1, 1, 2}, {0.9, 0, 0}, {0, 0, 0}, {100, 50, 100},
+                          // out of the record's limits or NaN: clamped, NaN is the default 0
+                          {1000, 50, 100}, {-7, 0, 0}, {std::numeric_limits<double>::quiet_NaN(), 0, 0}};
+    for (const Case& c : cases) {
+        setDouble(kParamSoftenMatte, c.soften);
+        push(kParamSoftenMatte);
+        EXPECT_EQ(states().softenRadius, c.radius) << c.soften;
+        pull(kParamSoftenMatte);
+        EXPECT_EQ(value(kParamSoftenMatte).getDouble(), c.pulled) << c.soften;
+    }
+}
+
+TEST_F(KeyerParameterSet, SofteningOffHoldsRadiusAndShrinkAtZeroUntilSwitchedOn) {
+    setBool(kParamEnableSoftenMatte, false);
+    setDouble(kParamSoftenMatte, 9);
+    setDouble(kParamShrinkMatte, 25);
+    for (std::size_t index : {kParamEnableSoftenMatte, kParamSoftenMatte, kParamShrinkMatte}) {
+        push(index);
+        EXPECT_EQ(states().softenRadius, 0);
+        EXPECT_EQ(states().shrinkAmount, 0.0f);
+    }
+    // A pull while softening is off writes the engine's zeros into both records.
+    pull(kParamSoftenMatte);
+    pull(kParamShrinkMatte);
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 0);
+    EXPECT_EQ(value(kParamShrinkMatte).getDouble(), 0);
+
+    setDouble(kParamSoftenMatte, 9);
+    setDouble(kParamShrinkMatte, 25);
+    setBool(kParamEnableSoftenMatte, true);
+    push(kParamEnableSoftenMatte);  // one push brings both
+    EXPECT_EQ(states().softenRadius, 5);
+    EXPECT_EQ(states().shrinkAmount, 0.25f);
+    pull(kParamShrinkMatte);
+    EXPECT_NEAR(value(kParamShrinkMatte).getDouble(), 25, 1e-5);
+}
+
+TEST_F(KeyerParameterSet, ColourTruncatesToSixteenBitsInAllThreeStates) {
+    setColour(kParamBGColor, 1.0, 0.5, 0.0);
+    push(kParamBGColor);
+    for (const KeyState* s : {&states().keyState, &states().edgeState, &states().bodyState}) {
+        EXPECT_EQ(s->replacementColour[0], 65535);
+        EXPECT_EQ(s->replacementColour[1], 32767);
+        EXPECT_EQ(s->replacementColour[2], 0);
+        EXPECT_EQ(s->replacementColour[3], 65535);
+    }
+    pull(kParamBGColor);
+    EXPECT_EQ(value(kParamBGColor).getDouble(0), 1.0);
+    EXPECT_DOUBLE_EQ(value(kParamBGColor).getDouble(1), 32767.0 / 65535.0);
+    EXPECT_EQ(value(kParamBGColor).getDouble(2), 0.0);
+
+    // Damaged colours are limited to 0..1 before the conversion; NaN counts as 0.
+    setColour(kParamBGColor, -0.5, std::numeric_limits<double>::quiet_NaN(), 7.0);
+    push(kParamBGColor);
+    EXPECT_EQ(states().bodyState.replacementColour[0], 0);
+    EXPECT_EQ(states().bodyState.replacementColour[1], 0);
+    EXPECT_EQ(states().bodyState.replacementColour[2], 65535);
+}
+
+TEST_F(KeyerParameterSet, SpillModePushesBitsAndPullsTheFirstOneSet) {
+    struct Step {
+        std::int32_t mode;
+        std::uint32_t spillBits;
+        std::int32_t pulled;
+    };
+    // 0 after 1 leaves both bits set, which reads back as complement.
+    const Step steps[] = {{1, KeyFlagSpillSolid, 1},
+                          {0, KeyFlagSpillSolid | KeyFlagSpillComplement, 0},
+                          {2, 0, 2},
+                          {9, 0, 2}};  // beyond the choices: the last choice
+    for (const Step& s : steps) {
+        setInt(kParamSpillMode, s.mode);
+        push(kParamSpillMode);
+        for (const KeyState* st : {&states().keyState, &states().edgeState, &states().bodyState})
+            EXPECT_EQ(st->flags & (KeyFlagSpillSolid | KeyFlagSpillComplement), s.spillBits) << s.mode;
+        pull(kParamSpillMode);
+        EXPECT_EQ(value(kParamSpillMode).getInt(), s.pulled) << s.mode;
+    }
+}
+
+TEST_F(KeyerParameterSet, AdjustLightingClearsTheEngineFlagAndSharesTheKeyFlags) {
+    for (bool on : {true, false}) {
+        states().keyState.flags |= KeyFlagSimulatedForeground | KeyFlagMiddleOnly;
+        states().edgeState.flags = KeyFlagUseRT;
+        states().bodyState.flags = KeyFlagSimulatedForeground;
+        const std::uint32_t expected = states().keyState.flags & ~std::uint32_t(KeyFlagSimulatedForeground);
+        setBool(kParamAdjustLighting, on);
+        push(kParamAdjustLighting);
+        EXPECT_EQ(states().keyState.flags, expected);
+        EXPECT_EQ(states().edgeState.flags, expected);
+        EXPECT_EQ(states().bodyState.flags, expected);
+    }
+    // The grid goes to the key state only.
+    states().edgeState.simGridSize = 7;
+    states().bodyState.simGridSize = 8;
+    setInt(kParamAdjustLightingGrid, 33);
+    push(kParamAdjustLightingGrid);
+    EXPECT_EQ(states().keyState.simGridSize, 33);
+    EXPECT_EQ(states().edgeState.simGridSize, 7);
+    EXPECT_EQ(states().bodyState.simGridSize, 8);
+    setInt(kParamAdjustLightingGrid, 1000);
+    push(kParamAdjustLightingGrid);
+    EXPECT_EQ(states().keyState.simGridSize, 100);
+}
+
+TEST_F(KeyerParameterSet, GrainPushesLevelToKeyAndAmountToAllStates) {
+    states().edgeState.grainLevel = 5;
+    setInt(kParamGrainType, 2);
+    setDouble(kParamGrainTolerance, 30);
+    push(kParamGrainType);
+    push(kParamGrainTolerance);
+    EXPECT_EQ(states().keyState.grainLevel, 2);
+    EXPECT_EQ(states().edgeState.grainLevel, 5);
+    for (const KeyState* s : {&states().keyState, &states().edgeState, &states().bodyState}) {
+        EXPECT_TRUE(s->flags & KeyFlagGrainFilter);
+        EXPECT_EQ(s->grainAmount, 0.3f);
+    }
+    setDouble(kParamGrainTolerance, 0);
+    setInt(kParamGrainType, 0);
+    push(kParamGrainType);
+    EXPECT_FALSE(states().bodyState.flags & KeyFlagGrainFilter);
+}
+
+TEST_F(KeyerParameterSet, SwitchTriggersArmOnlyOnAChangeFromOffToOn) {
+    struct Switch {
+        std::size_t index;
+        std::uint8_t CVantreloBridge::*enabled;
+        std::uint8_t CVantreloBridge::*just;
+    };
+    const Switch switches[] = {
+        {kParamEnableAutoMask, &CVantreloBridge::autoMaskEnabled, &CVantreloBridge::autoMaskJustEnabled},
+        {kParamScaleToFit, &CVantreloBridge::fitEnabled, &CVantreloBridge::fitJustEnabled}};
+    for (const Switch& s : switches) {
+        bridge.*s.enabled = 0;
+        bridge.*s.just = 0;
+        // value pushed, then the expected enabled and just-enabled; "consume" clears just-enabled as
+        // the auto-mask and the prepare step do.
+        struct Step {
+            bool value;
+            bool consume;
+            std::uint8_t enabled, just;
+        };
+        const Step steps[] = {{true, false, 1, 1}, {true, false, 1, 1}, {true, true, 1, 0},
+                              {true, false, 1, 0}, {false, false, 0, 0}, {true, false, 1, 1},
+                              {false, false, 0, 0}, {false, false, 0, 0}};
+        int n = 0;
+        for (const Step& step : steps) {
+            if (step.consume) bridge.*s.just = 0;
+            setBool(s.index, step.value);
+            push(s.index);
+            EXPECT_EQ(bridge.*s.enabled, step.enabled) << set.record(s.index).name << " step " << n;
+            EXPECT_EQ(bridge.*s.just, step.just) << set.record(s.index).name << " step " << n;
+            pull(s.index);
+            EXPECT_EQ(value(s.index).getBool(), step.enabled != 0);
+            ++n;
+        }
+    }
+}
+
+TEST_F(KeyerParameterSet, KeyDataTextsFeedTheStatesAndEmptyTextsStandForKeyData) {
+    const KeyState before = states().keyState;
+    push(kParamKeyData);  // empty: the key state stays as it is
+    EXPECT_TRUE(sameBytes(states().keyState, before));
+
+    const std::uint16_t colour[3] = {0, 65535, 0};
+    const std::string key = keyText(3000, states().keyState.flags, colour);
+    setText(kParamKeyData, key);
+    push(kParamKeyData);
+    push(kParamEdgeData);  // empty: follows "key data"
+    EXPECT_EQ(writeKeyDataText(states().keyState), key);
+    EXPECT_EQ(writeKeyDataText(states().edgeState), key);
+    EXPECT_EQ(states().edgeState.innerRadii[5], states().keyState.innerRadii[5]);
+
+    const std::string body = keyText(5000, states().keyState.flags, colour);
+    setText(kParamBodyData, body);
+    push(kParamBodyData);
+    EXPECT_EQ(writeKeyDataText(states().bodyState), body);
+
+    // Pulls: the edge state writes the key's text, so "edge data" is stored empty.
+    setText(kParamEdgeData, "stale");
+    pull(kParamKeyData);
+    pull(kParamEdgeData);
+    pull(kParamBodyData);
+    EXPECT_EQ(value(kParamKeyData).text, key);
+    EXPECT_EQ(value(kParamEdgeData).text, "");
+    EXPECT_EQ(value(kParamBodyData).text, body);
+}
+
+TEST_F(KeyerParameterSet, TransformsTravelAsMatrixText) {
+    setText(kParamBackdropTransform, "[ 2 0 5 0 2");
+    setText(kParamForegroundTransform, "[ 0.123456789 1 0 0 1 0 0 0 1 ]");
+    setText(kParamOverlayTransform, "no bracket");
+    bridge.overlayTransform.m[4] = 3;
+    for (std::size_t i : {kParamBackdropTransform, kParamForegroundTransform, kParamOverlayTransform}) push(i);
+    EXPECT_EQ(bridge.backdropTransform.m, (std::array<double, 9>{2, 0, 5, 0, 2, 0, 0, 0, 1}));
+    EXPECT_EQ(bridge.foregroundTransform.m[0], 0.123456789);
+    EXPECT_TRUE(bridge.overlayTransform.isIdentity());
+
+    for (std::size_t i : {kParamBackdropTransform, kParamForegroundTransform, kParamOverlayTransform}) pull(i);
+    EXPECT_EQ(value(kParamBackdropTransform).text, "[ 2 0 5 0 2 0 0 0 1 ]");
+    EXPECT_EQ(value(kParamForegroundTransform).text, "[ 0.123457 1 0 0 1 0 0 0 1 ]");
+    EXPECT_EQ(value(kParamOverlayTransform).text, "[ 1 0 0 0 1 0 0 0 1 ]");
+    push(kParamForegroundTransform);
+    EXPECT_EQ(bridge.foregroundTransform.m[0], 0.123457);
+}
+
+// Every parameter set to something other than its default, pushed whole and pulled whole: the
+// mapped records come back as they went in (up to float rounding), the records that are not pulled
+// or not mapped keep their values untouched.
+TEST_F(KeyerParameterSet, PushAllThenPullAllKeepsEveryValue) {
+    const std::uint16_t colour[3] = {13107, 52428, 65535};  // 0.2, 0.8, 1.0 exactly
+    const std::uint32_t flags = KeyFlagSpillSolid | KeyFlagDirectCallbacks | KeyFlagGrainFilter;
+    setText(kParamKeyData, keyText(4000, flags, colour));
+    setText(kParamEdgeData, keyText(6000, flags, colour));
+    setText(kParamBodyData, "");
+    setInt(kParamSpillMode, kSpillSolid);
+    setColour(kParamBGColor, 13107 / 65535.0, 52428 / 65535.0, 1.0);
+    setBool(kParamEnableSoftenMatte, true);
+    setDouble(kParamSoftenMatte, 14);
+    setDouble(kParamShrinkMatte, 37);
+    setInt(kParamBackgroundLayer, 123456);
+    setInt(kParamBackgroundMode, kBackgroundLayer);
+    setInt(kParamMaskMode, kMaskBack);
+    setBool(kParamBlurInward, false);
+    setInt(kParamGrainType, kLargeGrain);
+    setDouble(kParamGrainTolerance, 63);
+    setBool(kParamAdjustLighting, true);
+    setInt(kParamAdjustLightingGrid, 57);
+    setBool(kParamEnableAutoMask, false);
+    setDouble(kParamAutoMaskRadius, 12.5);
+    setDouble(kParamAutoMaskEaseBleach, 33);
+    setDouble(kParamAutoMaskColorCorrection, 150);
+    setBool(kParamEnableLightWrap, true);
+    setDouble(kParamLightWrapRadius, 41);
+    setDouble(kParamLightWrapBrightness, 77.25);
+    setInt(kParamLightWrapBlendMode, kBlendColor);
+    setBool(kParamRenderAgainstBD, true);
+    setInt(kParamTransparencyMode, kTransparencySplit);
+    setDouble(kParamBackdropBlur, 9.5);
+    setText(kParamBackdropTransform, "[ 1.5 0 -20 0 1.5 30.25 0 0 1 ]");
+    setText(kParamForegroundTransform, "[ 0.866025 0.5 0 -0.5 0.866025 0 0 0 1 ]");
+    setText(kParamOverlayTransform, "[ 1 0 0 0 1 0 0.001 0 1 ]");
+    setBool(kParamScaleToFit, false);
+    setText(kParamBackdropFiles, "\"/a b/c.png\"");
+    setText(kParamOverlayFiles, "\"/o.png\" \"/p.png\"");
+    for (std::size_t i = kParamAutoMaskWindow; i <= kParamSoftenMatteWindow; ++i) setText(i, "12 34");
+    setText(kParamLastImagePath, "/home/someone/Pictures");
+
+    const std::vector<ParamRecord> pushed = set.records();
+    applyAllParamsToBridge(bridge, set);
+    EXPECT_EQ(states().softenRadius, 7);
+    EXPECT_EQ(states().shrinkAmount, 0.37f);
+    EXPECT_EQ(bridge.lightWrapRadius, 61.5f);
+    EXPECT_EQ(bridge.lightWrapOn, 1);
+    EXPECT_EQ(bridge.autoMaskRadius, 12.5f);
+    EXPECT_EQ(bridge.backdropTransform.m[5], 30.25);
+    EXPECT_EQ(states().keyState.simGridSize, 57);
+    EXPECT_EQ(states().keyState.grainLevel, 3);
+
+    // The pull starts from scrambled values, so a record it forgets to write shows.
+    for (ParamRecord& r : set.records()) {
+        if (r.kind == ParamText) r.value().text = "scrambled";
+        else r.value().cells = {0x11, 0x22, 0x33};
+    }
+    const std::vector<ParamRecord> scrambled = set.records();
+    syncAllParamsFromBridge(bridge, set);
+
+    const std::vector<std::size_t> notPulled = {
+        kParamEnableSoftenMatte, kParamBackgroundLayer, kParamBackgroundMode, kParamMaskMode,
+        kParamAdjustLighting, kParamAdjustLightingGrid, kParamAutoMaskEaseBleach,
+        kParamAutoMaskColorCorrection, kParamLightWrapBlendMode, kParamRenderAgainstBD,
+        kParamTransparencyMode, kParamBackdropBlur, kParamBackdropFiles, kParamOverlayFiles,
+        kParamAutoMaskWindow, kParamFineTuneWindow, kParamLightWrapWindow, kParamRemoveGrainWindow,
+        kParamSoftenMatteWindow, kParamLastImagePath};
+    for (std::size_t i = 0; i < set.count(); ++i) {
+        const ParamRecord& r = set.record(i);
+        SCOPED_TRACE(r.name);
+        if (std::find(notPulled.begin(), notPulled.end(), i) != notPulled.end()) {
+            EXPECT_EQ(r.value(), scrambled[i].value());
+            continue;
+        }
+        const ParamValue& want = pushed[i].value();
+        switch (r.kind) {
+            case ParamText: EXPECT_EQ(r.value().text, want.text); break;
+            case ParamFloat: EXPECT_NEAR(r.value().getDouble(), want.getDouble(), 1e-5); break;
+            case ParamColour:
+                for (int c = 0; c < 3; ++c) EXPECT_DOUBLE_EQ(r.value().getDouble(c), want.getDouble(c));
+                break;
+            case ParamBool: EXPECT_EQ(r.value().getBool(), want.getBool()); break;
+            default: EXPECT_EQ(r.value().getInt(), want.getInt()); break;
+        }
+    }
+}
+
+TEST_F(KeyerParameterSet, UnknownCodesChangeNothingEitherWay) {
+    ParamRecord stranger(ParamFloat, "stranger", fourCharCode("zzzz"), 0, 0);
+    stranger.value().setDouble(3);
+    states().softenRadius = 3;
+    const KeyState before = states().keyState;
+    applyParamToBridge(bridge, set, stranger);
+    syncParamFromBridge(bridge, stranger);
+    EXPECT_TRUE(sameBytes(states().keyState, before));
+    EXPECT_EQ(states().softenRadius, 3);
+    EXPECT_EQ(stranger.value().getDouble(), 3);
+}
+
+TEST_F(KeyerParameterSet, ResetPushesDefaultsAndArmsTheSwitchedOnTriggers) {
+    setDouble(kParamSoftenMatte, 40);
+    setText(kParamBackdropTransform, "[ 3 0 0 0 3 0 0 0 1 ]");
+    set.applyAll();
+    ASSERT_EQ(states().softenRadius, 20);
+    bridge.autoMaskJustEnabled = 0;
+    bridge.fitJustEnabled = 0;
+    set.resetToDefaults();
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 0);
+    EXPECT_EQ(states().softenRadius, 0);
+    EXPECT_TRUE(bridge.backdropTransform.isIdentity());
+    // Both switches default to on; a reset arms them again although they were on before.
+    EXPECT_EQ(bridge.autoMaskEnabled, 1);
+    EXPECT_EQ(bridge.autoMaskJustEnabled, 1);
+    EXPECT_EQ(bridge.fitEnabled, 1);
+    EXPECT_EQ(bridge.fitJustEnabled, 1);
+}
+
+// Undo asks the set for the engine's value before recording and pushes the restored value after.
+TEST_F(KeyerParameterSet, UndoRecordsTheEngineStateAndPushesWhatItRestores) {
+    states().softenRadius = 4;  // changed in the engine, not yet in the record
+    recordChange(set, kParamSoftenMatte);
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 8);
+    setDouble(kParamSoftenMatte, 30);
+    push(kParamSoftenMatte);
+    ASSERT_EQ(states().softenRadius, 15);
+    ASSERT_TRUE(set.undo());
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 8);
+    EXPECT_EQ(states().softenRadius, 4);
+}
+
+TEST_F(KeyerParameterSet, CopyForANewImageCarriesSettingsButRestartsTheAutoMask) {
+    CVantreloBridge other;
+    VantreloParameters target(nullptr, &other);
+    describeKeyerParameters(target);
+    setBool(kParamEnableAutoMask, false);
+    setDouble(kParamAutoMaskRadius, 3);
+    setDouble(kParamAutoMaskEaseBleach, 4);
+    setDouble(kParamAutoMaskColorCorrection, 5);
+    setDouble(kParamSoftenMatte, 22);
+    setText(kParamOverlayFiles, "\"x\"");
+    target.assign(set);
+    EXPECT_EQ(target.bridge, &other);
+    EXPECT_TRUE(target.getBool(kParamEnableAutoMask));
+    EXPECT_EQ(target.getDouble(kParamAutoMaskRadius), 40);
+    EXPECT_EQ(target.getDouble(kParamAutoMaskEaseBleach), 75);
+    EXPECT_EQ(target.getDouble(kParamAutoMaskColorCorrection), 0);
+    EXPECT_EQ(target.getDouble(kParamSoftenMatte), 22);
+    EXPECT_EQ(target.getString(kParamOverlayFiles), "\"x\"");
+
+    // The host's clone is a plain copy: same values, same adapter.
+    const VantreloParameters clone(set);
+    EXPECT_EQ(clone.bridge, &bridge);
+    EXPECT_FALSE(clone.getBool(kParamEnableAutoMask));
+    EXPECT_EQ(clone.getDouble(kParamAutoMaskRadius), 3);
+}
+
+}  // namespace
