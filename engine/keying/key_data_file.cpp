@@ -1,11 +1,5 @@
 #include "engine/keying/key_data_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +10,7 @@
 #include "engine/keying/colour_model.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/numeric.h"
+#include "engine/keying/replacing_file.h"
 
 namespace vantrelo {
 
@@ -50,115 +45,6 @@ bool writeShapes(std::FILE* file, const char* keyword, ShapeLayer* const* layers
         if (!writeText(file, keyword) || !writeShapeLayer(layers[i], file)) return false;
     return true;
 }
-
-// A file that replaces the one at `path` only when it has been written completely.
-class ReplacingFile {
-public:
-    ~ReplacingFile() { discard(); }
-
-    // kCannotOpen when the destination cannot be written (also a file whose owner made it
-    // read-only, which root could otherwise write), when no temporary file can be made beside it,
-    // or when the old file's permissions cannot be given to the new one.
-    int open(const char* path) {
-        try {
-            destination_ = path;
-            struct stat link {};
-            if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
-                // Replace the file the link names, not the link.
-                if (char* resolved = ::realpath(path, nullptr)) {
-                    destination_ = resolved;
-                    std::free(resolved);
-                }
-            }
-            struct stat existing {};
-            const bool exists = ::stat(destination_.c_str(), &existing) == 0;
-            if (exists && (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0 ||
-                           ::access(destination_.c_str(), W_OK) != 0))
-                return kCannotOpen;
-            // A new file gets the usual permissions (0666 less the umask); a replacement starts
-            // private, so that a private file's keys are never readable by others on the way, and
-            // takes the old file's bits below.
-            static std::atomic<unsigned> serial{0};
-            for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-                temporary_ = destination_ + ".tmp-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(serial.fetch_add(1));
-                fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                             exists ? 0600 : 0666);
-                if (fd_ < 0 && errno != EEXIST) break;
-            }
-            if (fd_ < 0) {
-                temporary_.clear();  // the last name tried is not ours
-                return kCannotOpen;
-            }
-            if (exists) {
-                // The replacement keeps the old file's owner and group where the system allows
-                // (a file saved by root stays its user's), then its permissions: changing the
-                // owner clears set-id bits.  Permissions that cannot be kept refuse the save.
-                (void)::fchown(fd_, existing.st_uid, existing.st_gid);
-                if (::fchmod(fd_, existing.st_mode & 07777) != 0) {
-                    discard();
-                    return kCannotOpen;
-                }
-            }
-            file_ = ::fdopen(fd_, "w");
-            if (!file_) {
-                discard();
-                return kCannotOpen;
-            }
-            fd_ = -1;  // owned by file_ now
-            return kOk;
-        } catch (...) {
-            discard();
-            return kCannotOpen;
-        }
-    }
-
-    std::FILE* file() const { return file_; }
-
-    // Flushes, syncs and closes the temporary file and puts it in place.
-    int commit() {
-        bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
-        ok = ::fsync(::fileno(file_)) == 0 && ok;
-        ok = std::fclose(file_) == 0 && ok;
-        file_ = nullptr;
-        ok = ok && std::rename(temporary_.c_str(), destination_.c_str()) == 0;
-        if (!ok) {
-            discard();
-            return kFailed;
-        }
-        temporary_.clear();
-        syncFolder();
-        return kOk;
-    }
-
-private:
-    // Makes the rename itself durable.  The new content is complete and in place either way, so a
-    // folder that cannot be synced (some file systems refuse) is no failure.
-    void syncFolder() const {
-        const std::size_t slash = destination_.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string(".")
-                                   : slash == 0                 ? std::string("/")
-                                                                : destination_.substr(0, slash);
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir < 0) return;
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-
-    void discard() {
-        if (file_) std::fclose(file_);
-        if (fd_ >= 0) ::close(fd_);
-        if (!temporary_.empty()) ::unlink(temporary_.c_str());
-        file_ = nullptr;
-        fd_ = -1;
-        temporary_.clear();
-    }
-
-    std::string destination_;
-    std::string temporary_;
-    int fd_ = -1;
-    std::FILE* file_ = nullptr;
-};
 
 // ---- Reading ----
 
@@ -385,9 +271,9 @@ int writeKeyData(std::FILE* file, const KeyState* state) {
 int saveKeyFile(const char* path, const KeyState* state) {
     if (!path || !state) return kCannotOpen;
     ReplacingFile out;
-    if (const int opened = out.open(path); opened != kOk) return opened;
+    if (!out.open(path)) return kCannotOpen;
     if (writeKeyData(out.file(), state) != kOk) return kFailed;
-    return out.commit();
+    return out.commit() ? kOk : kFailed;
 }
 
 int readKeyData(std::FILE* file, KeyState* state, KeyShapeLists* shapes) {
@@ -427,10 +313,10 @@ int loadKeyFile(const char* path, KeyState* state, KeyShapeLists* shapes) {
 int saveKeyLayers(const char* path, const KeyState* const* states) {
     if (!path || !states) return kCannotOpen;
     ReplacingFile out;
-    if (const int opened = out.open(path); opened != kOk) return opened;
+    if (!out.open(path)) return kCannotOpen;
     for (std::size_t i = 0; states[i]; ++i)
         if (writeKeyData(out.file(), states[i]) != kOk || !writeText(out.file(), "ENDLAYER")) return kFailed;
-    return out.commit();
+    return out.commit() ? kOk : kFailed;
 }
 
 int countKeyLayers(const char* path, std::int32_t* count) {

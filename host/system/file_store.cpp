@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <system_error>
 
 #include <fcntl.h>
@@ -20,6 +19,15 @@ std::string errorText(int error) {
 
 std::string describe(const char* what, const fs::path& path, int err) {
     return std::string(what) + " " + path.string() + ": " + errorText(err);
+}
+
+// The folder a replacement works in.  Reading it is not needed (only its names are used), so a
+// folder the process may write and enter but not list is opened as a bare reference instead; its
+// sync after the rename then fails, which costs nothing but that sync.
+int openFolder(const fs::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+    return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
 // The file a write to `target` must replace: the end of a chain of symbolic links.
@@ -78,48 +86,52 @@ bool ReplacementFile::open(const fs::path& target, std::string& reason) {
         reason = "no file name is given";
         return false;
     }
-    target_ = resolveTarget(target);
-    fs::path folder = target_.parent_path();
-    if (folder.empty()) folder = ".";
-
-    struct stat existing {};
-    const bool exists = ::stat(target_.c_str(), &existing) == 0;
-    if (!exists && errno != ENOENT) {
-        // A loop of links, for one, would otherwise be replaced by a plain file.
-        reason = "the file cannot be examined (" + errorText(errno) + ")";
-        return false;
-    }
-    if (exists && !S_ISREG(existing.st_mode)) {
+    const fs::path resolved = resolveTarget(target);
+    name_ = resolved.filename().string();
+    if (name_.empty() || name_ == "." || name_ == "..") {
+        name_.clear();
         reason = "it is not a regular file";
         return false;
     }
-    if (exists && (existing.st_mode & S_IWUSR) == 0) {
-        reason = "the file is read-only";
+    const fs::path folder = resolved.has_parent_path() ? resolved.parent_path() : fs::path(".");
+    folder_ = openFolder(folder);
+    if (folder_ < 0) {
+        reason = "the temporary file cannot be created (" + errorText(errno) + ")";
+        discard();
         return false;
     }
-    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
-        reason = "the file cannot be written (" + errorText(errno) + ")";
+    const auto refuse = [&](std::string why) {
+        reason = std::move(why);
+        discard();
         return false;
-    }
+    };
+
+    struct stat existing {};
+    const bool exists = ::fstatat(folder_, name_.c_str(), &existing, 0) == 0;
+    // A loop of links, for one, would otherwise be replaced by a plain file.
+    if (!exists && errno != ENOENT)
+        return refuse("the file cannot be examined (" + errorText(errno) + ")");
+    if (exists && !S_ISREG(existing.st_mode)) return refuse("it is not a regular file");
+    if (exists && (existing.st_mode & S_IWUSR) == 0) return refuse("the file is read-only");
+    if (exists && ::faccessat(folder_, name_.c_str(), W_OK, AT_EACCESS) != 0)
+        return refuse("the file cannot be written (" + errorText(errno) + ")");
 
     // A fresh name per attempt; O_EXCL makes the file ours alone.  A new target gets the usual
     // permissions (0666 less the umask), which mkstemp's fixed 0600 would not give; a replacement
     // starts private and takes the original's bits below.
     static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string prefix = temporaryFilePrefix(resolved) + std::to_string(::getpid()) + "-";
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary_ = folder / (temporaryFilePrefix(target_) + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter++) + "-" + std::to_string(stamp % 1000000));
-        fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
-                    exists ? 0600 : 0666);
+        temporary_ = prefix + std::to_string(counter++);
+        fd = ::openat(folder_, temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                      exists ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
         const int error = errno;
-        temporary_.clear();
-        reason = "the temporary file cannot be created (" + errorText(error) + ")";
-        return false;
+        temporary_.clear();  // the last name tried is not ours
+        return refuse("the temporary file cannot be created (" + errorText(error) + ")");
     }
     if (exists) {
         // The replacement keeps the owner and group where the system lets us (root, or a group we
@@ -131,18 +143,14 @@ bool ReplacementFile::open(const fs::path& target, std::string& reason) {
         if (::fchmod(fd, existing.st_mode & 07777) != 0) {
             const int error = errno;
             ::close(fd);
-            discard();
-            reason = "the file's permissions cannot be kept (" + errorText(error) + ")";
-            return false;
+            return refuse("the file's permissions cannot be kept (" + errorText(error) + ")");
         }
     }
     file_ = ::fdopen(fd, "w+b");
     if (!file_) {
         const int error = errno;
         ::close(fd);
-        discard();
-        reason = "the temporary file cannot be opened (" + errorText(error) + ")";
-        return false;
+        return refuse("the temporary file cannot be opened (" + errorText(error) + ")");
     }
     return true;
 }
@@ -200,7 +208,7 @@ bool ReplacementFile::commit(std::string& reason) {
         discard();
         return false;
     }
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    if (::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
         reason = "the file cannot be replaced (" + errorText(errno) + ")";
         discard();
         return false;
@@ -209,13 +217,8 @@ bool ReplacementFile::commit(std::string& reason) {
 
     // Make the rename itself durable.  The new content is complete either way, so a folder that
     // cannot be synced (some file systems refuse) is no failure.
-    fs::path folder = target_.parent_path();
-    if (folder.empty()) folder = ".";
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    ::fsync(folder_);
+    discard();
     return true;
 }
 
@@ -225,9 +228,14 @@ void ReplacementFile::discard() noexcept {
         file_ = nullptr;
     }
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        ::unlinkat(folder_, temporary_.c_str(), 0);
         temporary_.clear();
     }
+    if (folder_ >= 0) {
+        ::close(folder_);
+        folder_ = -1;
+    }
+    name_.clear();
 }
 
 bool replaceFile(const fs::path& target, std::string_view bytes, std::string& error) {

@@ -16,11 +16,14 @@ namespace Mav::Host::System {
 // the temporary file removed.  A writer killed before the rename leaves its temporary file, whose
 // name starts with temporaryFilePrefix(target), behind.
 //
-// An existing target keeps its permission bits (and its owner and group where the system allows);
-// a symbolic link is followed, so the file it points to is replaced and the link stays.  A target
-// that is not a regular file, that is read-only for its owner (even where the process could
-// replace it anyway: root ignores permissions, and a rename needs only the folder) or that this
-// process may not write is refused.
+// The folder is held open from open() to the end, and every step works relative to it: a folder
+// moved meanwhile gets the replacement where it now is (never a folder that took its old name),
+// and a folder removed meanwhile fails the commit with nothing left behind.
+//
+// An existing target keeps its permission bits and its owner and group where the system allows.  A
+// symbolic link is followed, so the file it points to is replaced and the link stays.  A target that is not a regular file, that is
+// read-only for its owner (even where the process could replace it anyway: root ignores
+// permissions, and a rename needs only the folder) or that this process may not write is refused.
 //
 // One object writes one file on one thread.
 class ReplacementFile {
@@ -53,8 +56,9 @@ public:
 private:
     void record(int error) noexcept;
 
-    std::filesystem::path target_;     // the file replaced: a link's target for a symbolic link
-    std::filesystem::path temporary_;  // empty when there is none
+    int folder_ = -1;        // the target's folder, open while a replacement is under way
+    std::string name_;       // the target's name in it: a link's target for a symbolic link
+    std::string temporary_;  // the temporary file's name in it; empty when there is none
     std::FILE* file_ = nullptr;
     int error_ = 0;  // the first failure's errno; 0 while all is well
 };

@@ -6,6 +6,7 @@
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -22,6 +24,22 @@
 #include "engine/effects/shape_layer.h"
 #include "tests/comma_locale.h"
 #include "tests/engine/keying/keying_fixtures.h"
+
+// A save syncs its temporary file before it puts it in place; a test that needs something to
+// happen in the middle of a save (the folder moved away) hooks that moment.  Every other sync of
+// the program goes straight to the system.
+namespace {
+std::function<void()> beforeNextSync;
+}  // namespace
+
+extern "C" int fsync(int fd) {
+    if (beforeNextSync) {
+        const std::function<void()> hook = std::move(beforeNextSync);
+        beforeNextSync = nullptr;
+        hook();
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace vantrelo {
 namespace {
@@ -535,6 +553,29 @@ TEST_F(KeyDataFile, SavingThroughALinkReplacesItsTarget) {
     ASSERT_EQ(saveKeyFile(path("link.txt").c_str(), &s), 1);
     EXPECT_TRUE(fs::is_symlink(path("link.txt")));
     EXPECT_EQ(linesOf(read(path("target.txt"))).size(), 92u);
+}
+
+// The folder is moved while the file is being saved: the new file goes where the old one now is,
+// and nothing is left behind.  A folder removed meanwhile fails the save and leaves nothing.
+TEST_F(KeyDataFile, AFolderMovedDuringTheSaveGetsTheFileWhereItNowIs) {
+    KeyState s = sampleState(19);
+    fs::create_directory(dir_ / "album");
+    write(path("album/keys.txt"), "old\n");
+    beforeNextSync = [this] {
+        fs::rename(dir_ / "album", dir_ / "moved");
+        fs::create_directory(dir_ / "album");  // another folder takes the old name
+    };
+    ASSERT_EQ(saveKeyFile(path("album/keys.txt").c_str(), &s), 1);
+    EXPECT_EQ(linesOf(read(path("moved/keys.txt"))).size(), 92u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "moved"), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(dir_ / "album"));
+
+    const KeyState* states[] = {&s, nullptr};
+    beforeNextSync = [this] { fs::remove_all(dir_ / "moved"); };
+    EXPECT_EQ(saveKeyLayers(path("moved/keys.txt").c_str(), states), -2);
+    EXPECT_FALSE(beforeNextSync);
+    EXPECT_FALSE(fs::exists(dir_ / "moved"));
+    EXPECT_TRUE(fs::is_empty(dir_ / "album"));
 }
 
 TEST_F(KeyDataFile, EmptyStateLists) {

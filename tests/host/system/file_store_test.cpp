@@ -124,5 +124,43 @@ TEST_F(ReplacementFileTest, ANewFileFollowsTheUmask) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+// The folder is moved (or removed) while the new content is being written.  The replacement goes
+// where the original now is, never into a folder that took the old name, and no temporary file
+// stays behind anywhere.
+TEST_F(ReplacementFileTest, AFolderMovedDuringTheWriteGetsTheReplacementWhereItNowIs) {
+    const fs::path before = folder_ / "album";
+    const fs::path after = folder_ / "renamed album";
+    fs::create_directory(before);
+    writeText(before / "photo.txt", "old");
+    ReplacementFile file;
+    std::string reason;
+    ASSERT_TRUE(file.open(before / "photo.txt", reason)) << reason;
+    EXPECT_EQ(file.write("new", 1, 3), 3u);
+    fs::rename(before, after);
+    fs::create_directory(before);  // another folder takes the old name
+    writeText(before / "photo.txt", "someone else's");
+    ASSERT_TRUE(file.commit(reason)) << reason;
+    EXPECT_EQ(fileText(after / "photo.txt"), "new");
+    EXPECT_EQ(fileText(before / "photo.txt"), "someone else's");
+    EXPECT_EQ(scratch_.names(after), std::vector<std::string>{"photo.txt"});
+    EXPECT_EQ(scratch_.names(before), std::vector<std::string>{"photo.txt"});
+
+    // Dropped after the move: the temporary file goes from where it now is.
+    ASSERT_TRUE(file.open(after / "photo.txt", reason)) << reason;
+    EXPECT_EQ(file.write("newer", 1, 5), 5u);
+    fs::remove_all(before);
+    fs::rename(after, before);
+    file.discard();
+    EXPECT_EQ(scratch_.names(before), std::vector<std::string>{"photo.txt"});
+    EXPECT_EQ(fileText(before / "photo.txt"), "new");
+
+    // Removed with all it holds: the commit fails and leaves nothing.
+    ASSERT_TRUE(file.open(before / "photo.txt", reason)) << reason;
+    EXPECT_EQ(file.write("lost", 1, 4), 4u);
+    fs::remove_all(before);
+    EXPECT_FALSE(file.commit(reason));
+    EXPECT_TRUE(scratch_.names().empty());
+}
+
 }  // namespace
 }  // namespace Mav::Host::System

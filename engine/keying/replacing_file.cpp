@@ -1,0 +1,132 @@
+#include "engine/keying/replacing_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+
+namespace vantrelo {
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a save to `path` replaces: for a symbolic link, the file it names.
+std::string resolve(const char* path) {
+    struct stat link {};
+    if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* resolved = ::realpath(path, nullptr)) {
+            std::string destination = resolved;
+            std::free(resolved);
+            return destination;
+        }
+    }
+    return path;
+}
+
+// Only the names are used, so a folder that may be written and entered but not listed is held as
+// a bare reference (its sync after the rename then fails, which costs only that sync).
+int openFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+    return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+}  // namespace
+
+bool ReplacingFile::open(const char* path) {
+    discard();
+    try {
+        if (path && prepare(path)) return true;
+    } catch (...) {
+    }
+    discard();
+    return false;
+}
+
+bool ReplacingFile::prepare(const char* path) {
+    const std::string destination = resolve(path);
+    name_ = nameOf(destination);
+    if (name_.empty() || name_ == "." || name_ == "..") return false;
+    folder_ = openFolder(folderOf(destination));
+    if (folder_ < 0) return false;
+    struct stat existing {};
+    const bool exists = ::fstatat(folder_, name_.c_str(), &existing, 0) == 0;
+    if (!exists && errno != ENOENT) return false;
+    if (exists && (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0 ||
+                   ::faccessat(folder_, name_.c_str(), W_OK, AT_EACCESS) != 0))
+        return false;
+    // A new file gets the usual permissions (0666 less the umask); a replacement starts private,
+    // so that a private file's keys are never readable by others on the way, and takes the old
+    // file's bits below.
+    static std::atomic<unsigned> serial{0};
+    const std::string prefix = name_ + ".tmp-" + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temporary_ = prefix + std::to_string(serial.fetch_add(1));
+        fd_ = ::openat(folder_, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        temporary_.clear();  // the last name tried is not ours
+        return false;
+    }
+    if (exists) {
+        // The replacement keeps the old file's owner and group where the system allows (a file
+        // saved by root stays its user's), then its permissions: changing the owner clears set-id
+        // bits.  Permissions that cannot be kept refuse the save.
+        (void)::fchown(fd_, existing.st_uid, existing.st_gid);
+        if (::fchmod(fd_, existing.st_mode & 07777) != 0) return false;
+    }
+    file_ = ::fdopen(fd_, "w");
+    if (!file_) return false;
+    fd_ = -1;  // owned by file_ now
+    return true;
+}
+
+bool ReplacingFile::commit() {
+    if (!file_) {
+        discard();
+        return false;
+    }
+    bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+    ok = ::fsync(::fileno(file_)) == 0 && ok;
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    ok = ok && ::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) == 0;
+    if (!ok) {
+        discard();
+        return false;
+    }
+    temporary_.clear();
+    // Makes the rename itself durable.  The new content is complete and in place either way, so a
+    // folder that cannot be synced (some file systems refuse) is no failure.
+    (void)::fsync(folder_);
+    discard();
+    return true;
+}
+
+void ReplacingFile::discard() noexcept {
+    if (file_) std::fclose(file_);
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlinkat(folder_, temporary_.c_str(), 0);
+    if (folder_ >= 0) ::close(folder_);
+    file_ = nullptr;
+    fd_ = -1;
+    folder_ = -1;
+    temporary_.clear();
+    name_.clear();
+}
+
+}  // namespace vantrelo
