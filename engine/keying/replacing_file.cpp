@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
 namespace vantrelo {
 
@@ -23,17 +23,31 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file a save to `path` replaces: for a symbolic link, the file it names.
-std::string resolve(const char* path) {
-    struct stat link {};
-    if (::lstat(path, &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (char* resolved = ::realpath(path, nullptr)) {
-            std::string destination = resolved;
-            std::free(resolved);
-            return destination;
+// The end of the chain of symbolic links that starts at `path` (it need not exist).  A relative
+// link is read from its own folder, without normalising, so ".." after a linked folder goes where
+// the system would take it.  False for a loop or a link that cannot be read.
+bool followLinks(const std::string& path, std::string& end) {
+    std::string at = path;
+    for (int hops = 0; hops <= 40; ++hops) {  // as many as the kernel follows in one look-up
+        struct stat status {};
+        if (::lstat(at.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            end = at;
+            return true;
         }
+        std::string text(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)) + 1, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(at.c_str(), text.data(), text.size());
+            if (n <= 0) return false;
+            if (static_cast<std::size_t>(n) < text.size()) {
+                text.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            text.resize(text.size() * 2);  // the link changed meanwhile
+        }
+        const std::size_t slash = at.rfind('/');
+        at = text[0] == '/' || slash == std::string::npos ? text : at.substr(0, slash + 1) + text;
     }
-    return path;
+    return false;
 }
 
 // Only the names are used, so a folder that may be written and entered but not listed is held as
@@ -57,7 +71,8 @@ bool ReplacingFile::open(const char* path) {
 }
 
 bool ReplacingFile::prepare(const char* path) {
-    const std::string destination = resolve(path);
+    std::string destination;
+    if (!followLinks(path, destination)) return false;
     name_ = nameOf(destination);
     if (name_.empty() || name_ == "." || name_ == "..") return false;
     folder_ = openFolder(folderOf(destination));

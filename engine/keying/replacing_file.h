@@ -6,8 +6,9 @@
 // and the close are checked, and only then is the temporary file renamed over the destination.  The
 // destination's folder is held open from open() to the end and every step works relative to it, so
 // a folder moved meanwhile gets the new file where the old one now is, and a folder removed
-// meanwhile fails the save with nothing left behind.  A symbolic link is followed, so the file it
-// names is replaced and the link stays.
+// meanwhile fails the save with nothing left behind.  A symbolic link is followed to the end of
+// its chain (relative links from their own folder), so the file it names is written, also when it
+// does not exist yet, and the link stays.
 //
 // The replacement keeps the old file's owner and group where the system allows and its mode (it is
 // private until then); a new file gets 0666 less the umask.  Nothing here throws.
@@ -25,7 +26,8 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     // False when the destination cannot be replaced: not a regular file, a file whose owner made
-    // it read-only (root could write it anyway), a file this process may not write, a folder in which no temporary file can be made, or an old file whose
+    // it read-only (root could write it anyway), a file this process may not write, a link that
+    // cannot be followed, a folder in which no temporary file can be made, or an old file whose
     // permissions cannot be given to the new one.
     bool open(const char* path);
     // The temporary file, open for writing in text mode, while open() has succeeded.

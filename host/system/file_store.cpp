@@ -1,5 +1,6 @@
 #include "host/system/file_store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -30,17 +31,39 @@ int openFolder(const fs::path& folder) {
     return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-// The file a write to `target` must replace: the end of a chain of symbolic links.
-fs::path resolveTarget(const fs::path& target) {
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) return resolved;
-    }
-    return target;
-}
-
 }  // namespace
+
+bool followLinks(const fs::path& path, fs::path& end, int& error) {
+    fs::path at = path;
+    // As many links as the kernel follows in one look-up.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat status {};
+        // A name that cannot be examined is left to the caller, whose own look-up reports it.
+        if (::lstat(at.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            end = at;
+            return true;
+        }
+        std::string text(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)) + 1, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(at.c_str(), text.data(), text.size());
+            if (n < 0) {
+                error = errno;
+                return false;
+            }
+            if (static_cast<std::size_t>(n) < text.size()) {
+                text.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            text.resize(text.size() * 2);  // the link changed meanwhile
+        }
+        const fs::path next(text);
+        // A relative link is read from its own folder; nothing is normalised, so ".." after a
+        // linked folder goes where the system would take it.
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    error = ELOOP;
+    return false;
+}
 
 ReadStatus readFile(const fs::path& path, std::string& bytes, std::string& error) {
     bytes.clear();
@@ -86,7 +109,13 @@ bool ReplacementFile::open(const fs::path& target, std::string& reason) {
         reason = "no file name is given";
         return false;
     }
-    const fs::path resolved = resolveTarget(target);
+    fs::path resolved;
+    int linkError = 0;
+    if (!followLinks(target, resolved, linkError)) {
+        // A loop of links, for one, would otherwise be replaced by a plain file.
+        reason = "the file cannot be examined (" + errorText(linkError) + ")";
+        return false;
+    }
     name_ = resolved.filename().string();
     if (name_.empty() || name_ == "." || name_ == "..") {
         name_.clear();
@@ -108,7 +137,6 @@ bool ReplacementFile::open(const fs::path& target, std::string& reason) {
 
     struct stat existing {};
     const bool exists = ::fstatat(folder_, name_.c_str(), &existing, 0) == 0;
-    // A loop of links, for one, would otherwise be replaced by a plain file.
     if (!exists && errno != ENOENT)
         return refuse("the file cannot be examined (" + errorText(errno) + ")");
     if (exists && !S_ISREG(existing.st_mode)) return refuse("it is not a regular file");

@@ -21,7 +21,8 @@ namespace Mav::Host::System {
 // and a folder removed meanwhile fails the commit with nothing left behind.
 //
 // An existing target keeps its permission bits and its owner and group where the system allows.  A
-// symbolic link is followed, so the file it points to is replaced and the link stays.  A target that is not a regular file, that is
+// symbolic link is followed to the end of its chain, so the file it names is written, also when
+// that file does not exist yet, and the link stays.  A target that is not a regular file, that is
 // read-only for its owner (even where the process could replace it anyway: root ignores
 // permissions, and a rename needs only the folder) or that this process may not write is refused.
 //
@@ -75,5 +76,11 @@ ReadStatus readFile(const std::filesystem::path& path, std::string& bytes, std::
 
 // The name prefix (without folder) of the temporary files that replace `target`.
 std::string temporaryFilePrefix(const std::filesystem::path& target);
+
+// The file that writing to `path` reaches: the end of its chain of symbolic links, each relative
+// link read from the folder of the link that holds it.  The end need not exist (a link may name a
+// file that is still to be made).  A loop of links, or a link that cannot be read, gives false and
+// the errno value in `error`.
+bool followLinks(const std::filesystem::path& path, std::filesystem::path& end, int& error);
 
 }  // namespace Mav::Host::System

@@ -159,31 +159,36 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Moves a damaged store out of the way under a name no earlier damaged store has.
-bool setAside(const fs::path& file, const std::string& reason) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    fs::path aside = file;
-    aside += std::string(".damaged-") + stamp;
-    for (int n = 2; n < 1000 && ::access(aside.c_str(), F_OK) == 0; ++n) {
-        aside = file;
-        aside += std::string(".damaged-") + stamp + "-" + std::to_string(n);
-    }
-    if (::rename(file.c_str(), aside.c_str()) != 0) {
-        std::fprintf(stderr,
-                     "vantrelo: the settings store %s is damaged (%s) and cannot be moved aside "
-                     "(%s); the default settings are used\n",
-                     file.c_str(), reason.c_str(), std::strerror(errno));
-        return false;
+// Moves a damaged store out of the way under a name no earlier damaged store has.  A store reached through a link is set aside
+// beside the file the link names, and the link stays for the fresh store.
+bool setAside(const fs::path& store, const std::string& reason) {
+    fs::path file;
+    int error = 0;
+    if (followLinks(store, file, error)) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        ::localtime_r(&now, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        const std::string base = file.string() + ".damaged-" + stamp;
+        fs::path aside = base;
+        for (int n = 2; n < 1000 && ::access(aside.c_str(), F_OK) == 0; ++n)
+            aside = base + "-" + std::to_string(n);
+        if (::rename(file.c_str(), aside.c_str()) != 0) {
+            error = errno;
+        } else {
+            std::fprintf(stderr,
+                         "vantrelo: the settings store %s is damaged (%s); it was moved to %s and "
+                         "the default settings are used\n",
+                         store.c_str(), reason.c_str(), aside.c_str());
+            return true;
+        }
     }
     std::fprintf(stderr,
-                 "vantrelo: the settings store %s is damaged (%s); it was moved to %s and the "
-                 "default settings are used\n",
-                 file.c_str(), reason.c_str(), aside.c_str());
-    return true;
+                 "vantrelo: the settings store %s is damaged (%s) and cannot be moved aside "
+                 "(%s); the default settings are used\n",
+                 store.c_str(), reason.c_str(), std::strerror(error));
+    return false;
 }
 
 // An advisory lock on the store's folder (not on the store file, which every commit replaces).
@@ -227,10 +232,14 @@ private:
 
 // Temporary files of writers that died before their rename.  Only called under the lock, when no
 // other writer can be between creating and renaming its file.
-void removeLeftovers(const fs::path& file) {
+void removeLeftovers(const fs::path& store) {
+    fs::path file;
+    int error = 0;
+    if (!followLinks(store, file, error)) return;
     const std::string prefix = temporaryFilePrefix(file);
     std::error_code ec;
-    for (fs::directory_iterator it(file.parent_path(), ec), end; !ec && it != end;
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         std::error_code ignored;  // one that cannot be removed must not end the search

@@ -555,6 +555,24 @@ TEST_F(KeyDataFile, SavingThroughALinkReplacesItsTarget) {
     EXPECT_EQ(linesOf(read(path("target.txt"))).size(), 92u);
 }
 
+// A link whose target is not there yet: the save makes the file the link names (a relative link
+// is read from the link's own folder) and the link stays.
+TEST_F(KeyDataFile, SavingThroughALinkToAMissingFileWritesTheFileItNames) {
+    KeyState s = sampleState(18);
+    fs::create_directory(dir_ / "keys");
+    fs::create_symlink("keys/one.txt", dir_ / "one link");
+    fs::create_symlink(dir_ / "keys" / "two.txt", dir_ / "two link");
+    ASSERT_EQ(saveKeyFile(path("one link").c_str(), &s), 1);
+    const KeyState* states[] = {&s, &s, nullptr};
+    ASSERT_EQ(saveKeyLayers(path("two link").c_str(), states), 1);
+    for (const char* link : {"one link", "two link"}) EXPECT_TRUE(fs::is_symlink(path(link))) << link;
+    EXPECT_EQ(linesOf(read(path("keys/one.txt"))).size(), 92u);
+    EXPECT_EQ(linesOf(read(path("keys/two.txt"))).size(), 2 * 93u);
+    KeyState back = blankState();
+    ASSERT_EQ(loadKeyFile(path("one link").c_str(), &back), 1);
+    expectReadBack(back, s, "through the link");
+}
+
 // The folder is moved while the file is being saved: the new file goes where the old one now is,
 // and nothing is left behind.  A folder removed meanwhile fails the save and leaves nothing.
 TEST_F(KeyDataFile, AFolderMovedDuringTheSaveGetsTheFileWhereItNowIs) {

@@ -454,5 +454,21 @@ TEST_P(Persistence, PresetThatCannotBeWrittenIsReported) {
     EXPECT_EQ(fs::directory_iterator(folder_)->path().filename(), "keep.txt");
 }
 
+// A preset saved through a link writes the file the link names, even one not made yet, and the
+// link stays a link.
+TEST_P(Persistence, PresetSavedThroughALinkWritesItsTarget) {
+    fs::create_directory(file("presets"));
+    fs::create_symlink("presets/studio.txt", file("studio link.txt"));
+    Schema set;
+    set.setInt(2, SpillMode);
+    ASSERT_TRUE(set.savePreset(file("studio link.txt"), "Vantrelo", "1"));
+    EXPECT_TRUE(fs::is_symlink(file("studio link.txt")));
+    ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(file("presets") / "studio.txt")));
+    EXPECT_NE(fileText(file("presets") / "studio.txt").find("spill mode: 2\r\n"), std::string::npos);
+    Schema loaded;
+    ASSERT_TRUE(loaded.loadPreset(file("studio link.txt")));
+    EXPECT_EQ(loaded.getInt(SpillMode), 2);
+}
+
 }  // namespace
 }  // namespace Mav::Host::Param

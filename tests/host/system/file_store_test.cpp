@@ -162,5 +162,42 @@ TEST_F(ReplacementFileTest, AFolderMovedDuringTheWriteGetsTheReplacementWhereItN
     EXPECT_TRUE(scratch_.names().empty());
 }
 
+// Writing through a link writes the file the link names, also when that file is not there yet;
+// a relative link is read from the link's own folder, and a chain of links is followed to its end.
+TEST_F(ReplacementFileTest, ALinkToAMissingFileGetsItsTargetWrittenAndStays) {
+    fs::create_directory(folder_ / "sub");
+    fs::create_symlink("sub/new.txt", folder_ / "relative");
+    fs::create_symlink(folder_ / "relative", folder_ / "chain");
+    fs::create_symlink(folder_ / "elsewhere.txt", folder_ / "absolute");
+    fs::create_symlink("../sub/../sub/up.txt", folder_ / "sub" / "up");
+    fs::create_symlink(folder_ / "no folder" / "x.txt", folder_ / "nowhere");
+    struct Case {
+        const char* link;
+        fs::path target;
+    } cases[] = {
+        {"chain", folder_ / "sub" / "new.txt"},
+        {"relative", folder_ / "sub" / "new.txt"},  // now there: replaced
+        {"absolute", folder_ / "elsewhere.txt"},
+        {"sub/up", folder_ / "sub" / "up.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        std::string error;
+        ASSERT_TRUE(replaceFile(folder_ / c.link, c.link, error)) << error;
+        EXPECT_TRUE(fs::is_symlink(folder_ / c.link));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(c.target)));
+        EXPECT_EQ(fileText(c.target), c.link);
+    }
+    EXPECT_EQ(scratch_.names(), (std::vector<std::string>{"absolute", "chain", "elsewhere.txt",
+                                                          "nowhere", "relative", "sub"}));
+    EXPECT_EQ(scratch_.names(folder_ / "sub"), (std::vector<std::string>{"new.txt", "up", "up.txt"}));
+
+    // A link into a folder that does not exist is refused and stays a link.
+    std::string error;
+    EXPECT_FALSE(replaceFile(folder_ / "nowhere", "new", error));
+    EXPECT_NE(error.find("cannot be created"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_symlink(folder_ / "nowhere"));
+}
+
 }  // namespace
 }  // namespace Mav::Host::System

@@ -278,5 +278,57 @@ TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
     EXPECT_FALSE(replaceFile(folder_, "new", error));  // a folder is never replaced
 }
 
+// A store reached through a link: writing goes to the file the link names, also when that file is
+// not there yet, and a damaged file is set aside beside itself while the link stays in place.
+TEST_F(RegistryStoreTest, AStoreReachedThroughALinkKeepsTheLink) {
+    const fs::path elsewhere = folder_ / "dotfiles";
+    fs::create_directories(elsewhere);
+    fs::create_directories(storeFile().parent_path());
+    fs::create_symlink("../dotfiles/registry", storeFile());  // its target does not exist yet
+    {
+        RegistryStore store;
+        EXPECT_TRUE(store.load());
+        store.setInteger(kRoot + "grain type", 2);
+        ASSERT_TRUE(store.commit()) << store.lastError();
+    }
+    EXPECT_TRUE(fs::is_symlink(storeFile()));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(elsewhere / "registry")));
+    {
+        RegistryStore store;
+        EXPECT_TRUE(store.load());
+        ASSERT_NE(store.value(kRoot + "grain type"), nullptr);
+        EXPECT_EQ(store.value(kRoot + "grain type")->integer, 2);
+    }
+
+    writeText(elsewhere / "registry", "damaged");
+    {
+        RegistryStore store;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(store.load());
+        ::testing::internal::GetCapturedStderr();
+    }
+    EXPECT_TRUE(fs::is_symlink(storeFile()));
+    EXPECT_EQ(filesBesideStore(), std::vector<std::string>{"registry"});
+    std::vector<std::string> names = home_.names(elsewhere);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind("registry.damaged-", 0), 0u) << names[0];
+    EXPECT_EQ(fileText(elsewhere / names[0]), "damaged");
+
+    // The commit after it writes a sound store through the link; a damaged one met by the commit
+    // is set aside the same way.
+    writeText(elsewhere / "registry", "damaged again");
+    RegistryStore store;
+    store.setInteger(kRoot + "grain type", 3);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(store.commit()) << store.lastError();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fs::is_symlink(storeFile()));
+    EXPECT_EQ(filesBesideStore(), std::vector<std::string>{"registry"});
+    EXPECT_EQ(home_.names(elsewhere).size(), 3u);
+    RegistryStore reader;
+    EXPECT_TRUE(reader.load());
+    EXPECT_EQ(reader.value(kRoot + "grain type")->integer, 3);
+}
+
 }  // namespace
 }  // namespace Mav::Host::System
