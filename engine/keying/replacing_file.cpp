@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 namespace vantrelo {
 
@@ -50,6 +51,19 @@ bool followLinks(const std::string& path, std::string& end) {
     return false;
 }
 
+// A hidden name of at most 39 bytes: the start of the destination's name, cut between whole UTF-8
+// characters, and a hash of the whole name.
+std::string temporaryPrefix(const std::string& name) {
+    std::size_t head = std::min<std::size_t>(name.size(), 24);
+    while (head > 0 && head < name.size() && (static_cast<unsigned char>(name[head]) & 0xC0) == 0x80) --head;
+    std::uint32_t hash = 2166136261u;  // 32-bit FNV-1a
+    for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    char hex[9];
+    for (int i = 7; i >= 0; --i, hash >>= 4) hex[i] = "0123456789abcdef"[hash & 0xF];
+    hex[8] = '\0';
+    return "." + name.substr(0, head) + "." + hex + ".tmp-";
+}
+
 // Only the names are used, so a folder that may be written and entered but not listed is held as
 // a bare reference (its sync after the rename then fails, which costs only that sync).
 int openFolder(const std::string& folder) {
@@ -87,7 +101,7 @@ bool ReplacingFile::prepare(const char* path) {
     // so that a private file's keys are never readable by others on the way, and takes the old
     // file's bits below.
     static std::atomic<unsigned> serial{0};
-    const std::string prefix = name_ + ".tmp-" + std::to_string(::getpid()) + "-";
+    const std::string prefix = temporaryPrefix(name_) + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
         temporary_ = prefix + std::to_string(serial.fetch_add(1));
         fd_ = ::openat(folder_, temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);

@@ -8,7 +8,8 @@
 // a folder moved meanwhile gets the new file where the old one now is, and a folder removed
 // meanwhile fails the save with nothing left behind.  A symbolic link is followed to the end of
 // its chain (relative links from their own folder), so the file it names is written, also when it
-// does not exist yet, and the link stays.
+// does not exist yet, and the link stays.  The temporary name is short whatever the destination's
+// name, so every name the file system allows can be saved again.
 //
 // The replacement keeps the old file's owner and group where the system allows and its mode (it is
 // private until then); a new file gets 0666 less the umask.  Nothing here throws.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 #include <fcntl.h>
@@ -91,7 +92,16 @@ ReadStatus readFile(const fs::path& path, std::string& bytes, std::string& error
 }
 
 std::string temporaryFilePrefix(const fs::path& target) {
-    return target.filename().string() + ".tmp-";
+    const std::string name = target.filename().string();
+    std::size_t head = std::min<std::size_t>(name.size(), 24);
+    while (head > 0 && head < name.size() && (static_cast<unsigned char>(name[head]) & 0xC0) == 0x80)
+        --head;
+    std::uint32_t hash = 2166136261u;  // 32-bit FNV-1a
+    for (const unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    char hex[9];
+    for (int i = 7; i >= 0; --i, hash >>= 4) hex[i] = "0123456789abcdef"[hash & 0xF];
+    hex[8] = '\0';
+    return "." + name.substr(0, head) + "." + hex + ".tmp-";
 }
 
 ReplacementFile::~ReplacementFile() {

@@ -74,7 +74,10 @@ enum class ReadStatus { Read, Missing, Failed };
 // description in `error`, that it exists but cannot be read (permissions, a folder, an I/O error).
 ReadStatus readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
 
-// The name prefix (without folder) of the temporary files that replace `target`.
+// The name prefix (without folder) of the temporary files that replace `target`: a hidden name
+// of at most 39 bytes, so that a target of the longest name a file system allows can be replaced.
+// It holds the start of the target's name (cut between whole UTF-8 characters) and a hash of the
+// whole name, so that one target's temporary files are told from another's.
 std::string temporaryFilePrefix(const std::filesystem::path& target);
 
 // The file that writing to `path` reaches: the end of its chain of symbolic links, each relative

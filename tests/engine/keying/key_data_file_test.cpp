@@ -518,13 +518,13 @@ TEST_F(KeyDataFile, SavedFilesKeepTheirMode) {
 TEST_F(KeyDataFile, TakenTemporaryNamesAreLeftAlone) {
     KeyState s = sampleState(17);
     write(path("keys.txt"), "old\n");
-    // The names carry a count of the names tried in this process: a save watched through inotify
+    // The names end in a count of the names tried in this process: a save watched through inotify
     // shows the one it used, and the next save tries the hundred after it.
-    const std::string prefix = "keys.txt.tmp-" + std::to_string(::getpid()) + "-";
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, dir_.c_str(), IN_CREATE), 0);
     ASSERT_EQ(saveKeyFile(path("keys.txt").c_str(), &s), 1);
+    std::string prefix;
     long used = -1;
     alignas(inotify_event) char events[4096];
     const ssize_t length = ::read(watch, events, sizeof events);
@@ -532,10 +532,14 @@ TEST_F(KeyDataFile, TakenTemporaryNamesAreLeftAlone) {
     for (ssize_t at = 0; at < length;) {
         const auto* event = reinterpret_cast<const inotify_event*>(events + at);
         const std::string name = event->len ? event->name : "";
-        if (name.rfind(prefix, 0) == 0) used = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (name != "keys.txt" && name.find('-') != std::string::npos) {
+            prefix = name.substr(0, name.rfind('-') + 1);
+            used = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
     ASSERT_GE(used, 0) << "the save's temporary file was seen";
+    EXPECT_NE(prefix.find(std::to_string(::getpid())), std::string::npos) << prefix;
 
     write(path("keys.txt"), "old\n");
     for (long serial = used + 1; serial <= used + 100; ++serial)
@@ -594,6 +598,18 @@ TEST_F(KeyDataFile, AFolderMovedDuringTheSaveGetsTheFileWhereItNowIs) {
     EXPECT_FALSE(beforeNextSync);
     EXPECT_FALSE(fs::exists(dir_ / "moved"));
     EXPECT_TRUE(fs::is_empty(dir_ / "album"));
+}
+
+// The temporary name is short whatever the file's name, so the longest name the file system allows
+// can be saved again.
+TEST_F(KeyDataFile, LongestNamesCanBeSavedAgain) {
+    KeyState s = sampleState(22);
+    const std::string longest = path(std::string(255, 'k').c_str());
+    write(longest, "old\n");
+    ASSERT_EQ(read(longest), "old\n");
+    ASSERT_EQ(saveKeyFile(longest.c_str(), &s), 1);
+    EXPECT_EQ(linesOf(read(longest)).size(), 92u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 TEST_F(KeyDataFile, EmptyStateLists) {

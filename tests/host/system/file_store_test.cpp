@@ -199,5 +199,35 @@ TEST_F(ReplacementFileTest, ALinkToAMissingFileGetsItsTargetWrittenAndStays) {
     EXPECT_TRUE(fs::is_symlink(folder_ / "nowhere"));
 }
 
+// The temporary name is short whatever the target's name, so a name of the longest length the
+// file system allows (counted in bytes, also when they are UTF-8 characters) can be replaced.
+TEST_F(ReplacementFileTest, EveryNameTheFileSystemTakesCanBeReplaced) {
+    std::string wide;
+    while (wide.size() + 3 <= 255) wide += "\xe5\x86\x99";  // 写, three bytes each
+    for (const std::string& name :
+         {std::string(1, 'n'), std::string(200, 'n'), std::string(245, 'n'),
+          std::string(255, 'n'), wide, "x" + wide.substr(0, 252)}) {
+        SCOPED_TRACE(name.size());
+        const fs::path target = folder_ / name;
+        writeText(target, "old");
+        ASSERT_EQ(fileText(target), "old");
+        std::string error;
+        ASSERT_TRUE(replaceFile(target, "new", error)) << error;
+        EXPECT_EQ(fileText(target), "new");
+        EXPECT_EQ(scratch_.names(), std::vector<std::string>{name});
+        // Temporary names stay short and are cut only between whole characters.
+        const std::string prefix = temporaryFilePrefix(target);
+        EXPECT_LE(prefix.size(), 64u);
+        const std::size_t head = prefix.find(name.substr(0, 1));
+        ASSERT_NE(head, std::string::npos) << prefix;
+        std::size_t same = 0;
+        while (head + same < prefix.size() && same < name.size() && prefix[head + same] == name[same])
+            ++same;
+        EXPECT_TRUE(same == name.size() || (static_cast<unsigned char>(name[same]) & 0xC0) != 0x80)
+            << "cut inside a character after " << same << " bytes";
+        fs::remove(target);
+    }
+}
+
 }  // namespace
 }  // namespace Mav::Host::System
