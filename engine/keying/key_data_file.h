@@ -20,9 +20,9 @@
 // file replace the old one; on any failure the old file is untouched and the temporary file is
 // removed (replacing_file.h: a link is followed and stays, a folder moved during the save gets the
 // file where it now is).  The replacement keeps the old file's owner and group where the system
-// allows and its mode (it is private until then); a new file gets 0666 less the umask.  A file
-// whose owner has no write permission (refused even for root) or whose mode cannot be kept gives
-// -1.  Nothing here throws.
+// allows, its mode (it is private until then) and its user extended attributes; a new file gets
+// 0666 less the umask.  A file whose owner has no write permission (refused even for root) or
+// whose mode or attributes cannot be kept gives -1.  Nothing here throws.
 //
 // Shape layers read from a file, and who owns them:
 //   A KeyShapeLists object, provided and owned by the caller, holds the layers that one read keeps

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace vantrelo {
 
@@ -72,6 +75,56 @@ int openFolder(const std::string& folder) {
     return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
+// Copies the "user.*" extended attributes of `name` in `folder` to the open file `to`; other name
+// spaces belong to the system (security labels are the new file's own).  False when one cannot be
+// read or set; an attribute removed meanwhile is skipped.
+bool copyUserAttributes(int folder, const std::string& name, int to) {
+    // A file its owner may write but not read is listed through its /proc name.
+    std::string viaProc;
+    int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::openat(folder, name.c_str(), O_PATH | O_CLOEXEC);
+        viaProc = "/proc/self/fd/" + std::to_string(fd);
+    }
+    if (fd < 0) return false;
+    const auto list = [&](char* names, std::size_t size) {
+        return viaProc.empty() ? ::flistxattr(fd, names, size) : ::listxattr(viaProc.c_str(), names, size);
+    };
+    const auto get = [&](const char* key, void* value, std::size_t size) {
+        return viaProc.empty() ? ::fgetxattr(fd, key, value, size) : ::getxattr(viaProc.c_str(), key, value, size);
+    };
+    // Sizes are asked first, and again when something grew in between: 0, or the errno value.
+    std::vector<char> names, value;
+    const auto fetch = [](std::vector<char>& into, const auto& query) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const ssize_t size = query(nullptr, 0);
+            if (size < 0) return errno;
+            into.resize(static_cast<std::size_t>(size));
+            const ssize_t got = query(into.data(), into.size());
+            if (got >= 0) {
+                into.resize(static_cast<std::size_t>(got));
+                return 0;
+            }
+            if (errno != ERANGE) return errno;
+        }
+        return ERANGE;
+    };
+    int error = fetch(names, list);
+    if (error == ENOTSUP) error = 0;  // a file system without attributes: nothing to keep
+    for (std::size_t at = 0; error == 0 && at < names.size(); at += std::strlen(names.data() + at) + 1) {
+        const char* key = names.data() + at;
+        if (std::strncmp(key, "user.", 5) != 0) continue;
+        error = fetch(value, [&](void* data, std::size_t size) { return get(key, data, size); });
+        if (error == ENODATA) {
+            error = 0;
+        } else if (error == 0 && ::fsetxattr(to, key, value.data(), value.size(), 0) != 0) {
+            error = errno;
+        }
+    }
+    ::close(fd);
+    return error == 0;
+}
+
 }  // namespace
 
 bool ReplacingFile::open(const char* path) {
@@ -114,9 +167,10 @@ bool ReplacingFile::prepare(const char* path) {
     if (exists) {
         // The replacement keeps the old file's owner and group where the system allows (a file
         // saved by root stays its user's), then its permissions: changing the owner clears set-id
-        // bits.  Permissions that cannot be kept refuse the save.
+        // bits.  Permissions or user attributes that cannot be kept refuse the save.
         (void)::fchown(fd_, existing.st_uid, existing.st_gid);
         if (::fchmod(fd_, existing.st_mode & 07777) != 0) return false;
+        if (!copyUserAttributes(folder_, name_, fd_)) return false;
     }
     file_ = ::fdopen(fd_, "w");
     if (!file_) return false;

@@ -11,8 +11,9 @@
 // does not exist yet, and the link stays.  The temporary name is short whatever the destination's
 // name, so every name the file system allows can be saved again.
 //
-// The replacement keeps the old file's owner and group where the system allows and its mode (it is
-// private until then); a new file gets 0666 less the umask.  Nothing here throws.
+// The replacement keeps the old file's owner and group where the system allows, its mode (it is
+// private until then) and its extended attributes of the user's name space ("user.*": a file
+// manager's tags and comments); a new file gets 0666 less the umask.  Nothing here throws.
 
 #include <cstdio>
 #include <string>
@@ -29,7 +30,7 @@ public:
     // False when the destination cannot be replaced: not a regular file, a file whose owner made
     // it read-only (root could write it anyway), a file this process may not write, a link that
     // cannot be followed, a folder in which no temporary file can be made, or an old file whose
-    // permissions cannot be given to the new one.
+    // permissions or user attributes cannot be given to the new one.
     bool open(const char* path);
     // The temporary file, open for writing in text mode, while open() has succeeded.
     std::FILE* file() const { return file_; }

@@ -4,10 +4,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace Mav::Host::System {
@@ -23,6 +26,21 @@ std::string describe(const char* what, const fs::path& path, int err) {
     return std::string(what) + " " + path.string() + ": " + errorText(err);
 }
 
+// Closes a descriptor at the end of a scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 // The folder a replacement works in.  Reading it is not needed (only its names are used), so a
 // folder the process may write and enter but not list is opened as a bare reference instead; its
 // sync after the rename then fails, which costs nothing but that sync.
@@ -30,6 +48,69 @@ int openFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0 || errno != EACCES) return fd;
     return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Copies the extended attributes of the user's name space ("user.*": file-manager tags and
+// comments) of `name` in `folder` to the open file `to`.  Other name spaces belong to the system
+// (security labels are the new file's own, capabilities must not travel).  Returns 0, or the
+// errno value of the step that failed.
+int copyUserAttributes(int folder, const std::string& name, int to) {
+    // A file its owner may write but not read is reached by its /proc name to list its names.
+    std::string viaProc;
+    int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::openat(folder, name.c_str(), O_PATH | O_CLOEXEC);
+        viaProc = "/proc/self/fd/" + std::to_string(fd);
+    }
+    if (fd < 0) return errno;
+    const Descriptor from(fd);
+    const auto list = [&](char* names, std::size_t size) {
+        return viaProc.empty() ? ::flistxattr(fd, names, size)
+                               : ::listxattr(viaProc.c_str(), names, size);
+    };
+    const auto get = [&](const char* key, void* value, std::size_t size) {
+        return viaProc.empty() ? ::fgetxattr(fd, key, value, size)
+                               : ::getxattr(viaProc.c_str(), key, value, size);
+    };
+    // Sizes are asked first; an attribute that grows in between is asked again.
+    std::vector<char> names;
+    for (int attempt = 0;; ++attempt) {
+        const ssize_t size = list(nullptr, 0);
+        if (size < 0) return errno == ENOTSUP ? 0 : errno;  // no attributes on this file system
+        if (size == 0) return 0;
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = list(names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE || attempt == 3) return errno;
+    }
+    // 0 with the value, or the errno value: ENODATA when the attribute went away meanwhile.
+    std::vector<char> value;
+    const auto fetch = [&](const char* key) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const ssize_t size = get(key, nullptr, 0);
+            if (size < 0) return errno;
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = get(key, value.data(), value.size());
+            if (got >= 0) {
+                value.resize(static_cast<std::size_t>(got));
+                return 0;
+            }
+            if (errno != ERANGE) return errno;
+        }
+        return ERANGE;
+    };
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+        const char* key = names.data() + at;
+        if (std::strncmp(key, "user.", 5) != 0) continue;
+        const int error = fetch(key);
+        if (error == ENODATA) continue;
+        if (error != 0) return error;
+        if (::fsetxattr(to, key, value.data(), value.size(), 0) != 0) return errno;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -182,6 +263,11 @@ bool ReplacementFile::open(const fs::path& target, std::string& reason) {
             const int error = errno;
             ::close(fd);
             return refuse("the file's permissions cannot be kept (" + errorText(error) + ")");
+        }
+        if (const int error = copyUserAttributes(folder_, name_, fd); error != 0) {
+            ::close(fd);
+            return refuse("the file's extended attributes cannot be kept (" + errorText(error) +
+                          ")");
         }
     }
     file_ = ::fdopen(fd, "w+b");

@@ -20,7 +20,8 @@ namespace Mav::Host::System {
 // moved meanwhile gets the replacement where it now is (never a folder that took its old name),
 // and a folder removed meanwhile fails the commit with nothing left behind.
 //
-// An existing target keeps its permission bits and its owner and group where the system allows.  A
+// An existing target keeps its permission bits, its user extended attributes ("user.*", where a
+// file manager keeps tags and comments) and its owner and group where the system allows.  A
 // symbolic link is followed to the end of its chain, so the file it names is written, also when
 // that file does not exist yet, and the link stays.  A target that is not a regular file, that is
 // read-only for its owner (even where the process could replace it anyway: root ignores

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -601,8 +602,8 @@ TEST_F(KeyDataFile, AFolderMovedDuringTheSaveGetsTheFileWhereItNowIs) {
 }
 
 // The temporary name is short whatever the file's name, so the longest name the file system allows
-// can be saved again.
-TEST_F(KeyDataFile, LongestNamesCanBeSavedAgain) {
+// can be saved again; the user's own extended attributes (file-manager tags) are kept.
+TEST_F(KeyDataFile, LongestNamesAndUserAttributesAreKept) {
     KeyState s = sampleState(22);
     const std::string longest = path(std::string(255, 'k').c_str());
     write(longest, "old\n");
@@ -610,6 +611,16 @@ TEST_F(KeyDataFile, LongestNamesCanBeSavedAgain) {
     ASSERT_EQ(saveKeyFile(longest.c_str(), &s), 1);
     EXPECT_EQ(linesOf(read(longest)).size(), 92u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    if (::setxattr(longest.c_str(), "user.xdg.tags", "blue screen", 11, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    ASSERT_EQ(::setxattr(longest.c_str(), "user.empty", "", 0, 0), 0);
+    const KeyState* states[] = {&s, nullptr};
+    ASSERT_EQ(saveKeyLayers(longest.c_str(), states), 1);
+    char value[32];
+    const ssize_t size = ::getxattr(longest.c_str(), "user.xdg.tags", value, sizeof value);
+    EXPECT_EQ(std::string(value, size > 0 ? std::size_t(size) : 0), "blue screen");
+    EXPECT_EQ(::getxattr(longest.c_str(), "user.empty", value, sizeof value), 0);
 }
 
 TEST_F(KeyDataFile, EmptyStateLists) {

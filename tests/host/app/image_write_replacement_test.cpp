@@ -1,7 +1,9 @@
-// Writing a result over a subject image reached through a link: the link stays and the file it
-// names is written.
+// Writing a result over a subject image reached through a link, and over a picture the user has
+// tagged: the replacement keeps what the user's file manager and links rely on.
 
 #include <gtest/gtest.h>
+
+#include <sys/xattr.h>
 
 #include <filesystem>
 #include <string>
@@ -44,6 +46,31 @@ TEST(SubjectImageReplacement, ALinkToAMissingPictureGetsItsTargetWritten) {
     ASSERT_TRUE(reread.loadInput(0, Rect{}, 1.0f, true, &error)) << error;
     for (int c = 0; c < 3; ++c) EXPECT_EQ(channel(reread, 4, 3, c), channel(result, 4, 3, c)) << c;
     EXPECT_EQ(folder.names(folder.path() / "album"), std::vector<std::string>{"result.png"});
+}
+
+// Tags and comments a file manager keeps in the user's extended attributes survive the write, and
+// so does a name of the longest length the file system allows.
+TEST(SubjectImageReplacement, UserAttributesAndTheLongestNamesAreKept) {
+    TempFolder folder;
+    TestHost host;
+    ImageBuffer result(&host);
+    std::string name(251, 'p');
+    name += ".png";
+    const std::string path = folder.file(name);
+    loadResult(host, result, path);
+    std::string error;
+    ASSERT_TRUE(result.saveResult(&error)) << error;
+    EXPECT_EQ(folder.names(), std::vector<std::string>{name});
+
+    if (::setxattr(path.c_str(), "user.xdg.tags", "holiday", 7, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    ASSERT_EQ(::setxattr(path.c_str(), "user.xdg.comment", "Ørsted", 7, 0), 0);
+    ASSERT_TRUE(result.saveResult(&error)) << error;
+    char value[32];
+    ssize_t size = ::getxattr(path.c_str(), "user.xdg.tags", value, sizeof value);
+    EXPECT_EQ(std::string(value, size > 0 ? std::size_t(size) : 0), "holiday");
+    size = ::getxattr(path.c_str(), "user.xdg.comment", value, sizeof value);
+    EXPECT_EQ(std::string(value, size > 0 ? std::size_t(size) : 0), "Ørsted");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include "tests/host/system/store_test_support.h"
 
@@ -227,6 +228,29 @@ TEST_F(ReplacementFileTest, EveryNameTheFileSystemTakesCanBeReplaced) {
             << "cut inside a character after " << same << " bytes";
         fs::remove(target);
     }
+}
+
+// Extended attributes of the user's own name space (file-manager tags, comments) are kept, like
+// the owner and the mode; zero bytes and empty values come back as they were.
+TEST_F(ReplacementFileTest, UserAttributesAreKept) {
+    const fs::path target = folder_ / "tagged.txt";
+    writeText(target, "old");
+    const std::string binary("a\0b\xff", 4);
+    if (::setxattr(target.c_str(), "user.xdg.tags", "red,holiday", 11, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    ASSERT_EQ(::setxattr(target.c_str(), "user.empty", "", 0, 0), 0);
+    ASSERT_EQ(::setxattr(target.c_str(), "user.binary", binary.data(), binary.size(), 0), 0);
+    std::string error;
+    ASSERT_TRUE(replaceFile(target, "new", error)) << error;
+    EXPECT_EQ(fileText(target), "new");
+    const auto attribute = [&](const char* name) {
+        char value[64];
+        const ssize_t size = ::getxattr(target.c_str(), name, value, sizeof value);
+        return size < 0 ? std::string("missing") : std::string(value, std::size_t(size));
+    };
+    EXPECT_EQ(attribute("user.xdg.tags"), "red,holiday");
+    EXPECT_EQ(attribute("user.empty"), "");
+    EXPECT_EQ(attribute("user.binary"), binary);
 }
 
 }  // namespace
