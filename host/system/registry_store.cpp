@@ -159,7 +159,21 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Moves a damaged store out of the way under a name no earlier damaged store has.  A store reached through a link is set aside
+// Renames `from` to `to` unless `to` exists.  File systems without the kernel's no-replace rename
+// (older network file systems) get a check first, which only a second program's set-aside in the
+// same instant could race.
+int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (::access(to.c_str(), F_OK) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+// Moves a damaged store out of the way under a name no earlier damaged store has: its time and,
+// for a second copy in the same second, a count.  A store reached through a link is set aside
 // beside the file the link names, and the link stays for the fresh store.
 bool setAside(const fs::path& store, const std::string& reason) {
     fs::path file;
@@ -172,11 +186,13 @@ bool setAside(const fs::path& store, const std::string& reason) {
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
         const std::string base = file.string() + ".damaged-" + stamp;
         fs::path aside = base;
-        for (int n = 2; n < 1000 && ::access(aside.c_str(), F_OK) == 0; ++n)
-            aside = base + "-" + std::to_string(n);
-        if (::rename(file.c_str(), aside.c_str()) != 0) {
+        for (long n = 2; renameWithoutReplacing(file, aside) != 0; ++n) {
             error = errno;
-        } else {
+            if (error != EEXIST || n > 1000000) break;
+            aside = base + "-" + std::to_string(n);
+            error = 0;
+        }
+        if (error == 0) {
             std::fprintf(stderr,
                          "vantrelo: the settings store %s is damaged (%s); it was moved to %s and "
                          "the default settings are used\n",

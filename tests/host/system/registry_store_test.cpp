@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <ctime>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -277,6 +279,49 @@ TEST_F(RegistryStoreTest, ReplaceFileKeepsPermissionsAndFollowsLinks) {
     EXPECT_FALSE(replaceFile(folder_ / "missing folder" / "x", "new", error));
     EXPECT_NE(error.find("missing folder"), std::string::npos);
     EXPECT_FALSE(replaceFile(folder_, "new", error));  // a folder is never replaced
+}
+
+// Damaged stores set aside within the same second each get a name of their own, however many there
+// are: none overwrites an earlier copy.
+TEST_F(RegistryStoreTest, EverySetAsideCopyKeepsANameOfItsOwn) {
+    // Every name the stamps of this second and the next two could give up to the thousandth
+    // copy is taken already.
+    fs::create_directories(storeFile().parent_path());
+    std::vector<std::string> taken;
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t second = now; second < now + 3; ++second) {
+        std::tm local{};
+        ::localtime_r(&second, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+        const std::string base = std::string("registry.damaged-") + stamp;
+        taken.push_back(base);
+        for (int n = 2; n <= 1000; ++n) taken.push_back(base + "-" + std::to_string(n));
+    }
+    // Hard links to one file: a name is made in microseconds, where some file systems take a
+    // millisecond to create a file, which would let the clock pass the prepared seconds.
+    const fs::path first = storeFile().parent_path() / taken.front();
+    writeText(first, "earlier");
+    for (std::size_t i = 1; i < taken.size(); ++i)
+        fs::create_hard_link(first, storeFile().parent_path() / taken[i]);
+    for (const char* damage : {"first damage", "second damage"}) {
+        writeText(storeFile(), damage);
+        RegistryStore store;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(store.load());
+        const std::string warning = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(warning.find("moved to"), std::string::npos) << warning;
+        EXPECT_FALSE(fs::exists(storeFile()));
+    }
+    std::vector<std::string> names = filesBesideStore();
+    ASSERT_EQ(names.size(), taken.size() + 2);
+    std::vector<std::string> copies;
+    for (const std::string& name : names) {
+        const std::string text = fileText(storeFile().parent_path() / name);
+        if (text != "earlier") copies.push_back(text);
+    }
+    std::sort(copies.begin(), copies.end());
+    EXPECT_EQ(copies, (std::vector<std::string>{"first damage", "second damage"}));
 }
 
 // A store reached through a link: writing goes to the file the link names, also when that file is
