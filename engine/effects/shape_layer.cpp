@@ -1,6 +1,7 @@
 #include "engine/effects/shape_layer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <utility>
 
@@ -141,7 +142,7 @@ ShapeLayer* readShapeLayer(std::FILE* file) {
     float opacity = 0.0f, feather = 0.0f;
     if (!text::Scanner(header[0].text).scanIntAuto(invert) || !text::Scanner(header[1].text).scanFloat(opacity) ||
         !text::Scanner(header[2].text).scanFloat(feather) || !text::Scanner(header[3].text).scanIntAuto(mode) ||
-        !text::Scanner(header[4].text).scanIntAuto(count))
+        !text::Scanner(header[4].text).scanIntAuto(count) || !std::isfinite(opacity) || !std::isfinite(feather))
         return nullptr;
     if (count == 0) return nullptr;
 
@@ -159,7 +160,8 @@ ShapeLayer* readShapeLayer(std::FILE* file) {
         float x = 0.0f, y = 0.0f;
         std::int32_t type = 0;
         text::Scanner scan(line.text);
-        ok = ok && scan.scanFloat(x) && scan.scanFloat(y) && scan.scanIntAuto(type) && reservePoints(*layer, 1);
+        ok = ok && scan.scanFloat(x) && scan.scanFloat(y) && scan.scanIntAuto(type) && std::isfinite(x) &&
+             std::isfinite(y) && reservePoints(*layer, 1);
         if (!ok) {
             freeShapeLayer(layer);
             return nullptr;

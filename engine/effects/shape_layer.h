@@ -103,8 +103,9 @@ void setShapeLayerMode(ShapeLayer* layer, std::int32_t value);
 // writeShapeLayer returns false when the file is null or a write fails; a null layer writes nothing.
 bool writeShapeLayer(const ShapeLayer* layer, std::FILE* file);
 // Reads one layer (lines of at most 255 characters; a longer line counts as several).  Null when a
-// line is missing or does not scan, when the point count is 0, or when memory runs out; the lines
-// read so far stay consumed.  A negative count gives a layer without points.  The caller owns the
+// line is missing or does not scan, when a number is not finite (NaN and infinity are damage, not
+// a shape), when the point count is 0, or when memory runs out; the lines read so far stay
+// consumed.  A negative count gives a layer without points.  The caller owns the
 // result.
 ShapeLayer* readShapeLayer(std::FILE* file);
 

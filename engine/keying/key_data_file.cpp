@@ -1,5 +1,6 @@
 #include "engine/keying/key_data_file.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -63,11 +64,12 @@ public:
     bool next() { return text::readLine(file_, line_); }
     const text::Line& line() const { return line_; }
 
+    // NaN and infinity scan as numbers but are no value any field can hold: the record is damaged.
     template <class... T>
     bool floats(T&... out) {
         if (!next()) return false;
         text::Scanner scan(line_.text);
-        return (scan.scanFloat(out) && ...);
+        return (scan.scanFloat(out) && ...) && (std::isfinite(out) && ...);
     }
     template <class... T>
     bool ints(T&... out) {
@@ -85,13 +87,14 @@ public:
     bool obeySupplied = false;
 
 private:
+    // A fraction so large that its colour overflows single precision is damage too.
     bool fractionTriple(float* out) {
         float a = 0, b = 0, c = 0;
         if (!floats(a, b, c)) return false;
         out[0] = fromFraction(a);
         out[1] = fromFraction(b);
         out[2] = fromFraction(c);
-        return true;
+        return std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2]);
     }
     bool word(char* out) {
         if (!next()) return false;
@@ -121,7 +124,12 @@ bool RecordReader::readVersioned(int version, KeyShapeLists* shapes, bool& outOf
     }
     float replacement[3];
     if (!floats(replacement[0], replacement[1], replacement[2])) return false;
-    for (int c = 0; c < 3; ++c) s.replacementColour[c] = truncToUint16(fromFraction(replacement[c]));
+    for (int c = 0; c < 3; ++c) {
+        // A 16-bit colour: a value that truncates to no 16-bit sample is damage, not a clamp.
+        const float value = fromFraction(replacement[c]);
+        if (!(value > -1.0f && value < 65536.0f)) return false;
+        s.replacementColour[c] = truncToUint16(value);
+    }
     for (float* set : {s.correctionSet1, s.correctionSet2})
         for (int line = 0; line < 4; ++line)
             if (!floats(set[3 * line], set[3 * line + 1], set[3 * line + 2])) return false;
@@ -204,8 +212,11 @@ bool RecordReader::readHeaderless() {
     if (!ints(flags)) return false;
     s.flags = static_cast<std::uint32_t>(flags);
     if (!ints(c[0], c[1], c[2])) return false;
-    for (int k = 0; k < 3; ++k)
-        s.replacementColour[k] = truncToUint16(static_cast<double>(static_cast<std::int64_t>(c[k]) * 65535 / 255));
+    for (int k = 0; k < 3; ++k) {
+        const std::int64_t value = static_cast<std::int64_t>(c[k]) * 65535 / 255;
+        if (value < 0 || value > 65535) return false;  // no 16-bit colour: damage
+        s.replacementColour[k] = static_cast<std::uint16_t>(value);
+    }
     for (float* set : {s.correctionSet1, s.correctionSet2}) {
         std::int32_t level[6];
         float gamma[3];
@@ -214,7 +225,7 @@ bool RecordReader::readHeaderless() {
         for (std::int32_t& v : level)
             if (!scan.scanInt(v)) return false;
         for (float& g : gamma)
-            if (!scan.scanFloat(g)) return false;
+            if (!scan.scanFloat(g) || !std::isfinite(g)) return false;
         set[0] = 0.0f;
         set[1] = 1.0f;
         set[2] = 1.0f;

@@ -12,7 +12,9 @@
 // Numbers are written and read in the C locale whatever the process locale.
 //
 // Results: 1 success; -1 bad arguments or a file that cannot be opened (nothing read or written);
-// -2 a record that is cut short or garbled, or a file that cannot be written completely.
+// -2 a record that is cut short or garbled, or a file that cannot be written completely.  A number
+// its field cannot hold is garbled too: NaN or infinity anywhere, a colour or radius whose value
+// overflows single precision, a replacement colour outside 16 bits.
 //
 // Reading is all or nothing: a record that returns -2 leaves the state, and the shape lists,
 // exactly as they were.  Saving never loses the old file: the new text goes to a temporary file

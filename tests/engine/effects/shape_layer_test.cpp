@@ -136,6 +136,12 @@ TEST(ShapeLayerText, ReadingDamagedOrDegenerateBlocks) {
         {"garbled header is not a layer", "0\nopaque\n0.0\n0\n3\nnext\n", false, 0, "next\n"},
         {"garbled point stops the layer", "0\n1.0\n0.0\n0\n3\n0.1 0.1 1\nEXTSHAPE\nnext\n", false, 0, "next\n"},
         {"count out of range", "0\n1.0\n0.0\n0\n99999999999\nnext\n", false, 0, "next\n"},
+        // Numbers a float cannot hold, or not a number at all, make the block damaged.
+        {"opacity not a number", "0\nnan\n0.0\n0\n3\nnext\n", false, 0, "next\n"},
+        {"feather infinite", "0\n1.0\n-inf\n0\n1\nnext\n", false, 0, "next\n"},
+        {"opacity past single precision", "0\n1e39\n0.0\n0\n1\nnext\n", false, 0, "next\n"},
+        {"infinite x stops the layer", "0\n1.0\n0.0\n0\n3\n0.1 0.1 1\ninfinity 0.5 1\nnext\n", false, 0, "next\n"},
+        {"y not a number stops the layer", "0\n1.0\n0.0\n0\n1\n0.1 NAN(1) 1\nnext\n", false, 0, "next\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -350,6 +351,73 @@ TEST_F(KeyDataFile, TruncatedOrGarbledRecordsChangeNothing) {
         EXPECT_EQ(loadKeyFile(path("bad.txt").c_str(), &back, &shapes), -2) << text.size();
         EXPECT_EQ(std::memcmp(&back, &original, sizeof back), 0) << text.size();
     }
+}
+
+// A number that is not finite, or that its field cannot hold (a fraction whose colour overflows
+// single precision, a replacement colour outside 16 bits), makes the record damaged: the read
+// fails and the state is as it was.
+TEST_F(KeyDataFile, NumbersOutsideTheirFieldMakeTheRecordDamaged) {
+    KeyState s = sampleState(23);
+    ASSERT_EQ(saveKeyFile(path("one.txt").c_str(), &s), 1);
+    const std::vector<std::string> lines = linesOf(read(path("one.txt")));
+    struct Case {
+        std::size_t line;  // 1 backdrop, 6.. radii, 72 replacement, 73.. corrections, 84 thresholds, 85.. hexagon
+        const char* text;
+    } cases[] = {
+        {1, "nan 0.5 0.5"},     {1, "0.5 inf 0.5"},       {1, "0.5 0.5 1e35"},  {10, "0.1 -inf 0.3"},
+        {71, "0.1 0.2 1e36"},   {72, "0.5 NaN 0.5"},      {72, "1.5 0.5 0.5"},  {72, "0.5 0.5 -0.1"},
+        {73, "infinity 1 1"},   {80, "1 1 nan"},          {84, "0.1 nan 0.3"},  {91, "1 2 -infinity"},
+    };
+    const KeyState original = sampleState(24);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.line) + ": " + c.text);
+        std::vector<std::string> damaged = lines;
+        damaged[c.line] = std::string(c.text) + "\n";
+        write(path("bad.txt"), join(damaged, damaged.size()));
+        KeyState back = original;
+        KeyShapeLists shapes;
+        EXPECT_EQ(loadKeyFile(path("bad.txt").c_str(), &back, &shapes), -2);
+        EXPECT_EQ(std::memcmp(&back, &original, sizeof back), 0);
+    }
+    // The largest replacement colour and the smallest fractions still read.
+    std::vector<std::string> edge = lines;
+    edge[72] = "1.000000 0.000000 -0.000001\n";
+    write(path("edge.txt"), join(edge, edge.size()));
+    KeyState back = original;
+    ASSERT_EQ(loadKeyFile(path("edge.txt").c_str(), &back), 1);
+    EXPECT_EQ(back.replacementColour[0], 65535);
+    EXPECT_EQ(back.replacementColour[1], 0);
+    EXPECT_EQ(back.replacementColour[2], 0);
+
+    // The headerless form: gammas that are not finite and replacement colours past 8 bits.
+    std::string headerless = "0 255 0\n";
+    for (int v = 0; v < kVertexCount; ++v) headerless += "1 2 3\n";
+    headerless += "0\n";
+    for (const char* tail : {"255 128 0\n0 10 20 255 250 245 1 2.2 nan\n0 0 0 255 255 255 1 1 1\n",
+                             "255 128 0\n0 10 20 255 250 245 1 2.2 0.5\n0 0 0 255 255 255 inf 1 1\n",
+                             "256 128 0\n0 10 20 255 250 245 1 2.2 0.5\n0 0 0 255 255 255 1 1 1\n",
+                             "255 -1 0\n0 10 20 255 250 245 1 2.2 0.5\n0 0 0 255 255 255 1 1 1\n"}) {
+        SCOPED_TRACE(tail);
+        write(path("bad.txt"), headerless + tail);
+        KeyState back8 = original;
+        EXPECT_EQ(loadKeyFile(path("bad.txt").c_str(), &back8), -2);
+        EXPECT_EQ(std::memcmp(&back8, &original, sizeof back8), 0);
+    }
+
+    // A shape layer with such a number is not read; the record and its other layers are.
+    KeyState shaped = sampleState(25);
+    shaped.flags = KeyFlagExtShapes;
+    ASSERT_EQ(saveKeyFile(path("shaped.txt").c_str(), &shaped), 1);
+    write(path("shaped.txt"), read(path("shaped.txt")) +
+                                  "EXTSHAPE\n0\nnan\n0.0\n0\n3\n0 0 3\n1 0 1\n1 1 1\n"
+                                  "EXTSHAPE\n0\n1.0\n0.0\n0\n3\n0 0 3\ninf 0 1\n1 1 1\n"
+                                  "EXTSHAPE\n0\n0.5\n0.25\n1\n3\n0 0 3\n1 0 1\n1 1 2\n");
+    KeyState withShapes = blankState();
+    KeyShapeLists shapes;
+    ASSERT_EQ(loadKeyFile(path("shaped.txt").c_str(), &withShapes, &shapes), 1);
+    ASSERT_EQ(shapes.extCount(), 1u);
+    EXPECT_EQ(withShapes.extShapes[0]->opacity, 0.5f);
+    EXPECT_EQ(withShapes.extShapes[0]->feather, 0.25f);
 }
 
 TEST_F(KeyDataFile, UnreadableLayerIsSkipped) {
@@ -758,6 +826,30 @@ TEST(KeyDataFuzz, MutatedFilesNeverBreakTheReader) {
                 ASSERT_EQ(std::memcmp(&before, &states[r], sizeof before), 0) << iteration;
                 break;
             }
+            // What reads is finite everywhere: NaN and infinity are damage, never values.
+            const KeyState& got = states[r];
+            bool finite = true;
+            for (float v : got.backdrop) finite = finite && std::isfinite(v);
+            for (int v = 0; v < kVertexCount; ++v)
+                finite = finite && std::isfinite(got.innerRadii[v]) && std::isfinite(got.middleRadii[v]) &&
+                         std::isfinite(got.outerRadii[v]);
+            for (int k = 0; k < 12; ++k)
+                finite = finite && std::isfinite(got.correctionSet1[k]) && std::isfinite(got.correctionSet2[k]);
+            for (float v : got.thresholds) finite = finite && std::isfinite(v);
+            for (float v : got.hexagonRadii) finite = finite && std::isfinite(v);
+            const auto finiteLayers = [](ShapeLayer** layers, std::size_t count) {
+                bool all = true;
+                for (std::size_t k = 0; k < count; ++k) {
+                    const ShapeLayer& layer = *layers[k];
+                    all = all && std::isfinite(layer.opacity) && std::isfinite(layer.feather);
+                    for (std::size_t i = 0; i < layer.x.size(); ++i)
+                        all = all && std::isfinite(layer.x[i]) && std::isfinite(layer.y[i]);
+                }
+                return all;
+            };
+            finite = finite && finiteLayers(lists[r].ext(), lists[r].extCount()) &&
+                     finiteLayers(lists[r].obey(), lists[r].obeyCount());
+            ASSERT_TRUE(finite) << iteration;
             // A state that points at shapes points at its own lists, null-terminated.
             if (states[r].extShapes && states[r].extShapes != before.extShapes) {
                 ASSERT_EQ(states[r].extShapes, lists[r].ext());
