@@ -282,6 +282,60 @@ TEST(Key8, PerPixelPathWithGarbageMaskKeysEveryPixel) {
     EXPECT_EQ(kept.colour, (Bgr{std::uint8_t(o16[2] >> 8), std::uint8_t(o16[1] >> 8), std::uint8_t(o16[0] >> 8)}));
 }
 
+// The alternative keyers have no 8-bit span: each pixel is widened to 16 bits (c x 257, from the
+// blue, green, red bytes to R, G, B), keyed by the 16-bit rule and narrowed to its high bytes in
+// blue, green, red order again.  The oracle widens and narrows by hand.  Every pixel's channels
+// differ from one another, so a swap of two channels on the way in or out shows.
+TEST(Key8, AlternativeKeyersWidenAndNarrowEveryChannelInItsPlace) {
+    for (const std::uint32_t keyer : {std::uint32_t(KeyFlagUseRT), std::uint32_t(KeyFlagUseRTPlus)}) {
+        SCOPED_TRACE(keyer);
+        KeyState state = shapedKey(keyer | KeyFlagSpillComplement);
+        (keyer == KeyFlagUseRT ? engineThresholdKeyer() : engineHexagonKeyer())->initFromState(&state);
+        Compiled compiled(&state);
+        ASSERT_EQ(state.keySpan8Callback, nullptr);
+
+        constexpr std::size_t count = 96;
+        std::vector<std::uint8_t> x(3 * count), y(3 * count), s(3 * count);
+        std::vector<std::uint16_t> around = pixelsAround(state, count, 11), keys = pixelsAround(state, count, 12);
+        std::size_t partial = 0, changed = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                x[3 * i + 2 - c] = std::uint8_t(around[4 * i + c] >> 8);
+                y[3 * i + 2 - c] = std::uint8_t(keys[4 * i + c] >> 8);
+                s[3 * i + c] = std::uint8_t(40 + 70 * c + i);  // blue, green, red all different
+            }
+            // Channels made distinct where the generator gave two the same.
+            if (x[3 * i] == x[3 * i + 1]) x[3 * i] ^= 1;
+            if (x[3 * i + 2] == x[3 * i] || x[3 * i + 2] == x[3 * i + 1]) x[3 * i + 2] ^= 2;
+        }
+        for (const bool separateKey : {false, true})
+            for (const bool spill : {false, true}) {
+                SCOPED_TRACE(std::to_string(separateKey) + std::to_string(spill));
+                const std::uint8_t* Y = separateKey ? y.data() : x.data();
+                std::vector<std::uint8_t> out(3 * count, 0xab), matte(count, 0xab);
+                vantproc_8(x.data(), Y, spill ? s.data() : nullptr, nullptr, out.data(), matte.data(), count, &state);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const auto wide = [i](const std::uint8_t* bgr) {
+                        const std::uint8_t* p = bgr + 3 * i;
+                        return std::array<std::uint16_t, 4>{std::uint16_t(p[2] * 257), std::uint16_t(p[1] * 257),
+                                                            std::uint16_t(p[0] * 257), 65535};
+                    };
+                    const auto x16 = wide(x.data()), y16 = wide(Y), s16 = wide(s.data());
+                    std::uint16_t o16[4];
+                    keyPixel16(x16.data(), y16.data(), spill ? s16.data() : nullptr, o16, &state);
+                    const Bgr expected{std::uint8_t(o16[2] >> 8), std::uint8_t(o16[1] >> 8), std::uint8_t(o16[0] >> 8)};
+                    ASSERT_EQ((Bgr{out[3 * i], out[3 * i + 1], out[3 * i + 2]}), expected) << i;
+                    ASSERT_EQ(matte[i], o16[3] >> 8) << i;
+                    partial += matte[i] > 0 && matte[i] < 255;
+                    changed += std::memcmp(&out[3 * i], &x[3 * i], 3) != 0;
+                }
+            }
+        // The pixels reach every part of the rule: some partly transparent, some colours changed.
+        EXPECT_GT(partial, 0u);
+        EXPECT_GT(changed, 0u);
+    }
+}
+
 // ---- Median of sampled blocks ----
 
 TEST(SampleMedian, NetworkReturnsThePixelOfMedianLuma) {
