@@ -194,12 +194,28 @@ protected:
     }
 };
 
-TEST_P(ColourCorrectionSets, IdentitySetKeepsColours) {
+// 16-bit copies; the 8-bit path has no shortcut and truncates each matrix product, yet the identity
+// matrix's diagonal is at least 1 and its other entries are below half a unit in size, so every
+// value comes back exactly, the top of the scale and the values just below it included.
+TEST_P(ColourCorrectionSets, IdentitySetKeepsColoursExactly) {
     const float identity[12] = {0, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1, 1};
-    const auto in = samples();
+    std::vector<int> in = samples();
+    for (const int top : {full(), full() - 1, full() - 2})
+        for (const int other : {0, 1, full() / 3}) in.insert(in.end(), {top, other, top - 1});
     const auto out = correct(GetParam(), identity, in);
-    // 16-bit copies exactly; the 8-bit path has no shortcut and truncates each matrix product.
-    for (std::size_t i = 0; i < in.size(); ++i) EXPECT_NEAR(out[i], in[i], sixteen() ? 0 : 1) << i;
+    for (std::size_t i = 0; i < in.size(); ++i) EXPECT_EQ(out[i], in[i]) << i;
+}
+
+// Value and saturation of 1.5 scale every channel by 1.5: whatever goes past the top of the scale
+// ends exactly at it, not a unit below, and black stays black.
+TEST_P(ColourCorrectionSets, ValuesDrivenPastTheTopEndExactlyAtIt) {
+    const float brighter[12] = {0, 1.5f, 1.5f, 0, 0, 0, 1, 1, 1, 1, 1, 1};
+    const auto scaled = [this](double f) { return static_cast<int>(f * full()); };
+    const std::vector<int> in = {full(),       full(),       full(),       scaled(0.7), scaled(0.8),  full(),
+                                 scaled(0.75), scaled(0.9),  scaled(0.69), 0,           0,            0};
+    const auto out = correct(GetParam(), brighter, in);
+    for (std::size_t i = 0; i < 9; ++i) EXPECT_EQ(out[i], full()) << i;
+    for (std::size_t i = 9; i < 12; ++i) EXPECT_EQ(out[i], 0) << i;
 }
 
 TEST_P(ColourCorrectionSets, ZeroValueAndSaturationGiveBlack) {
