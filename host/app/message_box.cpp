@@ -60,8 +60,12 @@ int showMessageBox(wxWindow* parent, const std::string& text, const std::string&
     if (!parent) style |= wxDIALOG_NO_PARENT;
     wxMessageDialog dialog(parent, wxString::FromUTF8(text.data(), text.size()),
                            wxString::FromUTF8(caption.data(), caption.size()), style);
+    return messageBoxResult(runMessageDialog(dialog));
+}
+
+int runMessageDialog(wxMessageDialog& dialog) {
     const MessageBoxHook& hook = hookSlot();
-    return messageBoxResult(hook ? hook(dialog) : dialog.ShowModal());
+    return hook ? hook(dialog) : dialog.ShowModal();
 }
 
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {

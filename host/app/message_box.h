@@ -44,6 +44,10 @@ int messageBoxResult(int toolkitAnswer);
 int showMessageBox(wxWindow* parent, const std::string& text, const std::string& caption,
                    int flags);
 
+// Runs a dialog the caller built itself (buttons relabelled, a style of its own) modally, or hands
+// it to the hook below; returns the toolkit's answer (wxID_YES, wxID_NO, wxID_CANCEL, ...).
+int runMessageDialog(wxMessageDialog& dialog);
+
 // Receives the built dialog in place of its modal run and returns the toolkit's answer.  An empty
 // hook (the default) shows the dialog.  Returns the previous hook.
 using MessageBoxHook = std::function<int(wxMessageDialog& dialog)>;
