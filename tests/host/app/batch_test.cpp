@@ -351,4 +351,27 @@ TEST(Batch, TilesFollowTheImageActuallyRead) {
     EXPECT_EQ(host.prepares.back().second, (Rect{0, 0, 30, 20}));
 }
 
+// The tile width and height the plug-in asks for are each kept in place: tiles 16 wide and 7 high
+// cut a 37 x 18 image into columns of 16, 16 and 5 and rows of 7, 7 and 4, row by row.
+TEST(Batch, TilesHaveTheWidthAndHeightThePlugInAsksFor) {
+    const ScratchFolder folder("vantrelo-batch");
+    const auto path = folder.path() / "wide.png";
+    const Picture original = patternPicture(37, 18, 5);
+    writePng(path, original);
+    TestPlugin host;
+    host.tile = 16;
+    host.tileHeight = 7;
+    host.addInputFile(toolkitPath(path));
+    host.initInputs();
+    host.renderInTiles(*host.currentParameters());
+    EXPECT_EQ(readPng(path), renderedPicture(original));
+    std::vector<Rect> expected;
+    for (const std::int32_t y0 : {0, 7, 14})
+        for (const std::int32_t x0 : {0, 16, 32})
+            expected.push_back(Rect{x0, y0, std::min(x0 + 16, 37), std::min(y0 + 7, 18)});
+    std::vector<Rect> seen;
+    for (const auto& call : host.renders) seen.push_back(call.tile);
+    EXPECT_EQ(seen, expected);
+}
+
 }  // namespace

@@ -60,7 +60,8 @@ class TestPlugin : public Mav::Host::App::Host {
 public:
     bool perInput = true;
     bool multipleInputs = true;
-    std::int32_t tile = 16;  // 0: keep the host's default
+    std::int32_t tile = 16;       // tile width; 0: keep the host's default
+    std::int32_t tileHeight = 0;  // 0: as high as wide
     bool tiles = true;       // false: render the whole rectangle at once
 
     // The live state the parameter set mirrors.
@@ -122,7 +123,10 @@ public:
     bool supportsMultipleInputs() const override { return multipleInputs; }
     bool perInputParameters() const override { return perInput; }
     bool wantsTiles(const Rect&, std::int32_t& width, std::int32_t& height) override {
-        if (tile > 0) width = height = tile;
+        if (tile > 0) {
+            width = tile;
+            height = tileHeight > 0 ? tileHeight : tile;
+        }
         return tiles;
     }
     bool linksParameters() const override { return true; }
