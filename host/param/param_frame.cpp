@@ -154,14 +154,7 @@ void ParamFrame::onParamChanged(wxCommandEvent& event) {
 }
 
 void ParamFrame::renderAfterChange() {
-    ViewerBase* shown = viewer();
-    if (!shown) return;
-    shown->failed = false;
-    if (!shown->views.empty()) {
-        if (!shown->views[0].needsRender) shown->postRenderRequest();
-        shown->views[0].needsRender = true;
-    }
-    shown->requestRefresh(false);
+    if (ViewerBase* shown = viewer()) shown->forceRender();
 }
 
 void ParamFrame::onReset(wxCommandEvent&) {
