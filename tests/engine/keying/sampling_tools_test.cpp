@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,42 @@ float* radiiOf(KeyState& state, int which) {
 }
 
 bool sameRecord(const KeyState& a, const KeyState& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The crossed face's vertices and the colour's direction's barycentric weights on the flat
+// triangle of their unit directions, worked in double precision from the lattice points: the point
+// where the direction meets the triangle's plane, then the sub-triangle areas.
+struct FaceWeights {
+    int vertex[3];
+    double weight[3];
+};
+FaceWeights weightsInDouble(const KeyState& state, const std::uint16_t* colour) {
+    FaceWeights out{};
+    const int code = findHitFace(colour, &state);
+    double d[3][3];
+    for (int k = 0; k < 3; ++k) {
+        out.vertex[k] = kFaceVertices[code][k];
+        const std::int8_t* lattice = kVertexLattice[out.vertex[k]];
+        const double length = std::sqrt(double(lattice[0] * lattice[0] + lattice[1] * lattice[1] + lattice[2] * lattice[2]));
+        for (int c = 0; c < 3; ++c) d[k][c] = lattice[c] / length;
+    }
+    using V = std::array<double, 3>;
+    const auto minus = [](const V& a, const V& b) { return V{a[0] - b[0], a[1] - b[1], a[2] - b[2]}; };
+    const auto cross = [](const V& a, const V& b) {
+        return V{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    };
+    const auto dot = [](const V& a, const V& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    const V d0{d[0][0], d[0][1], d[0][2]}, d1{d[1][0], d[1][1], d[1][2]}, d2{d[2][0], d[2][1], d[2][2]};
+    V s;
+    for (int c = 0; c < 3; ++c) s[c] = double(colour[c]) - double(state.backdrop[c]);
+    const V normal = cross(minus(d1, d0), minus(d2, d0));
+    const double t = dot(normal, d0) / dot(normal, s);
+    const V x{t * s[0], t * s[1], t * s[2]};
+    const double area = dot(normal, normal);
+    out.weight[0] = dot(cross(minus(d1, x), minus(d2, x)), normal) / area;
+    out.weight[1] = dot(cross(minus(d2, x), minus(d0, x)), normal) / area;
+    out.weight[2] = dot(cross(minus(d0, x), minus(d1, x)), normal) / area;
+    return out;
+}
 
 Sample16 sampleOf(const std::uint16_t* c) { return Sample16{{c[0], c[1], c[2], c[3]}}; }
 
@@ -482,16 +519,25 @@ TEST_F(SamplingTools, StepToolsScaleTheCrossedFaceByTheirStep) {
         KeyState state = makeState(20000, 45000, 15000, 1000, 2000, 3000);
         for (int v = 0; v < kVertexCount; ++v) radiiOf(state, tool.which)[v] += float(v);
         const KeyState before = state;
-        int face[3];
-        float w[3];
-        ASSERT_EQ(intersectFace(colour, face, w, &state), 1);
+        // Three clearly different weights, so a weight given to the wrong vertex shows.
+        const FaceWeights face = weightsInDouble(state, colour);
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_GT(face.weight[k], 0.05);
+            ASSERT_GT(std::fabs(face.weight[k] - face.weight[(k + 1) % 3]), 0.05);
+        }
         tool.run(sampleOf(colour), &state);
 
+        // The three crossed vertices scaled by 1 + 0.07 w (grow) or 1 - 0.0654 w (shrink); single
+        // precision keeps the radii within a hundredth of the double-precision value.
         KeyState expected = before;
         float* radii = radiiOf(expected, tool.which);
-        for (int k = 0; k < 3; ++k)
-            radii[face[k]] = radii[face[k]] * (tool.grow ? 1.0f + 0.07f * w[k] : 1.0f - 0.0654f * w[k]);
-        EXPECT_TRUE(sameRecord(state, expected));
+        for (int k = 0; k < 3; ++k) {
+            const int v = face.vertex[k];
+            const double scaled = radii[v] * (tool.grow ? 1.0 + 0.07 * face.weight[k] : 1.0 - 0.0654 * face.weight[k]);
+            EXPECT_NEAR(radiiOf(state, tool.which)[v], scaled, 0.01) << "vertex " << v;
+            radii[v] = radiiOf(state, tool.which)[v];
+        }
+        EXPECT_TRUE(sameRecord(state, expected)) << "only the crossed face's radii change";
         EXPECT_FALSE(sameRecord(state, before));
 
         // The backdrop colour itself has no direction: nothing moves.
