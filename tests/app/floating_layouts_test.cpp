@@ -51,7 +51,7 @@ struct Layout {
 // of 5 carries "/p1" for proportion 1, "/v" for vertical centring only, "/x" for expansion.
 std::string describe(wxSizer* sizer) {
     std::string text;
-    if (auto* grid = wxDynamicCast(sizer, wxFlexGridSizer)) {
+    if (auto* grid = dynamic_cast<wxFlexGridSizer*>(sizer)) {
         text = "grid" + std::to_string(grid->GetCols());
         EXPECT_EQ(grid->GetVGap(), 0);
         EXPECT_EQ(grid->GetHGap(), 0);
@@ -59,7 +59,7 @@ std::string describe(wxSizer* sizer) {
         const int rows = (int(grid->GetItemCount()) + cols - 1) / cols;
         for (int i = 0; i < cols; ++i) EXPECT_FALSE(grid->IsColGrowable(i));
         for (int i = 0; i < rows; ++i) EXPECT_FALSE(grid->IsRowGrowable(i));
-    } else if (auto* box = wxDynamicCast(sizer, wxBoxSizer)) {
+    } else if (auto* box = dynamic_cast<wxBoxSizer*>(sizer)) {
         text = box->GetOrientation() == wxHORIZONTAL ? "h" : "v";
     }
     text += "[";
@@ -208,24 +208,24 @@ void checkControl(wxWindow* frame, const Control& c) {
     }
     switch (c.kind) {
     case Kind::Check: {
-        auto* check = wxDynamicCast(w, wxCheckBox);
+        auto* check = dynamic_cast<wxCheckBox*>(w);
         ASSERT_NE(check, nullptr);
         EXPECT_EQ(check->GetLabel(), bracketed(c.label));
         EXPECT_FALSE(check->GetValue());
         break;
     }
     case Kind::Caption:
-        ASSERT_NE(wxDynamicCast(w, wxStaticText), nullptr);
+        ASSERT_NE(dynamic_cast<wxStaticText*>(w), nullptr);
         EXPECT_EQ(w->GetLabel(), bracketed(c.label));
         break;
     case Kind::Field: {
-        auto* field = wxDynamicCast(w, wxTextCtrl);
+        auto* field = dynamic_cast<wxTextCtrl*>(w);
         ASSERT_NE(field, nullptr);
         EXPECT_TRUE(field->GetValue().empty());
         break;
     }
     case Kind::Slider: {
-        auto* slider = wxDynamicCast(w, wxSlider);
+        auto* slider = dynamic_cast<wxSlider*>(w);
         ASSERT_NE(slider, nullptr);
         EXPECT_EQ(slider->GetMin(), 0);
         EXPECT_EQ(slider->GetMax(), 100);
@@ -233,10 +233,10 @@ void checkControl(wxWindow* frame, const Control& c) {
         break;
     }
     case Kind::Choice:
-        ASSERT_NE(wxDynamicCast(w, wxChoice), nullptr);
+        ASSERT_NE(dynamic_cast<wxChoice*>(w), nullptr);
         break;
     case Kind::Toggle: {
-        auto* toggle = wxDynamicCast(w, wxBitmapToggleButton);
+        auto* toggle = dynamic_cast<wxBitmapToggleButton*>(w);
         ASSERT_NE(toggle, nullptr);
         EXPECT_FALSE(toggle->GetValue());
         const wxBitmap bitmap = toggle->GetBitmapLabel();
@@ -272,7 +272,7 @@ TEST(FloatingLayouts, ControlsIdsKindsLabelsAndTree) {
         for (const Control& c : layout.controls) checkControl(frame, c);
         EXPECT_EQ(describe(top), layout.tree);
         if (!layout.choiceItems.empty()) {
-            auto* choice = wxDynamicCast(frame->FindWindow(kLightWrapBlendChoiceId), wxChoice);
+            auto* choice = dynamic_cast<wxChoice*>(frame->FindWindow(kLightWrapBlendChoiceId));
             ASSERT_NE(choice, nullptr);
             ASSERT_EQ(choice->GetCount(), layout.choiceItems.size());
             for (unsigned i = 0; i < choice->GetCount(); ++i)

@@ -58,7 +58,8 @@ TEST(StartupCommandLine, EveryArgumentAfterTheProgramBecomesAnInputInOrder) {
 
 TEST(StartupOpenDialog, FilterOffersAllImagesThenOneEntryPerFormat) {
     const wxString patterns =
-        "*.bmp;*.gif;*.iff;*.jpg;*.jpeg;*.pcx;*.pgm;*.pnm;*.ppm;*.png;*.psb;*.psd;*.tga;*.tif;*.tiff";
+        "*.bmp;*.gif;*.iff;*.jpg;*.jpeg;*.pcx;*.pgm;*.pnm;*.ppm;*.png;*.psb;*.psd;*.tga;*.tif;"
+        "*.tiff";
     EXPECT_EQ(imageFileFilter(),
               "Image files (" + patterns + ")|" + patterns +
                   "|BMP files (*.bmp)|*.bmp|GIF files (*.gif)|*.gif|IFF files (*.iff)|*.iff"
@@ -160,8 +161,9 @@ TEST(StartupNavigation, ButtonsGoFirstInTheResetButtonsRowAndFollowTheInput) {
         NavigationFrame window;
         addNavigationButtons(host, window.frame, nullptr);
 
-        auto* previous = wxDynamicCast(window.frame->FindWindow(kPreviousInputButtonId), wxButton);
-        auto* next = wxDynamicCast(window.frame->FindWindow(kNextInputButtonId), wxButton);
+        wxWindow* frame = window.frame;
+        auto* previous = dynamic_cast<wxButton*>(frame->FindWindow(kPreviousInputButtonId));
+        auto* next = dynamic_cast<wxButton*>(frame->FindWindow(kNextInputButtonId));
         ASSERT_TRUE(previous && next);
         EXPECT_EQ(previous->GetLabel(), "<");
         EXPECT_EQ(next->GetLabel(), ">");
@@ -215,8 +217,9 @@ TEST(StartupNavigation, NothingIsAddedForOneInputOrWithoutAPlace) {
 
 // ---- The Lightroom preset offer.
 
-// A scratch folder: XDG_CONFIG_HOME points at it and HOME into it (both restored afterwards), and a preset file
-// of a name of its own lies in the test program's folder, where the offer copies it from.
+// A scratch folder: XDG_CONFIG_HOME points at it and HOME into it (both restored afterwards), and
+// a preset file of a name of its own lies in the test program's folder, where the offer copies it
+// from.
 class LightroomOffer : public testing::Test {
 protected:
     static constexpr const char* kRoot = "Software\\Mavrendel\\VantreloTest\\";
