@@ -439,7 +439,9 @@ TEST_F(Processing, FloatAgreesWithItsKeyingAndRescales) {
     }
 }
 
-TEST_F(Processing, FloatFullScaleOne) {
+// At full scale 1 the image is brought to the 16-bit scale in place, keyed as at full scale 65535,
+// and the colour comes back divided by 65535 (to single precision), the matte on its 16-bit scale.
+TEST_F(Processing, FloatAtFullScaleOneKeysAsAtTheSixteenBitScale) {
     const int w = 12, h = 10;
     const std::size_t n = std::size_t(w) * h;
     Key key(KeyFlagSpillComplement);
@@ -450,17 +452,23 @@ TEST_F(Processing, FloatFullScaleOne) {
     std::vector<float> out(4 * n);
     ASSERT_EQ(processImageFloat(1.0f, image.data(), out.data(), nullptr, nullptr, w, h, &key.state, nullptr),
               ProcessStatus::Done);
-    bool someOpaque = false, someTransparent = false;
+    std::vector<float> sixteen = image, keyed(4 * n);
+    ASSERT_EQ(processImageFloat(65535.0f, sixteen.data(), keyed.data(), nullptr, nullptr, w, h, &key.state, nullptr),
+              ProcessStatus::Done);
+    bool someOpaque = false, someTransparent = false, somePartial = false;
     for (std::size_t i = 0; i < n; ++i) {
         for (int c = 0; c < 3; ++c) EXPECT_EQ(image[4 * i + c], original[4 * i + c] * 65535.0f);
         EXPECT_EQ(image[4 * i + 3], original[4 * i + 3]);
-        EXPECT_GE(out[4 * i + 3], 0.0f);
-        EXPECT_LE(out[4 * i + 3], 65535.0f);
+        for (int c = 0; c < 3; ++c) {
+            const double want = double(keyed[4 * i + c]) / 65535.0;
+            ASSERT_NEAR(out[4 * i + c], want, 2e-7 * std::fabs(want) + 1e-12) << i << " channel " << c;
+        }
+        ASSERT_EQ(out[4 * i + 3], keyed[4 * i + 3]) << i;
         someOpaque |= out[4 * i + 3] == 65535.0f;
         someTransparent |= out[4 * i + 3] == 0.0f;
-        for (int c = 0; c < 3; ++c) EXPECT_LT(std::fabs(out[4 * i + c]), 1.5f) << "colour back on the 0..1 scale";
+        somePartial |= out[4 * i + 3] > 0.0f && out[4 * i + 3] < 65535.0f;
     }
-    EXPECT_TRUE(someOpaque && someTransparent);
+    EXPECT_TRUE(someOpaque && someTransparent && somePartial);
 }
 
 // 8-bit keying: the route through processImage8 agrees with the 8-bit keying, the fill and the
