@@ -18,6 +18,8 @@ bool sendParamEvent(wxWindow* window, wxEventType type, std::uint64_t index, Par
     wxCommandEvent event(type, window->GetId());
     event.SetEventObject(window);
     event.SetExtraLong(extra);
+    // Mirrored in the integer, where handlers that read a command event's number look first.
+    event.SetInt(static_cast<int>(extra));
     // Indices are far below the range of a window id; the id is what handlers read the index from.
     event.SetId(static_cast<int>(index));
     event.SetClientData(record);

@@ -5,7 +5,8 @@
 //   id           the parameter index in its set (indices at or above the set's size name records
 //                that live outside it, such as the viewer's zoom record at 1000000);
 //   client data  the ParamRecord, or null when the sender holds no record;
-//   extra long   1 for the EVT_PARAM_CHANGED that ends a slider drag, otherwise 0;
+//   extra long   1 for the EVT_PARAM_CHANGED that ends a slider drag, otherwise 0 (the same
+//                value is also in the event's integer, GetInt);
 //   event object the sending window.
 //
 // One edit of one control sends, in this order:
