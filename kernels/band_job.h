@@ -18,16 +18,15 @@ using SystemHost = Mav::Host::System::Host;
 // The job record of a band worker over a rectangular area.  It lives on the caller's stack for one
 // run; workers only read it.
 struct BandJob {
-    SystemHost* host = nullptr;           // whose runner runs the job; conversions do not read it
-    ImageBuffer* destination = nullptr;   // written: the worker's own rows of `area` only
-    const void* source = nullptr;         // an ImageBuffer, or a colour for the fill workers
-    const Rect* area = nullptr;           // {x0, y0, x1, y1}, right and bottom exclusive
+    SystemHost* host = nullptr;          // whose runner runs the job; conversions do not read it
+    ImageBuffer* destination = nullptr;  // written: the worker's own rows of `area` only
+    const void* source = nullptr;        // an ImageBuffer, or a colour for the fill workers
+    const Rect* area = nullptr;          // {x0, y0, x1, y1}, right and bottom exclusive
 };
 
 // worker(job, band index, band count, progress key): processes band `index` of `count` of the job.
 // The job pointer is whatever record the worker expects (a BandJob, a WarpJob, a blur object...).
-using BandWorker = void (*)(void* job, std::uint64_t index, std::uint64_t count,
-                            std::uint64_t key);
+using BandWorker = void (*)(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 struct BoundTask {
     void* job = nullptr;

@@ -10,9 +10,7 @@ namespace vantrelo {
 
 namespace {
 
-inline std::uint16_t widen8(std::uint8_t v) {
-    return static_cast<std::uint16_t>((v << 8) | v);
-}
+inline std::uint16_t widen8(std::uint8_t v) { return static_cast<std::uint16_t>((v << 8) | v); }
 
 inline std::uint16_t floatChannelTo16(float v) {
     // Written so that NaN fails both tests and ends at 0.
@@ -144,20 +142,16 @@ void copyRowsRgba16(void* job, std::uint64_t index, std::uint64_t count, std::ui
 void convertRowsRgba8To16(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     convertRows<Rgba8To16>(job, index, count);
 }
-void convertRowsRgbToRgbaFloat(void* job, std::uint64_t index, std::uint64_t count,
-                               std::uint64_t) {
+void convertRowsRgbToRgbaFloat(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     convertRows<RgbToRgbaFloat>(job, index, count);
 }
-void convertRowsRgb16ToRgba16(void* job, std::uint64_t index, std::uint64_t count,
-                              std::uint64_t) {
+void convertRowsRgb16ToRgba16(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     convertRows<Rgb16ToRgba16>(job, index, count);
 }
-void convertRowsRgb8ToRgba16(void* job, std::uint64_t index, std::uint64_t count,
-                             std::uint64_t) {
+void convertRowsRgb8ToRgba16(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     convertRows<Rgb8ToRgba16>(job, index, count);
 }
-void convertRowsRgbaFloatTo16(void* job, std::uint64_t index, std::uint64_t count,
-                              std::uint64_t) {
+void convertRowsRgbaFloatTo16(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     convertRows<RgbaFloatTo16>(job, index, count);
 }
 void convertRowsRgbFloatToRgba16(void* job, std::uint64_t index, std::uint64_t count,

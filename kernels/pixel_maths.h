@@ -22,9 +22,8 @@ inline std::uint16_t clampTruncate16(float v) {
 // and the simulated backdrop a at that pixel, in proportion to 1 - matte (the alpha of m).
 // out.c = clamp((reference.c - a.c) x (1 - m.A / 65535) + b.c) truncated; out.A = b.A.  A matte of
 // 65535 keeps b; a matte of 0 moves it by the whole difference.  All pixels are RGBA; out may be b.
-inline void applyLightingPixel16(std::uint16_t* out, const std::uint16_t* a,
-                                 const std::uint16_t* b, const std::uint16_t* m,
-                                 const float* reference) {
+inline void applyLightingPixel16(std::uint16_t* out, const std::uint16_t* a, const std::uint16_t* b,
+                                 const std::uint16_t* m, const float* reference) {
     const float k = 1.0f - static_cast<float>(m[3]) / 65535.0f;
     const std::uint16_t alpha = b[3];
     for (int c = 0; c < 3; ++c) {

@@ -21,7 +21,7 @@ TEST(BandRange, BandsPartitionTheLinesInTruncatedShares) {
     const Case cases[] = {
         {0, 3, 8, {0, 0, 1, 0, 0, 1, 0, 1}},  // more bands than rows: five empty bands
         {0, 10, 4, {2, 3, 2, 3}},
-        {-7, 5, 5, {2, 2, 3, 2, 3}},            // negative first line
+        {-7, 5, 5, {2, 2, 3, 2, 3}},  // negative first line
         {4, 4, 3, {0, 0, 0}},
     };
     for (const Case& c : cases) {

@@ -19,9 +19,9 @@ TEST(FloatPixelToRgba16, ClampsScalesAndTruncates) {
     const struct {
         float in;
         std::uint16_t out;
-    } cases[] = {{-0.2f, 0}, {0.0f, 0},         {0.5f, 32767}, {0.99999f, 65534},
-                 {1.0f, 65535}, {1.7f, 65535}, {nan, 0},      {-nan, 0},
-                 {std::numeric_limits<float>::infinity(), 65535}};
+    } cases[] = {{-0.2f, 0},        {0.0f, 0},     {0.5f, 32767},
+                 {0.99999f, 65534}, {1.0f, 65535}, {1.7f, 65535},
+                 {nan, 0},          {-nan, 0},     {std::numeric_limits<float>::infinity(), 65535}};
     for (const auto& c : cases) {
         const float in[4] = {c.in, c.in, c.in, c.in};
         std::uint16_t out[4] = {1, 1, 1, 1};
@@ -107,11 +107,11 @@ TEST(ConvertImageTo16, RefusesImagesThatDoNotFit) {
     auto small = makeImage(&host, Rect{1, 0, 4, 4}, 16, 4);
     auto twoChannels = makeImage(&host, Rect{0, 0, 4, 4}, 16, 2);
     auto rgb16 = makeImage(&host, Rect{0, 0, 4, 4}, 16, 3);
-    EXPECT_THROW(convertImageTo16(host, *small, *rgba16), Mav::Exception);      // not covered
-    EXPECT_THROW(convertImageTo16(host, *rgba16, *rgba8), Mav::Exception);      // 8-bit target
-    EXPECT_THROW(convertImageTo16(host, *rgba8, *rgbaFloat), Mav::Exception);   // 8 into float
+    EXPECT_THROW(convertImageTo16(host, *small, *rgba16), Mav::Exception);     // not covered
+    EXPECT_THROW(convertImageTo16(host, *rgba16, *rgba8), Mav::Exception);     // 8-bit target
+    EXPECT_THROW(convertImageTo16(host, *rgba8, *rgbaFloat), Mav::Exception);  // 8 into float
     EXPECT_THROW(convertImageTo16(host, *twoChannels, *rgba16), Mav::Exception);
-    EXPECT_THROW(convertImageTo16(host, *rgba16, *rgb16), Mav::Exception);      // 3-channel target
+    EXPECT_THROW(convertImageTo16(host, *rgba16, *rgb16), Mav::Exception);  // 3-channel target
     rgba16->firstPixel = nullptr;
     EXPECT_THROW(convertImageTo16(host, *rgba8, *rgba16), Mav::Exception);
     // An empty destination is nothing to do, whatever the source.

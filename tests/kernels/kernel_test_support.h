@@ -51,8 +51,8 @@ private:
 
 // An image over `bounds` with any channel count (ImageBuffer::allocate always gives 4), packed
 // rows plus `padding` bytes a row, so row bytes differ from the width.
-inline std::unique_ptr<ImageBuffer> makeImage(Mav::Host::System::Host* host, Rect bounds,
-                                              int bits, int channels, std::ptrdiff_t padding = 0) {
+inline std::unique_ptr<ImageBuffer> makeImage(Mav::Host::System::Host* host, Rect bounds, int bits,
+                                              int channels, std::ptrdiff_t padding = 0) {
     auto image = std::make_unique<ImageBuffer>(host);
     image->bitsPerChannel = bits;
     image->channels = channels;
@@ -82,7 +82,8 @@ inline void fillRandom(ImageBuffer& image, std::uint32_t seed) {
                 else if (image.bitsPerChannel == 16)
                     at<std::uint16_t>(image, x, y)[c] = static_cast<std::uint16_t>(r >> 16);
                 else
-                    at<float>(image, x, y)[c] = static_cast<float>(r >> 8) / 16777216.0f * 1.5f - 0.25f;
+                    at<float>(image, x, y)[c] =
+                        static_cast<float>(r >> 8) / 16777216.0f * 1.5f - 0.25f;
             }
 }
 

@@ -84,8 +84,8 @@ TEST(RgbToHsl, GivesHueSaturationAndLightness) {
         {0, 1, 0, 1.0f / 3.0f, 1, 0.5f},
         {0, 0, 1, 2.0f / 3.0f, 1, 0.5f},
         {0.4f, 0.4f, 0.4f, 0, 0, 0.4f},
-        {1, 0, 1, 5.0f / 6.0f, 1, 0.5f},   // magenta: the hue wraps below 0
-        {1, 1, 0, 1.0f / 6.0f, 1, 0.5f},   // red wins the tie with green
+        {1, 0, 1, 5.0f / 6.0f, 1, 0.5f},               // magenta: the hue wraps below 0
+        {1, 1, 0, 1.0f / 6.0f, 1, 0.5f},               // red wins the tie with green
         {0.8f, 0.6f, 0.4f, 1.0f / 12.0f, 0.5f, 0.6f},  // lightness above 0.5
     };
     for (const Case& c : cases) {
