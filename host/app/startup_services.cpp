@@ -75,9 +75,11 @@ wxString imageFileFilter() {
         if (!patterns.empty()) patterns += ';';
         patterns += type.patterns;
     }
-    wxString filter = "Image files (" + patterns + ")|" + patterns;
+    // The descriptions are shown to the user; the pattern lists after them are not.
+    wxString filter = wxString::Format(_("Image files (%s)"), patterns) + "|" + patterns;
     for (const FileType& type : kFileTypes)
-        filter += wxString::Format("|%s files (%s)|%s", type.name, type.patterns, type.patterns);
+        filter += "|" + wxString::Format(_("%s files (%s)"), type.name, type.patterns) + "|" +
+                  type.patterns;
     return filter;
 }
 

@@ -91,6 +91,17 @@ TEST(StartupOpenDialog, FilterOffersAllImagesThenOneEntryPerFormat) {
     EXPECT_TRUE(accepts(parts[17], "a.psd"));
 }
 
+TEST(StartupOpenDialog, FilterDescriptionsAreTranslated) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    TestCatalog catalog({"Image files (%s)", "%s files (%s)"});
+    const wxArrayString parts = wxSplit(imageFileFilter(), '|', 0);
+    ASSERT_EQ(parts.size(), 22u);
+    EXPECT_EQ(parts[0], "[Image files (*.bmp;*.gif;*.iff;*.jpg;*.jpeg;*.pcx;*.pgm;*.pnm;*.ppm;"
+                        "*.png;*.psb;*.psd;*.tga;*.tif;*.tiff)]");
+    EXPECT_EQ(parts[2], "[BMP files (*.bmp)]");
+    EXPECT_EQ(parts[3], "*.bmp");
+}
+
 TEST(StartupOpenDialog, ChosenPathsReplaceTheOutputOnlyWhenConfirmed) {
     VANTRELO_REQUIRE_TOOLKIT();
     auto* frame = new wxFrame(nullptr, wxID_ANY, "Vantrelo");
