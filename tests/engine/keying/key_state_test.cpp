@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "engine/keying/processing.h"
 #include "tests/engine/keying/keying_fixtures.h"
 
 namespace vantrelo {
@@ -129,13 +132,46 @@ TEST(KeyState, CopyIsWholeRecord) {
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
 }
 
-TEST(KeyState, WorkerCountIsCappedAt32WithNoLowerBound) {
-    const int cases[][2] = {{40, 32}, {32, 32}, {7, 7}, {0, 0}, {-5, -5}};
-    for (const auto& c : cases) {
-        setWorkerThreadCount(c[0]);
-        EXPECT_EQ(workerThreadCount(), c[1]) << c[0];
+// The span callback of the test below records the length of every band it is called for.
+std::mutex g_bandsMutex;
+std::vector<std::ptrdiff_t> g_bands;
+void recordBand(const std::uint16_t*, const std::uint16_t*, const std::uint16_t*, const std::uint16_t*,
+                std::uint16_t* out, std::ptrdiff_t count, const KeyState*, std::uint32_t) {
+    std::fill(out, out + 4 * count, std::uint16_t(0));
+    const std::lock_guard<std::mutex> lock(g_bandsMutex);
+    g_bands.push_back(count);
+}
+
+// The count set is the count the engine keys with: an image is keyed in that many bands (each
+// band one call of the span callback), more than 32 are cut to 32, and a count below 2 keys the
+// whole image in one call.  The count itself is kept as set, without a lower bound.
+TEST(KeyState, WorkerCountSetsTheBandsAnImageIsKeyedIn) {
+    const std::int32_t saved = workerThreadCount();
+    KeyState state = testing_keys::shapedKey(KeyFlagSpillComplement);
+    testing_keys::Compiled compiled(&state);
+    state.keySpan16Callback = recordBand;
+    constexpr std::ptrdiff_t width = 37, height = 23;
+    const std::vector<std::uint16_t> image = testing_keys::pixelsAround(state, std::size_t(width * height), 3);
+    std::vector<std::uint16_t> out(image.size());
+    struct Case {
+        std::int32_t set, stored, bands;
+    } cases[] = {{40, 32, 32}, {32, 32, 32}, {7, 7, 7}, {2, 2, 2}, {1, 1, 1}, {0, 0, 1}, {-5, -5, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set);
+        setWorkerThreadCount(c.set);
+        EXPECT_EQ(workerThreadCount(), c.stored);
+        g_bands.clear();
+        ASSERT_EQ(processImage(image.data(), out.data(), nullptr, nullptr, width, height, &state, nullptr),
+                  ProcessStatus::Done);
+        std::vector<std::ptrdiff_t> bands = g_bands;
+        std::sort(bands.begin(), bands.end());
+        ASSERT_EQ(bands.size(), std::size_t(c.bands));
+        // Even bands, the last one taking what is left over.
+        const std::ptrdiff_t each = width * height / c.bands;
+        EXPECT_EQ(bands.front(), each);
+        EXPECT_EQ(bands.back(), width * height - (c.bands - 1) * each);
     }
-    setWorkerThreadCount(1);
+    setWorkerThreadCount(saved);
 }
 
 int g_allocs = 0;
