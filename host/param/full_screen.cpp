@@ -7,7 +7,7 @@
 namespace Mav::Host::Param {
 
 FullScreenState::FullScreenState(wxTopLevelWindow* window, wxWindow* panel) : window(window) {
-    dialog = wxDynamicCast(window, wxDialog);
+    dialog = dynamic_cast<wxDialog*>(window);
     if (dialog) {
         savedAffirmativeId = dialog->GetAffirmativeId();
         savedEscapeId = dialog->GetEscapeId();

@@ -267,7 +267,7 @@ bool ViewerPanel::updateGauge() {
 
 void ViewerPanel::onKeyDown(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_ESCAPE) {
-        auto* top = wxDynamicCast(wxGetTopLevelParent(this), wxTopLevelWindow);
+        auto* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
         if (top && top->IsFullScreen()) {
             exitFullScreen();
             return;
