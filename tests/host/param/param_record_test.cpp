@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <string>
 
 namespace Mav::Host::Param {
 namespace {
@@ -75,25 +76,50 @@ TEST(ParamRecord, CellViewsKeepRawBitsThroughCopies) {
     EXPECT_FALSE(copy.value().getBool());
 }
 
-TEST(ParamRecord, CopiesAreIndependent) {
-    ParamRecord source(ParamPopup, "spill mode", fourCharCode("pSpl"), fourCharCode("Spil"), 0);
+// Every field, compared one by one, so that a copy that drops one shows which.
+void expectSameRecord(const ParamRecord& copy, const ParamRecord& source) {
+    EXPECT_EQ(copy.kind, source.kind);
+    EXPECT_EQ(copy.name, source.name);
+    EXPECT_EQ(copy.code, source.code);
+    EXPECT_EQ(copy.listCode, source.listCode);
+    EXPECT_EQ(copy.choiceCodes, source.choiceCodes);
+    EXPECT_EQ(copy.choiceLabels, source.choiceLabels);
+    for (int slot = 0; slot < 6; ++slot) EXPECT_EQ(copy.slots[slot], source.slots[slot]) << "slot " << slot;
+    EXPECT_EQ(copy.flags, source.flags);
+    EXPECT_EQ(copy.scale, source.scale);
+    EXPECT_EQ(copy.reserved, source.reserved);
+}
+
+// Assignment and a copy made with new (the form destroyParamRecord frees) take every field, and a
+// copy is independent of its source.
+TEST(ParamRecord, CopiesTakeEveryFieldAndAreIndependent) {
+    ParamRecord source(ParamPopup, "spill mode", fourCharCode("pSpl"), fourCharCode("Spil"), ParamNoUndo);
     source.choiceCodes = {fourCharCode("Spl0"), fourCharCode("Spl1")};
     source.choiceLabels = {"spill complement", "spill solid"};
+    for (int slot = 0; slot < 6; ++slot) {
+        for (int cell = 0; cell < 3; ++cell) source.slots[slot].setDouble(slot * 10.0 + cell + 0.5, cell);
+        source.slots[slot].text = "slot " + std::to_string(slot);
+    }
     source.slots[SlotMax].setInt(1);
-    source.value().text = "abc";
+    source.scale = 0.25;
+    source.reserved = 42;
 
     ParamRecord copy;
     copy.assign(source);
-    EXPECT_EQ(copy.listCode, source.listCode);
-    EXPECT_EQ(copy.choiceCodes, source.choiceCodes);
-    EXPECT_EQ(copy.slots[SlotMax].getInt(), 1);
+    expectSameRecord(copy, source);
     copy.value().text = "changed";
     copy.choiceLabels[0] = "changed";
-    EXPECT_EQ(source.value().text, "abc");
+    EXPECT_EQ(source.value().text, "slot 0");
     EXPECT_EQ(source.choiceLabels[0], "spill complement");
 
     ParamRecord* owned = new ParamRecord(source);
-    destroyParamRecord(owned);
+    expectSameRecord(*owned, source);
+    owned->choiceCodes.push_back(7);
+    owned->slots[SlotDefault].text = "changed";
+    EXPECT_EQ(source.choiceCodes.size(), 2u);
+    EXPECT_EQ(source.slots[SlotDefault].text, "slot 1");
+    destroyParamRecord(owned);  // the sanitizer build's leak check sees that it is freed
+    destroyParamRecord(nullptr);
 }
 
 }  // namespace
