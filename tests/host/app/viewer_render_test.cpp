@@ -192,6 +192,28 @@ TEST(ViewerWindow, DiagonalPanRendersOneStripPerExposedSide) {
     EXPECT_TRUE(showsImagePixel(window.screenshot(), viewer, 405, 305));
 }
 
+// However far the picture is pushed, a pixel of it stays in view on every side.
+TEST(ViewerWindow, PanLimitsKeepPartOfThePictureInView) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    ViewerWindow window(600, 300);
+    auto& viewer = *window.viewer;
+    viewer.setZoom(2.0f);  // picture 1200 x 600 in a view of 416 x 316
+    const struct {
+        int x, y, limitedX, limitedY;
+    } cases[] = {{-5000, -5000, 1 - 1200, 1 - 600}, {5000, 5000, 415, 315}, {-30, 40, -30, 40}};
+    for (const auto& c : cases) {
+        viewer.setPanOffset(c.x, c.y);
+        window.paintNow();
+        EXPECT_EQ(viewer.panX, c.limitedX);
+        EXPECT_EQ(viewer.panY, c.limitedY);
+        EXPECT_FALSE(viewer.failed);
+    }
+    // At the far right the picture's last column is the view's first.
+    viewer.setPanOffset(-5000, 0);
+    window.paintNow();
+    EXPECT_TRUE(showsImagePixel(window.screenshot(), viewer, 2, 100));
+}
+
 // A render that throws: the panel draws the failure, one "Viewer Error" box (for an exception
 // with a text) is shown after the paint has returned, and "Render Failed" stays until the next
 // change.
