@@ -501,12 +501,35 @@ TEST(SimulatedForegroundPixels, CorrectionWithAnEstimateImage) {
     EXPECT_FALSE(correctLightingWithEstimate(pixels.data(), nullptr, out.data(), 2, 1, backdrop));
 }
 
-TEST(SimulatedForegroundSettings, MarginAndRadiusComparison) {
-    const struct { int set, got; } margins[] = {{3, 3}, {-4, 0}, {10, 10}, {11, 10}, {5, 5}};
+// The margin moves the first and last grid points of each axis that many pixels inward (limited to
+// 0..10): the edge cells hold the 3 x 3 mean there, on a backdrop whose light changes with x.
+TEST_F(SimulatedForeground, MarginMovesTheOuterGridPointsInward) {
+    const int width = 96, height = 64;
+    const Photo photo = bluePhoto(width, height, {30, 15, 60, 50}, 0.6f, 1.2f, 300);
+    const KeyState state = lightingKey();
+    const float stepX = 95.0f / 12.0f;
+    const struct {
+        int set, used;
+    } margins[] = {{3, 3}, {-4, 0}, {10, 10}, {11, 10}, {0, 0}, {5, 5}};  // 5, the default, last
     for (const auto& m : margins) {
+        SCOPED_TRACE(m.set);
         setSimulatedForegroundMargin(m.set);
-        EXPECT_EQ(getSimulatedForegroundMargin(), m.got);
+        EXPECT_EQ(getSimulatedForegroundMargin(), m.used);
+        std::vector<std::uint16_t> cells(13 * 13 * 4, kSentinel);
+        ASSERT_TRUE(simulateForeground(photo.pixels.data(), nullptr, width, height, 12, 2550, &state, cells.data(), 0));
+        const int row = static_cast<int>(6 * (63.0f / 12.0f));  // a middle row: not an edge, no margin
+        for (const int gx : {0, 12}) {
+            const int column = static_cast<int>(gx * stepX) + (gx == 0 ? m.used : -m.used);
+            std::uint16_t mean[3];
+            sampleCellMean3x3(photo.pixels.data(), width, height, column, row, mean);
+            const std::uint16_t* cell = cells.data() + 4 * (gx * 13 + 6);
+            ASSERT_EQ(cell[3], 65535) << "measured";
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(cell[c], mean[c]) << gx << " " << c;
+        }
     }
+}
+
+TEST(SimulatedForegroundSettings, RadiusComparisonLooksAtRadiiOnly) {
     KeyState a = lightingKey(), b = a;
     for (int v = 0; v < kVertexCount; ++v) a.innerRadii[v] = b.innerRadii[v] = 100.0f + v;
     EXPECT_TRUE(sameKeyRadii(&a, &b));
