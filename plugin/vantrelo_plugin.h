@@ -71,7 +71,8 @@ public:
     void describeParameters(Parameters& set) override;
     void invalidateCaches() override { releaseWorkImages(); }
     void prepare(Parameters& set, const Rect& output) override { prepareFrame(set, output); }
-    void analyse(Parameters& set, const Rect& output) override { updateAutoMask(set, output); }
+    // The auto-mask, unless there is no input to analyse.
+    void analyse(Parameters& set, const Rect& output) override;
     // Settles mask mode 2's input copy and renders the output's bounds at the output's depth.
     bool render(Parameters& set, ImageBuffer& input, ImageBuffer& output, ImageBuffer& scratch,
                 ImageList* extraInputs) override;
@@ -115,9 +116,15 @@ public:
     // wrap margin, and with withBackdropBlur the backdrop blur's (from the width of `limit`).  The
     // narrow region is mapped back through the foreground transform when withForegroundTransform
     // and clipped to `frame`; the wide one is clipped to `limit`.
+    //
+    // The light-wrap margin counts when the render composites with light wrap, that is in view
+    // mode 0 (render_pipeline.h).  A render passes the view mode it settled; without one it is the
+    // preview's "mask mode", and in the batch, where it also depends on the output's alpha, 0, the
+    // widest.  So every tile of a batch gets the margin its own light wrap reads.
+    static constexpr int kViewModeOfSet = -1;
     Rect computeInputRegion(const Parameters& set, const Rect& output, const Rect& frame,
                             const Rect& limit, bool withBackdropBlur, bool withForegroundTransform,
-                            bool returnWide) const;
+                            bool returnWide, int viewMode = kViewModeOfSet) const;
     // The foreground transform at the render scale: the stored transform works in full-resolution
     // pixels about the image centre, so S(s) T(w/2s, h/2s) F T(-w/2s, -h/2s) S(1/s) with w, h the
     // frame's size and s the pixel scale.

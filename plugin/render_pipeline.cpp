@@ -1,0 +1,326 @@
+// The render pipeline: backdrop, foreground warp, keying, softening, light wrap, composite and
+// overlays for one output region.  One design in three instances; the Depth records below hold
+// everything that differs, chosen once per render, so no step tests the format inside a loop.
+
+#include "plugin/render_pipeline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "kernels/band_job.h"
+#include "kernels/matrix3.h"
+#include "kernels/recursive_gaussian_blur.h"
+#include "kernels/warp.h"
+#include "plugin/composite_rows.h"
+#include "plugin/keying_pass.h"
+#include "plugin/light_wrap.h"
+#include "plugin/parameter_schema.h"
+#include "plugin/vantrelo_plugin.h"
+
+namespace vantrelo {
+
+namespace {
+
+using Mav::Host::App::Parameters;
+using Mav::Host::System::intersectRect;
+using Mav::Host::System::unionRect;
+
+using Warp = void (*)(SystemHost&, ImageBuffer&, const ImageBuffer&, const Matrix3&);
+using KeyPass = void (*)(VantreloPlugin&, const ImageBuffer&, const ImageBuffer&,
+                         const ImageBuffer*, ImageBuffer&, const Rect&, const Rect&, bool, bool,
+                         bool);
+using LightWrapStep = void (*)(SystemHost&, ImageBuffer&, const ImageBuffer*,
+                               const std::uint16_t*, float, float, int);
+
+// The members of one render depth; the pairs are (four channels, fewer).
+struct Depth {
+    std::int32_t keyedBits;
+    BandWorker fill[2];
+    Warp layerPremultiplied;
+    Warp layerStraight;
+    Warp foreground[2];
+    KeyPass keyPass;
+    bool floatKeyed;
+    LightWrapStep lightWrap;
+    BandWorker copy[2];
+    BandWorker over[2];
+    BandWorker matteGrey[2];
+};
+
+constexpr Depth kFloat{32,
+                       {fillColorRows4, fillColorRows3},
+                       warpLayerPremultipliedFloat,
+                       warpLayerStraightFloat,
+                       {warpForegroundRgbaFloat, warpForegroundRgbFloat},
+                       keyPassFloat,
+                       true,
+                       lightWrapStepFloat,
+                       {copyKeyedRowsFloat4, copyKeyedRowsFloat3},
+                       {compositeOverRowsFloat4, compositeOverRowsFloat3},
+                       {matteGreyRowsFloat4, matteGreyRowsFloat3}};
+
+constexpr Depth k16{16,
+                    {fillColorRows16x4, fillColorRows16x3},
+                    warpLayerPremultiplied16,
+                    warpLayerStraight16,
+                    {warpForegroundRgba16, warpForegroundRgb16},
+                    keyPass16,
+                    false,
+                    lightWrapStep16,
+                    {copyKeyedRows16x4, copyKeyedRows16x3},
+                    {compositeOverRows16x4, compositeOverRows16x3},
+                    {matteGreyRows16x4, matteGreyRows16x3}};
+
+constexpr Depth k8{16,
+                   {fillColorRows8x4, fillColorRows8x3},
+                   warpLayerPremultiplied8,
+                   warpLayerStraight8,
+                   {warpForegroundRgba8, warpForegroundRgb8},
+                   keyPass8,
+                   false,
+                   lightWrapStep8,
+                   {copyKeyedRows8x4, copyKeyedRows8x3},
+                   {compositeOverRows8x4, compositeOverRows8x3},
+                   {matteGreyRows8x4, matteGreyRows8x3}};
+
+// 0 selects the four-channel member, 1 the one for fewer channels.
+int memberFor(const ImageBuffer& image) { return image.channels > 3 ? 0 : 1; }
+
+void runRows(VantreloPlugin& plugin, BandWorker worker, ImageBuffer& destination,
+             const void* source, const Rect& area) {
+    BandJob job{&plugin, &destination, source, &area};
+    runBands(plugin, worker, &job);
+}
+
+std::int32_t toInt32(double v) {
+    return static_cast<std::int32_t>(
+        std::clamp(v, double(std::numeric_limits<std::int32_t>::min()),
+                   double(std::numeric_limits<std::int32_t>::max())));
+}
+
+// Where the input lands in the output through the foreground transform: its bounds' corners
+// mapped and rounded outward by one more pixel.  Corners far outside are held (in floating point)
+// a long way beyond any frame, so the box never overflows; a corner that is not finite makes the
+// warp draw nothing, and the box is then the domain itself.
+Rect foregroundBox(const VantreloPlugin& plugin, const ImageBuffer& input, const Rect& domain) {
+    static constexpr double kFar = 1073741824.0;
+    const Matrix3 m = plugin.foregroundMatrix(domain);
+    const Rect& b = input.bounds;
+    const double corners[4][2] = {{double(b.x0), double(b.y0)},
+                                  {double(b.x1), double(b.y0)},
+                                  {double(b.x0), double(b.y1)},
+                                  {double(b.x1), double(b.y1)}};
+    double minX = std::numeric_limits<double>::infinity(), minY = minX;
+    double maxX = -minX, maxY = -minX;
+    for (const auto& c : corners) {
+        const double w = m.at(2, 0) * c[0] + m.at(2, 1) * c[1] + m.at(2, 2);
+        const double x = (m.at(0, 0) * c[0] + m.at(0, 1) * c[1] + m.at(0, 2)) / w;
+        const double y = (m.at(1, 0) * c[0] + m.at(1, 1) * c[1] + m.at(1, 2)) / w;
+        if (!std::isfinite(x) || !std::isfinite(y)) return domain;
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        minY = std::min(minY, y);
+        maxY = std::max(maxY, y);
+    }
+    const auto hold = [](double v) { return std::clamp(v, -kFar, kFar); };
+    return {toInt32(std::floor(hold(minX)) - 1), toInt32(std::floor(hold(minY)) - 1),
+            toInt32(std::ceil(hold(maxX)) + 1), toInt32(std::ceil(hold(maxY)) + 1)};
+}
+
+// S(s) T(Wd / 2s, Hd / 2s) transform T(-w / 2, -h / 2): a layer scaled by the render scale about
+// its centre, centred on the output domain, moved by the stored transform at full resolution.
+Matrix3 layerMatrix(const Matrix3& transform, double s, const Rect& domain, const Rect& layer) {
+    const double wd = double(domain.x1) - double(domain.x0);
+    const double hd = double(domain.y1) - double(domain.y0);
+    const double w = double(layer.x1) - double(layer.x0);
+    const double h = double(layer.y1) - double(layer.y0);
+    Matrix3 m;
+    m.at(0, 2) = -w / 2.0;
+    m.at(1, 2) = -h / 2.0;
+    premultiplyMatrix3(m, transform);
+    Matrix3 centre;
+    centre.at(0, 2) = wd / (2.0 * s);
+    centre.at(1, 2) = hd / (2.0 * s);
+    premultiplyMatrix3(m, centre);
+    Matrix3 scale;
+    scale.at(0, 0) = s;
+    scale.at(1, 1) = s;
+    premultiplyMatrix3(m, scale);
+    return m;
+}
+
+// Draws the list's images from the last to the first (so the first ends on top).
+void drawLayers(VantreloPlugin& plugin, const Depth& depth, const LayerList& layers,
+                const Matrix3& transform, ImageBuffer& destination) {
+    const double s = plugin.pixelScale();
+    for (auto entry = layers.rbegin(); entry != layers.rend(); ++entry) {
+        if (!entry->image) continue;
+        const Matrix3 m = layerMatrix(transform, s, destination.domain, entry->image->domain);
+        (entry->premultiplied ? depth.layerPremultiplied : depth.layerStraight)(
+            plugin, destination, *entry->image, m);
+    }
+}
+
+// Clears every channel above the diagonal from the domain's top-left to its bottom-right corner.
+void clearAboveDiagonal(ImageBuffer& output) {
+    const Rect& d = output.domain;
+    const Rect& b = output.bounds;
+    const std::int64_t height = std::int64_t{d.y1} - d.y0;
+    if (height <= 0) return;
+    const std::ptrdiff_t pixelBytes = output.bytesPerPixel();
+    for (std::int32_t y = b.y0; y < b.y1; ++y) {
+        const std::int64_t n =
+            d.x0 + ((std::int64_t{d.x1} - d.x0) * (std::int64_t{y} - d.y0)) / height;
+        const std::int64_t from = std::max<std::int64_t>(b.x0, n);
+        if (from >= b.x1) continue;
+        std::memset(output.pixelAddress(static_cast<std::int32_t>(from), y), 0,
+                    static_cast<std::size_t>((b.x1 - from) * pixelBytes));
+    }
+}
+
+void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
+                const ImageBuffer& input, ImageBuffer& output) {
+    CVantreloBridge& bridge = plugin.bridge;
+    const Rect& domain = output.domain;
+    const Rect& bounds = output.bounds;
+
+    // 1. Settle rectangles and modes.
+    const bool transformed = !bridge.foregroundTransform.isIdentity();
+    const Rect clip = transformed ? unionRect(domain, foregroundBox(plugin, input, domain)) : domain;
+    const RenderModes modes = settleRenderModes(plugin, set, output);
+    const int v = modes.viewMode;
+    Rect keyingRect =
+        plugin.computeInputRegion(set, bounds, clip, clip, false, false, false, v);
+    if (!transformed) keyingRect = intersectRect(keyingRect, input.bounds);
+    const Rect backdropRect =
+        plugin.computeInputRegion(set, bounds, clip, domain, true, false, true, v);
+    const float sigma = v == 0 ? plugin.pixelScale() * bridge.lightWrapRadius : 0.0f;
+    const std::uint16_t* replacement = bridge.keyStates.keyState.replacementColour;
+    const std::uint16_t solid[4] = {replacement[0], replacement[1], replacement[2], 65535};
+    const std::uint16_t none[4] = {0, 0, 0, 0};
+    const std::uint16_t* fillColour = modes.plainColour ? solid : none;
+    const bool lighting = set.getBool(kParamAdjustLighting);
+    const bool keying = (v == 0 || v == 1) && !keyingRect.empty();
+
+    // 2. The keyed image: packed rows, so the keying hands the engine several rows as one run.
+    ImageBuffer keyed(&plugin);
+    if (keying) {
+        keyed.rowAligned = false;
+        keyed.allocate(keyingRect, depth.keyedBits);
+    }
+
+    // 3. Colour fill.
+    if (v == 0 || v == 3) runRows(plugin, depth.fill[memberFor(output)], output, fillColour, bounds);
+
+    // 4. Backdrop layers, drawn once over the region with every margin the later blurs read.
+    ImageBuffer backdrop(&plugin);
+    const LayerList& backdropLayers = plugin.backdropLayers;
+    if (!backdropLayers.empty() && (v == 3 || (v == 0 && !modes.transparent)) &&
+        !backdropRect.empty()) {
+        backdrop.allocateLike(output, backdropRect);
+        runRows(plugin, depth.fill[memberFor(backdrop)], backdrop, fillColour, backdrop.bounds);
+        drawLayers(plugin, depth, backdropLayers, bridge.backdropTransform, backdrop);
+    }
+
+    // 5. Backdrop blur; a colour backdrop is never blurred.
+    if (backdrop.firstPixel) {
+        const double width = double(backdrop.domain.x1) - double(backdrop.domain.x0);
+        const float blur = static_cast<float>(set.getDouble(kParamBackdropBlur) * width *
+                                              static_cast<double>(0.1f) / 100.0);
+        if (blur > 0.0f && !modes.transparent) {
+            RecursiveGaussianBlur gaussian(plugin, backdrop, backdrop, blur, blur, 0, 0);
+            gaussian.reportProgress = false;
+            gaussian.run();
+        }
+        output.copyOverlap(backdrop);
+    }
+
+    // 6. Split.
+    if (modes.split && v == 0) clearAboveDiagonal(output);
+
+    // 7. Foreground warp.  With the lighting correction on, the keying pass draws the corrected
+    // subject itself.
+    ImageBuffer warped(&plugin);
+    if (transformed && (!lighting || v == 2) && v != 3 && (v == 2 || !keyingRect.empty())) {
+        if (v != 2) {
+            if (input.channels > 3)
+                warped.allocateLike(input, keyingRect);
+            else
+                warped.allocate(keyingRect, input.bitsPerChannel);
+        }
+        ImageBuffer& destination = warped.firstPixel ? warped : output;
+        destination.clearRect(destination.bounds);
+        depth.foreground[memberFor(input)](plugin, destination, input,
+                                           plugin.foregroundMatrix(domain));
+    }
+
+    // 8. Keying and softening.
+    if (keying) {
+        depth.keyPass(plugin, input, warped, backdrop.firstPixel ? &backdrop : nullptr, keyed,
+                      keyingRect, domain, modes.plainColour, transformed, lighting);
+        if (depth.floatKeyed)
+            bridge.defocusMatteFloat(reinterpret_cast<float*>(keyed.firstPixel),
+                                     keyingRect.width(), keyingRect.height(), 1.0f);
+        else
+            bridge.defocusMatte16(reinterpret_cast<std::uint16_t*>(keyed.firstPixel),
+                                  keyingRect.width(), keyingRect.height(), 1.0f);
+    }
+
+    // 9. Final composite.
+    if (keying && v == 0) {
+        if (sigma > 0.0f && bridge.lightWrapOn) {
+            const float brightness =
+                static_cast<float>(static_cast<double>(bridge.lightWrapBrightness) / 100.0);
+            depth.lightWrap(plugin, keyed, backdrop.firstPixel ? &backdrop : nullptr, solid, sigma,
+                            brightness, set.getInt(kParamLightWrapBlendMode));
+        }
+        runRows(plugin, (modes.transparent ? depth.copy : depth.over)[memberFor(output)], output,
+                &keyed, bounds);
+    } else if (keying && v == 1) {
+        runRows(plugin, depth.matteGrey[memberFor(output)], output, &keyed, bounds);
+    }
+
+    // 10. Overlays.
+    if (v == 0 && !plugin.overlayLayers.empty())
+        drawLayers(plugin, depth, plugin.overlayLayers, bridge.overlayTransform, output);
+}
+
+}  // namespace
+
+RenderModes settleRenderModes(const VantreloPlugin& plugin, const Parameters& set,
+                              const ImageBuffer& output) {
+    RenderModes modes;
+    const int transparency = set.getInt(kParamTransparencyMode);
+    if (plugin.isPreviewMode()) {
+        modes.viewMode = set.getInt(kParamMaskMode);
+        modes.transparent = transparency == kTransparencyTransparent;
+        modes.split = transparency == kTransparencySplit;
+    } else {
+        const bool opaque = set.getBool(kParamRenderAgainstBD) || !output.hasAlpha;
+        modes.viewMode = !opaque && set.getInt(kParamMaskMode) == kMaskMask ? 1 : 0;
+        modes.transparent = !opaque;
+    }
+    modes.plainColour =
+        set.getInt(kParamBackgroundMode) == kBackgroundColor && plugin.backdropLayers.empty();
+    return modes;
+}
+
+void renderFloat(VantreloPlugin& plugin, Parameters& set, const ImageBuffer& input,
+                 ImageBuffer& output) {
+    renderWith(kFloat, plugin, set, input, output);
+}
+
+void render16(VantreloPlugin& plugin, Parameters& set, const ImageBuffer& input,
+              ImageBuffer& output) {
+    renderWith(k16, plugin, set, input, output);
+}
+
+void render8(VantreloPlugin& plugin, Parameters& set, const ImageBuffer& input,
+             ImageBuffer& output) {
+    renderWith(k8, plugin, set, input, output);
+}
+
+}  // namespace vantrelo
