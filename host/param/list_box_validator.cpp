@@ -30,7 +30,7 @@ bool ListBoxParamValidator::Validate(wxWindow*) {
 }
 
 bool ListBoxParamValidator::TransferToWindow() {
-    auto* list = wxDynamicCast(GetWindow(), wxListBox);
+    auto* list = dynamic_cast<wxListBox*>(GetWindow());
     if (!list || !record_) return false;
     paths.clear();
     wxArrayString names;
@@ -45,7 +45,7 @@ bool ListBoxParamValidator::TransferToWindow() {
 bool ListBoxParamValidator::TransferFromWindow() {
     wxWindow* window = GetWindow();
     if (window && !window->IsEnabled()) return true;
-    if (!wxDynamicCast(window, wxListBox) || !record_) return false;
+    if (!dynamic_cast<wxListBox*>(window) || !record_) return false;
     std::vector<std::string> utf8;
     utf8.reserve(paths.size());
     for (const wxString& path : paths) utf8.push_back(toStdString(path));

@@ -13,7 +13,7 @@ namespace Mav::Host::Param {
 
 void bindParameter(ParamRecord* record, std::uint64_t index, wxWindow* control, wxSlider* slider) {
     if (!control || !record) return;
-    if (wxDynamicCast(control, wxTextCtrl))
+    if (dynamic_cast<wxTextCtrl*>(control))
         control->SetWindowStyleFlag(control->GetWindowStyleFlag() | wxTE_PROCESS_ENTER);
     control->SetValidator(ParamValidator(record, index));
     if (!slider) return;

@@ -86,7 +86,7 @@ void updateControls(wxFrame& frame, wxUpdateUIEvent& event, Update update) {
 
 void controlChanged(wxFrame& frame, wxCommandEvent& event) {
     event.Skip();
-    auto* control = wxDynamicCast(event.GetEventObject(), wxWindow);
+    auto* control = dynamic_cast<wxWindow*>(event.GetEventObject());
     // The controls of a floating frame are its own business; their events pass through the main
     // frame only on their way up the parent chain.
     if (!control || wxGetTopLevelParent(control) != &frame) return;

@@ -25,6 +25,9 @@ wxBEGIN_EVENT_TABLE(ParamValidator, wxGenericValidator)
     EVT_KILL_FOCUS(ParamValidator::onKillFocus)
 wxEND_EVENT_TABLE()
 
+// Controls are told apart with dynamic_cast throughout: the toolkit's wxDynamicCast casts down
+// before it checks, which is undefined for a window of another class (the sanitizer build says so).
+
 namespace {
 
 bool isIntegerKind(ParamKind kind) {
@@ -37,8 +40,8 @@ bool isTextKind(ParamKind kind) {
 
 // The page controls whose page number (or title) is the value.
 wxBookCtrlBase* pageControl(wxWindow* window) {
-    if (auto* book = wxDynamicCast(window, wxChoicebook)) return book;
-    if (auto* book = wxDynamicCast(window, wxNotebook)) return book;
+    if (auto* book = dynamic_cast<wxChoicebook*>(window)) return book;
+    if (auto* book = dynamic_cast<wxNotebook*>(window)) return book;
     return nullptr;
 }
 
@@ -132,7 +135,7 @@ bool ParamValidator::TransferToWindow() {
             selectPage(book, value.getInt());
             return true;
         }
-        if (auto* list = wxDynamicCast(window, wxListCtrl)) {
+        if (auto* list = dynamic_cast<wxListCtrl*>(window)) {
             selectItem(list, value.getInt());
             return true;
         }
@@ -140,7 +143,7 @@ bool ParamValidator::TransferToWindow() {
         return wxGenericValidator::TransferToWindow();
     }
     if (kind == ParamFloat) {
-        auto* field = wxDynamicCast(window, wxTextCtrl);
+        auto* field = dynamic_cast<wxTextCtrl*>(window);
         if (!field) return true;
         const double exact = value.getDouble();
         const std::string shown = formatFloatText(exact);
@@ -168,7 +171,7 @@ bool ParamValidator::TransferToWindow() {
             }
             return true;
         }
-        if (auto* list = wxDynamicCast(window, wxListCtrl)) {
+        if (auto* list = dynamic_cast<wxListCtrl*>(window)) {
             for (long item = 0; item < list->GetItemCount(); ++item) {
                 if (list->GetItemText(item, 0) == text) {
                     selectItem(list, item);
@@ -181,7 +184,7 @@ bool ParamValidator::TransferToWindow() {
         return wxGenericValidator::TransferToWindow();
     }
     if (kind == ParamColour) {
-        auto* button = wxDynamicCast(window, ColorButton);
+        auto* button = dynamic_cast<ColorButton*>(window);
         if (!button) return false;
         button->red = value.getDouble(0);
         button->green = value.getDouble(1);
@@ -203,7 +206,7 @@ bool ParamValidator::TransferFromWindow() {
     bool result = false;
 
     if (isIntegerKind(kind)) {
-        auto* field = wxDynamicCast(window, wxTextCtrl);
+        auto* field = dynamic_cast<wxTextCtrl*>(window);
         if (field) {
             wxString message;
             result = checkNumberEntry(this, *record_, field->GetValue(), message, false);
@@ -212,7 +215,7 @@ bool ParamValidator::TransferFromWindow() {
             result = true;
             if (wxBookCtrlBase* book = pageControl(window)) {
                 newValue = book->GetSelection();
-            } else if (auto* list = wxDynamicCast(window, wxListCtrl)) {
+            } else if (auto* list = dynamic_cast<wxListCtrl*>(window)) {
                 newValue = static_cast<int>(firstSelectedItem(list));
             } else {
                 intBuffer_ = value.getInt();
@@ -225,7 +228,7 @@ bool ParamValidator::TransferFromWindow() {
             }
         }
     } else if (kind == ParamFloat) {
-        if (auto* field = wxDynamicCast(window, wxTextCtrl)) {
+        if (auto* field = dynamic_cast<wxTextCtrl*>(window)) {
             wxString message;
             result = checkNumberEntry(this, *record_, field->GetValue(), message, false);
         }
@@ -248,7 +251,7 @@ bool ParamValidator::TransferFromWindow() {
                 have = true;
             }
             result = true;
-        } else if (auto* list = wxDynamicCast(window, wxListCtrl)) {
+        } else if (auto* list = dynamic_cast<wxListCtrl*>(window)) {
             const long item = firstSelectedItem(list);
             if (item >= 0) {
                 text = list->GetItemText(item, 0);
@@ -269,7 +272,7 @@ bool ParamValidator::TransferFromWindow() {
             }
         }
     } else if (kind == ParamColour) {
-        if (auto* button = wxDynamicCast(window, ColorButton)) {
+        if (auto* button = dynamic_cast<ColorButton*>(window)) {
             // != also counts a NaN on either side as a change.
             if (button->red != value.getDouble(0) || button->green != value.getDouble(1) ||
                 button->blue != value.getDouble(2)) {
@@ -288,7 +291,7 @@ bool ParamValidator::TransferFromWindow() {
 bool ParamValidator::Validate(wxWindow* parent) {
     wxWindow* window = GetWindow();
     if (!window || !record_ || !window->IsEnabled()) return true;
-    auto* field = wxDynamicCast(window, wxTextCtrl);
+    auto* field = dynamic_cast<wxTextCtrl*>(window);
     const ParamKind kind = record_->kind;
     if (!field || !(kind == ParamInt || kind == ParamPopup || kind == ParamFloat)) return true;
     // Against a copy: the field is corrected, while the record and the undo history wait for the
@@ -305,7 +308,7 @@ bool ParamValidator::Validate(wxWindow* parent) {
 void ParamValidator::setSliderPartner(SliderValidator* partner) {
     sliderPartner_ = partner;
     if (!partner || !record_) return;
-    auto* slider = wxDynamicCast(partner->GetWindow(), wxSlider);
+    auto* slider = dynamic_cast<wxSlider*>(partner->GetWindow());
     if (!slider) return;
     if (record_->kind == ParamInt) {
         slider->SetRange(record_->slots[SlotSliderMin].getInt(),
@@ -318,7 +321,7 @@ void ParamValidator::setSliderPartner(SliderValidator* partner) {
 
 void ParamValidator::applySliderPosition(int position, wxEventType type, long extra) {
     if (!record_) return;
-    auto* field = wxDynamicCast(GetWindow(), wxTextCtrl);
+    auto* field = dynamic_cast<wxTextCtrl*>(GetWindow());
     ParamValue& value = record_->value();
     if (record_->kind == ParamInt) {
         if (field) field->ChangeValue(wxString::FromAscii(formatIntText(position).c_str()));
@@ -344,7 +347,7 @@ void ParamValidator::applySliderPosition(int position, wxEventType type, long ex
 void ParamValidator::commit() {
     wxWindow* window = GetWindow();
     // Focus also leaves a field whose window is on its way out; its record may be gone already.
-    if (!window || window->IsBeingDeleted() || !wxDynamicCast(window, wxTextCtrl)) return;
+    if (!window || window->IsBeingDeleted() || !dynamic_cast<wxTextCtrl*>(window)) return;
     Validate(window->GetParent());
     TransferFromWindow();
     endEdit(EVT_PARAM_CHANGED, 0);
@@ -363,13 +366,13 @@ void ParamValidator::onKillFocus(wxFocusEvent& event) {
 void ParamValidator::onSetFocus(wxFocusEvent& event) {
     event.Skip();
     if (!record_ || isTextKind(record_->kind)) return;
-    if (auto* field = wxDynamicCast(GetWindow(), wxTextCtrl)) field->SelectAll();
+    if (auto* field = dynamic_cast<wxTextCtrl*>(GetWindow())) field->SelectAll();
 }
 
 void ParamValidator::onText(wxCommandEvent& event) {
     event.Skip();
     if (!sliderPartner_ || !record_ || event.GetEventObject() != GetWindow()) return;
-    auto* slider = wxDynamicCast(sliderPartner_->GetWindow(), wxSlider);
+    auto* slider = dynamic_cast<wxSlider*>(sliderPartner_->GetWindow());
     if (!slider) return;
     ParamRecord copy = *record_;
     wxString message;
@@ -467,7 +470,7 @@ bool checkNumberEntry(ParamValidator* validator, ParamRecord& record, const wxSt
     if (!produced.empty()) {
         message = fromStdString(produced);
         if (validator) {
-            if (auto* field = wxDynamicCast(validator->GetWindow(), wxTextCtrl)) {
+            if (auto* field = dynamic_cast<wxTextCtrl*>(validator->GetWindow())) {
                 const std::string shownText = kind == ParamFloat
                                                   ? formatFloatText(value.getDouble())
                                                   : formatIntText(value.getInt());

@@ -16,7 +16,7 @@ namespace {
 
 // wxBitmapToggleButton derives from wxToggleButton on this toolkit.
 wxToggleButton* toggleButton(wxWindow* window) {
-    return wxDynamicCast(window, wxToggleButton);
+    return dynamic_cast<wxToggleButton*>(window);
 }
 
 }  // namespace

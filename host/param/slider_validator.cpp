@@ -41,7 +41,7 @@ bool SliderValidator::TransferFromWindow() {
 
 void SliderValidator::onScroll(wxScrollEvent& event) {
     event.Skip();
-    auto* slider = wxDynamicCast(GetWindow(), wxSlider);
+    auto* slider = dynamic_cast<wxSlider*>(GetWindow());
     if (!slider || !partner_) return;
     const int position = slider->GetValue();
     wxEventType type = EVT_PARAM_CHANGED;

@@ -146,7 +146,7 @@ TEST_F(ColourAndListWidgets, ColourComponentsAreLimitedBeforeTheyBecomeBytes) {
 
 TEST_F(ColourAndListWidgets, AColourButtonCanBeCreatedByName) {
     wxObject* made = wxCreateDynamicObject("ColorButton");
-    auto* button = wxDynamicCast(made, ColorButton);
+    auto* button = dynamic_cast<ColorButton*>(made);
     ASSERT_NE(button, nullptr);
     EXPECT_TRUE(button->IsKindOf(wxCLASSINFO(wxButton)));
     ASSERT_TRUE(button->Create(frame->panel, wxID_ANY));
