@@ -1,9 +1,13 @@
 #include "host/app/image_io_support.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 
@@ -17,9 +21,59 @@ void DLL_CALLCONV collectMessage(FREE_IMAGE_FORMAT, const char* message) {
     if (t_collector && message) t_collector->add(message);
 }
 
-// A file opened for decoding.  Readers that ask for whole records (size > 1) and get less were
-// cut short by the end of the file; bulk readers that ask for bytes (size 1) meet the end of the
-// file as a matter of course and are not counted.
+// The TIFF library has one process-wide pair of message callbacks, and the toolkit's TIFF image
+// handler takes them over when it is registered: FreeImage's TIFF work would then land in the
+// toolkit's log, shown in a modal window (58 "Internal error, unknown tag" records for every
+// correct TIFF write).  While FreeImage works, the callbacks are ours: errors go to the thread's
+// collector like FreeImage's own messages, warnings are dropped.  The library is reached through
+// the symbols FreeImage brought into the process, so the build needs no TIFF headers.
+using TiffHandler = void (*)(const char* module, const char* format, va_list arguments);
+using TiffSetHandler = TiffHandler (*)(TiffHandler);
+
+void tiffError(const char* module, const char* format, va_list arguments) {
+    // FreeImage asks the library about every EXIF tag it writes, and the library answers a tag
+    // it does not know with this "error"; the write is correct all the same.
+    if (module && std::strcmp(module, "TIFFFieldWithTag") == 0) return;
+    if (!t_collector || !format) return;
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    t_collector->add(text);
+}
+
+void tiffWarning(const char*, const char*, va_list) {}
+
+class TiffMessages {
+public:
+    void enter() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (users_++ > 0 || !setError_ || !setWarning_) return;
+        savedError_ = setError_(tiffError);
+        savedWarning_ = setWarning_(tiffWarning);
+    }
+    void leave() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (--users_ > 0 || !setError_ || !setWarning_) return;
+        setError_(savedError_);
+        setWarning_(savedWarning_);
+    }
+
+private:
+    std::mutex mutex_;
+    int users_ = 0;
+    TiffSetHandler setError_ =
+        reinterpret_cast<TiffSetHandler>(::dlsym(RTLD_DEFAULT, "TIFFSetErrorHandler"));
+    TiffSetHandler setWarning_ =
+        reinterpret_cast<TiffSetHandler>(::dlsym(RTLD_DEFAULT, "TIFFSetWarningHandler"));
+    TiffHandler savedError_ = nullptr;
+    TiffHandler savedWarning_ = nullptr;
+};
+
+TiffMessages& tiffMessages() {
+    static TiffMessages messages;
+    return messages;
+}
+
+// A file opened for decoding.  A read that gets less than it asked for met the end of the file.
 struct InputFile {
     explicit InputFile(const std::string& path) : file(std::fopen(path.c_str(), "rb")) {}
     ~InputFile() {
@@ -29,14 +83,14 @@ struct InputFile {
     InputFile& operator=(const InputFile&) = delete;
 
     std::FILE* file;
-    bool shortRecord = false;
+    bool shortRead = false;
 };
 
 unsigned DLL_CALLCONV readInput(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     auto* input = static_cast<InputFile*>(handle);
     if (size == 0 || count == 0) return 0;
     const std::size_t got = std::fread(buffer, size, count, input->file);
-    if (got < count && size > 1) input->shortRecord = true;
+    if (got < count) input->shortRead = true;
     return static_cast<unsigned>(got);
 }
 
@@ -60,15 +114,50 @@ std::string errorText(int error) {
     return std::generic_category().message(error);
 }
 
+// Decoders that fill a buffer of their own read ahead in blocks and meet the end of every file
+// so; they tell a truncated file themselves (libjpeg warns, OpenJPEG fails).  Every other
+// decoder reads exactly the bytes the file's structure names, and an intact file never sends
+// one of them past its end.
+bool readsAhead(FREE_IMAGE_FORMAT format) {
+    return format == FIF_JPEG || format == FIF_J2K || format == FIF_JP2;
+}
+
+std::uint32_t littleEndian(const unsigned char* bytes, int count) {
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// An icon's directory gives every picture's offset and length; FreeImage reads a colour picture
+// without its transparency mask and so does not notice when the file ends inside that mask.
+bool iconDirectoryFits(std::FILE* file) {
+    if (::fseeko(file, 0, SEEK_END) != 0) return false;
+    const off_t end = ::ftello(file);
+    unsigned char head[6];
+    if (end < 0 || ::fseeko(file, 0, SEEK_SET) != 0 || std::fread(head, 1, 6, file) != 6)
+        return false;
+    const std::uint32_t pictures = littleEndian(head + 4, 2);
+    for (std::uint32_t i = 0; i < pictures; ++i) {
+        unsigned char entry[16];
+        if (std::fread(entry, 1, 16, file) != 16) return false;
+        const std::uint64_t length = littleEndian(entry + 8, 4);
+        const std::uint64_t offset = littleEndian(entry + 12, 4);
+        if (offset + length > static_cast<std::uint64_t>(end)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 FreeImageMessages::FreeImageMessages() : previous_(t_collector) {
     static std::once_flag installed;
     std::call_once(installed, [] { FreeImage_SetOutputMessage(collectMessage); });
     t_collector = this;
+    if (!previous_) tiffMessages().enter();
 }
 
 FreeImageMessages::~FreeImageMessages() {
+    if (!previous_) tiffMessages().leave();
     t_collector = previous_;
 }
 
@@ -118,7 +207,17 @@ int cmykLoadFlag(FREE_IMAGE_FORMAT format) {
     }
 }
 
-Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {
+bool isSubjectFormat(FREE_IMAGE_FORMAT format) {
+    switch (format) {
+    case FIF_BMP: case FIF_ICO: case FIF_JPEG: case FIF_JNG: case FIF_PBM: case FIF_PBMRAW:
+    case FIF_PGM: case FIF_PGMRAW: case FIF_PNG: case FIF_PPM: case FIF_PPMRAW: case FIF_TARGA:
+    case FIF_TIFF: case FIF_WBMP: case FIF_PSD: case FIF_XPM: case FIF_GIF: case FIF_HDR:
+    case FIF_EXR: case FIF_J2K: case FIF_JP2: case FIF_PFM: case FIF_WEBP: return true;
+    default: return false;
+    }
+}
+
+Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {
     Decoded decoded;
     InputFile input(path);
     if (!input.file) {
@@ -128,14 +227,16 @@ Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {
     FreeImageIO io = inputIo();
     FreeImageMessages messages;
     decoded.bitmap.reset(FreeImage_LoadFromHandle(format, &io, &input, flags));
-    if (!decoded.bitmap || messages.any() || input.shortRecord) {
+    const bool truncated = (input.shortRead && !readsAhead(format)) ||
+                           (format == FIF_ICO && !iconDirectoryFits(input.file));
+    if (!decoded.bitmap || messages.any() || truncated) {
         decoded.problem = "the file is damaged or incomplete";
         if (messages.any()) decoded.problem += " (" + messages.text() + ")";
     }
     return decoded;
 }
 
-int pageCount(const std::string& path, FREE_IMAGE_FORMAT format) {
+int pageCountHere(const std::string& path, FREE_IMAGE_FORMAT format) {
     InputFile input(path);
     if (!input.file) return 0;
     FreeImageIO io = inputIo();

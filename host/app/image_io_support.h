@@ -2,9 +2,17 @@
 // FreeImage plumbing shared by subject-image reading and writing: bitmap holders, the per-thread
 // capture of FreeImage's messages, format identification and decoding through a file handle of
 // our own that notices truncated files.
+//
+// FreeImage is not ours and does not survive every damaged file: some make it crash (PSD, XPM)
+// and some make it loop for ever (EXR).  So the program never decodes a file itself: decode() and
+// pageCount() run the decoding in a helper program, vantrelo-decode (host/decode/), that hands
+// the bitmap back in shared memory and is killed when it takes too long.  The helper does the
+// work with decodeHere() and pageCountHere(), which the program itself never calls on a user's
+// file.
 
 #include <FreeImage.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -14,6 +22,9 @@ struct BitmapUnloader {
     void operator()(FIBITMAP* bitmap) const noexcept {
         if (bitmap) FreeImage_Unload(bitmap);
     }
+    // The memory the bitmap's pixels live in when they are not FreeImage's own (the shared memory
+    // a helper decoded into); released after the bitmap.
+    std::shared_ptr<const void> pixelMemory;
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
@@ -45,21 +56,39 @@ FREE_IMAGE_FORMAT identifyFormat(const std::string& path, bool mustExist, std::s
 // The load flag that keeps CMYK pixels as CMYK (JPEG, TIFF, PSD), else 0.
 int cmykLoadFlag(FREE_IMAGE_FORMAT format);
 
+// The formats subject images are read from: those FreeImage both reads and writes, since a keyed
+// picture goes back into its own file in its own type, and whose damaged and truncated files the
+// tests show to be refused.  JPEG XR is left out: FreeImage cannot write it.
+bool isSubjectFormat(FREE_IMAGE_FORMAT format);
+
 struct Decoded {
     Bitmap bitmap;
     // Empty when the decode was clean; otherwise why the file counts as damaged: FreeImage found
     // nothing, reported a message (it warns, yet returns a picture, for a JPEG that ends early),
-    // or a fixed-size record could not be read in full (uncompressed formats read a truncated
-    // file without a word).
+    // the decoder asked for bytes past the end of the file (uncompressed formats read a truncated
+    // file without a word), the header promises more bytes than the file has, or the decoding
+    // crashed, failed or ran past its time limit.
     std::string problem;
 };
 
+// Decodes the file in the helper program.  The bitmap carries what the file gave FreeImage:
+// pixels (unless FIF_LOAD_NOPIXELS), palette, transparency, background colour, resolution, colour
+// profile and metadata.  A helper that cannot be started gives a problem that says so.
 Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags);
 
-// How many pictures the file holds (TIFF pages, GIF frames, icon sizes), counted through the
-// file handle as decoding reads it; 1 for formats that hold one picture, 0 when the file cannot
-// be opened or its pages cannot be counted.
+// How many pictures the file holds (TIFF pages, GIF frames, icon sizes), counted in the helper
+// program; 1 for formats that hold one picture, 0 when the file cannot be opened, its pages
+// cannot be counted or the counting fails.
 int pageCount(const std::string& path, FREE_IMAGE_FORMAT format);
+
+// The same in this process; only for the helper program and for measurements.
+Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags);
+int pageCountHere(const std::string& path, FREE_IMAGE_FORMAT format);
+
+// The time a helper gets: `base` plus one second per MiB of the file (a 24-Mpixel 16-bit TIFF of
+// 100 MiB decodes in about a second).  Returns the base in force before.  The program keeps the
+// default, 10 s; tests shorten it so that files that hang the decoder cost them little.
+std::chrono::milliseconds setDecodeTimeBase(std::chrono::milliseconds base);
 
 // "Cannot read \"path\": reason." and the same for writing.
 std::string readFailure(const std::string& path, const std::string& reason);

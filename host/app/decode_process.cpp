@@ -1,0 +1,244 @@
+// Decoding subject images in the helper program vantrelo-decode (host/decode/): started with
+// posix_spawn for every decode, handed a memfd at descriptor 3 that it fills with the outcome
+// (host/app/decoded_image.h), and killed when it runs past its time limit.  A crash, a failure
+// or the time limit makes the file damaged; the program goes on.
+//
+// Cost, measured by bench/bench_decode.cpp: the start of the helper and the pass of the pixels
+// through shared memory are small beside the decode of a large picture.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "host/app/decoded_image.h"
+#include "host/app/image_io_support.h"
+
+extern char** environ;
+
+namespace Mav::Host::App::ImageIo {
+
+namespace {
+
+std::atomic<long long> g_timeBaseMs{10'000};
+
+// Beside the running program, where an installed program keeps it; otherwise where the build
+// put it, which is where the program and the tests of a build tree find it.
+const std::string& helperPath() {
+    static const std::string path = [] {
+        std::string self(PATH_MAX, '\0');
+        const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
+        if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
+            self.resize(static_cast<std::size_t>(length));
+            const std::string beside = self.substr(0, self.rfind('/') + 1) + "vantrelo-decode";
+            if (::access(beside.c_str(), X_OK) == 0) return beside;
+        }
+        return std::string(VANTRELO_DECODE_HELPER);
+    }();
+    return path;
+}
+
+std::chrono::milliseconds timeLimitFor(const std::string& path) {
+    struct stat status {};
+    const long long mebibytes =
+        ::stat(path.c_str(), &status) == 0 && status.st_size > 0 ? status.st_size >> 20 : 0;
+    return std::chrono::milliseconds(g_timeBaseMs.load() + mebibytes * 1000);
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+struct Outcome {
+    enum Kind { Finished, Crashed, Failed, TimedOut, NotStarted } kind = NotStarted;
+    int code = 0;  // exit code, signal or errno
+};
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+// Runs the helper with `arguments` and the result block at descriptor 3.  Its standard output
+// and error (a sanitizer's report of the decoder's fault, in the checked build) are read and
+// dropped; their end is the helper's end.
+Outcome runHelper(const std::vector<std::string>& arguments, int result,
+                  std::chrono::milliseconds limit) {
+    Outcome outcome;
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        outcome.code = errno;
+        return outcome;
+    }
+    Descriptor output(pipeEnds[0]);
+    Descriptor input(pipeEnds[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, input.get(), 1);
+    ::posix_spawn_file_actions_adddup2(&actions, input.get(), 2);
+    ::posix_spawn_file_actions_adddup2(&actions, result, 3);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Descriptors the program opened without close-on-exec stay out of the helper.
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+#endif
+    // The helper starts with the default signal handling and nothing blocked, whatever the
+    // calling thread had.
+    sigset_t none, all;
+    ::sigemptyset(&none);
+    ::sigfillset(&all);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    ::posix_spawnattr_setsigdefault(&attributes, &all);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned =
+        ::posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    input.close();
+    if (spawned != 0) {
+        outcome.code = spawned;
+        return outcome;
+    }
+
+    const Clock::time_point deadline = Clock::now() + limit;
+    bool ended = false;
+    char sink[4096];
+    while (!ended) {
+        pollfd watch{output.get(), POLLIN, 0};
+        const int ready = ::poll(&watch, 1, millisecondsLeft(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;  // the time is up (or poll failed: the helper is not waited for)
+        const ssize_t got = ::read(output.get(), sink, sizeof sink);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) ended = true;
+    }
+
+    int status = 0;
+    pid_t waited = 0;
+    if (ended) {
+        // Its output closes as it exits; the exit itself follows at once.
+        while ((waited = ::waitpid(child, &status, WNOHANG)) == 0 && millisecondsLeft(deadline) > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (waited == 0 || (waited < 0 && errno != ECHILD)) {
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        outcome.kind = Outcome::TimedOut;
+        return outcome;
+    }
+    if (WIFEXITED(status)) {
+        outcome.code = WEXITSTATUS(status);
+        outcome.kind = outcome.code == 0 ? Outcome::Finished : Outcome::Failed;
+    } else {
+        outcome.code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        outcome.kind = Outcome::Crashed;
+    }
+    return outcome;
+}
+
+// Exit codes of the helper (host/decode/vantrelo_decode.cpp).
+constexpr int kHelperOutOfMemory = 3;
+
+std::string seconds(std::chrono::milliseconds limit) {
+    const long long tenths = (limit.count() + 50) / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+    return text + (tenths == 10 ? " second" : " seconds");
+}
+
+// Runs one request; on success `decoded` and `pages` hold the helper's answer, otherwise
+// decoded.problem says what went wrong.
+void ask(const std::vector<std::string>& request, const std::string& path, Decoded& decoded,
+         int& pages) {
+    const Descriptor result(::memfd_create("vantrelo-decode", MFD_CLOEXEC));
+    if (result.get() < 0) {
+        decoded.problem = "there is not enough memory to decode it (" +
+                          std::generic_category().message(errno) + ")";
+        return;
+    }
+    std::vector<std::string> arguments{helperPath()};
+    arguments.insert(arguments.end(), request.begin(), request.end());
+    arguments.push_back(path);
+    const std::chrono::milliseconds limit = timeLimitFor(path);
+    const Outcome outcome = runHelper(arguments, result.get(), limit);
+    const std::string damaged = "the file is damaged or incomplete";
+    switch (outcome.kind) {
+    case Outcome::Finished:
+        if (!loadDecoded(result.get(), decoded, pages))
+            decoded.problem = damaged + " (its decoding gave no usable picture)";
+        return;
+    case Outcome::Crashed: decoded.problem = damaged + " (decoding it crashed)"; return;
+    case Outcome::Failed:
+        decoded.problem = outcome.code == kHelperOutOfMemory
+                              ? "there is not enough memory to decode it"
+                              : damaged + " (decoding it failed)";
+        return;
+    case Outcome::TimedOut:
+        decoded.problem = damaged + " (decoding it took longer than " + seconds(limit) + ")";
+        return;
+    case Outcome::NotStarted:
+        decoded.problem = "the image decoder " + arguments[0] + " cannot be started (" +
+                          std::generic_category().message(outcome.code) + ")";
+        return;
+    }
+}
+
+}  // namespace
+
+std::chrono::milliseconds setDecodeTimeBase(std::chrono::milliseconds base) {
+    return std::chrono::milliseconds(g_timeBaseMs.exchange(base.count()));
+}
+
+Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {
+    Decoded decoded;
+    int pages = 0;
+    ask({"decode", std::to_string(static_cast<int>(format)), std::to_string(flags)}, path, decoded,
+        pages);
+    return decoded;
+}
+
+int pageCount(const std::string& path, FREE_IMAGE_FORMAT format) {
+    Decoded decoded;
+    int pages = 0;
+    ask({"pages", std::to_string(static_cast<int>(format))}, path, decoded, pages);
+    return decoded.problem.empty() ? pages : 0;
+}
+
+}  // namespace Mav::Host::App::ImageIo
