@@ -56,7 +56,7 @@ TEST(ApplyLightingPixelFloat, RaisesNegativesToZeroAndNeverClampsAbove) {
     EXPECT_FLOAT_EQ(out[0], 0.9f);
 }
 
-TEST(SoftLight, FloatAndIntegerBlendsGiveTheDocumentedValues) {
+TEST(SoftLight, FloatAndIntegerBlendsGiveHandComputedValues) {
     EXPECT_FLOAT_EQ(softLightFloat(0.5f, 0.25f), 0.375f);
     EXPECT_FLOAT_EQ(softLightFloat(0.25f, 1.0f), 0.5f);
     for (float x : {0.0f, 0.1f, 0.6f, 1.0f}) EXPECT_FLOAT_EQ(softLightFloat(x, 0.5f), x);

@@ -15,7 +15,7 @@ using kernel_test::at;
 using kernel_test::makeImage;
 using kernel_test::TestHost;
 
-// The documented line filter written out plainly in double precision, from the filter's fields:
+// The line filter written out plainly in double precision, from the filter's fields:
 // edge means, the causal pass from the left edge's settled value, the anti-causal pass from the
 // right edge's value (the same factor), and their scaled sum.  Returns the unrounded outputs of
 // positions first .. first + count - 1.
@@ -47,7 +47,8 @@ std::vector<double> referenceLine(const std::vector<double>& x, std::ptrdiff_t f
     return out;
 }
 
-// The two documented roundings of integer outputs.
+// The two roundings of integer outputs, each limited to 0..top: half up, and to the nearest
+// (ties to even) after single precision.
 double halfUp(double v, double top) {
     double q = v + 0.5;
     if (!(q > 0)) q = 0;
@@ -197,7 +198,7 @@ TEST(RecursiveGaussianFilter, ConstantLinesRiseAtTheirRightEnd) {
 
 // ---- The blur.
 
-// The blur as documented, from the plain line evaluation: margins of ceil(3.5 sigma) cut to the
+// The blur from the plain line evaluation: margins of ceil(3.5 sigma) cut to the
 // source, an intermediate of the image's depth between the passes, the four-channel rounding for
 // four-channel images.
 std::unique_ptr<ImageBuffer> referenceBlur(TestHost& host, const ImageBuffer& source, const Rect& d,

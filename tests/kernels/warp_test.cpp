@@ -485,7 +485,7 @@ struct LayerCase {
     bool premultiplied;
 };
 
-// The documented formulas, independently written.
+// The layer-over formulas of each depth, written here independently of the kernels.
 double layerOver(int bits, bool premultiplied, double d, int c, int a, bool alphaChannel) {
     if (bits == 32) {
         const float A = static_cast<float>(a) / 255.0f, k = 1.0f - A;
@@ -566,7 +566,7 @@ TEST(WarpVariants, LayersCompositeOverByTheirAlphaMode) {
     }
 }
 
-TEST(WarpVariants, DocumentedLayerResults) {
+TEST(WarpVariants, LayerOverGivesHandComputedValuesAtEachDepth) {
     // 16-bit premultiplied (64, A 128) over 65535: 127 x 257 kept plus 64 x 257 added.
     EXPECT_EQ(layerOver(16, true, 65535, 64, 128, false), 191 * 257);
     EXPECT_EQ(layerOver(16, false, 1000, 200, 128, false), (200 * 128 * 257 + 1000 * 127) / 255);

@@ -344,7 +344,7 @@ struct PushCase {
     int tolerance;
 };
 
-TEST(PushAwayFromBackdrop, FollowsTheWrittenRule) {
+TEST(PushAwayFromBackdrop, PushesPastWhereTheBackdropStopsDominatingOrCopies) {
     const PushCase cases[] = {
         // Straight above a blue backdrop: a = b = -1 is not strictly inside (-1, 1), so the pixel
         // moves to 2550 past the (negative) crossing distance: B = 50000 - 30000 + 2550.

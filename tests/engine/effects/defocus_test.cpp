@@ -60,7 +60,7 @@ std::uint16_t alphaAt(const std::vector<std::uint16_t>& image, std::ptrdiff_t wi
     return image[(y * width + x) * 4 + 3];
 }
 
-TEST_F(Defocus, KernelConstantsMatchTheWorkedRadii) {
+TEST_F(Defocus, KernelConstantsFollowTheRadiusAndGiveUnitGain) {
     const DefocusKernel k10 = defocusKernel(10);
     EXPECT_FLOAT_EQ(k10.base, 0.72477967f);
     EXPECT_FLOAT_EQ(k10.tailWeight, 0.028991187f);

@@ -56,7 +56,7 @@ LayerPtr threePointLayer() {
 }
 
 // The stored form is what other programs' files hold, so it is pinned to the character.
-TEST(ShapeLayerText, WritesTheDocumentedLines) {
+TEST(ShapeLayerText, WritesOneLinePerFieldAndPointWithSixDecimals) {
     LayerPtr layer = threePointLayer();
     FilePtr file(std::tmpfile());
     ASSERT_TRUE(writeShapeLayer(layer.get(), file.get()));

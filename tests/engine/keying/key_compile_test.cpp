@@ -52,7 +52,7 @@ TEST(KeyCompile, ToleranceFollowsGrainLevelAndAmount) {
         EXPECT_EQ(state.backdropTolerance16Int, c.tolerance16Int) << c.level << " " << c.amount;
         EXPECT_EQ(state.backdropTolerance8Int, c.tolerance8Int) << c.level << " " << c.amount;
     }
-    // The documented figures: 656.35 and 3.55 in single precision.
+    // Level 2 and amount 0.01 give 656.35 and 3.55 in single precision.
     KeyState state = shapedKey(0);
     state.grainLevel = 2;
     state.grainAmount = 0.01f;

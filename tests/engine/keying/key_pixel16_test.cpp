@@ -45,7 +45,7 @@ void expectNear(const Pixel& actual, const Pixel& expected, int tolerance, const
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(actual[c], expected[c], tolerance) << what << " channel " << c;
 }
 
-TEST(KeyPixel16, DocumentedExampleOnTheGreenVertex) {
+TEST(KeyPixel16, ColourBetweenTheSurfacesOnTheGreenVertexKeysHalfOpaque) {
     // Backdrop (200, 400, 200), radii 100 / 200 / 300; (200, 550, 200) lies 150 out along +G:
     // t_in = 2/3, t_mid = 4/3, t_out = 2, matte 1/2, spill weight 1/4.
     const Pixel colour{200, 550, 200, 0};
@@ -266,7 +266,7 @@ TEST(KeyPixel16, KeyingNeverWritesTheRecord) {
     }
 }
 
-// ---- Every documented difference between keyPixel16 and the span loops, one test each ----
+// ---- Every difference between keyPixel16 and the span loops, one test each ----
 
 TEST(KeyPixel16Differences, NearBackdropTestIsIntegerInTheReferenceAndFloatInTheLoops) {
     // Grain level 2, amount 0.01: tolerance 656.35 in the loops, 656 in the reference.  A key
@@ -386,12 +386,12 @@ TEST(KeyPixel16Differences, FullMaskGivesZeroPerPixelAndTheSpillColourInTheSpill
 }
 
 // The reference rule and the installed span loops over many random keys, pixels, spill modes and
-// masks.  With an integer backdrop and the default tolerance the documented differences that hang on
+// masks.  With an integer backdrop and the default tolerance the differences above that hang on
 // trunc(K) cannot arise, so what is left must be exactly the listed ones: spill complement agrees
 // bit for bit; with spill, a zero matte is (SC, 0) in the loops (the reference's colour is then
 // free), otherwise the matte agrees exactly and the colour to one unit (truncation before or after
 // the blend).
-TEST(KeyPixel16Differences, RandomisedReferenceAgainstTheLoopsOnlyDiffersWhereDocumented) {
+TEST(KeyPixel16Differences, RandomisedReferenceAndLoopsDifferOnlyInTheListedWays) {
     std::mt19937 random(2024);
     const std::uint32_t spillModes[] = {KeyFlagSpillComplement, KeyFlagSpillSolid, 0};
     const std::size_t count = 800;

@@ -56,7 +56,7 @@ TEST(Polyhedron, DirectionsAreTheNormalisedLatticePointsOfNormFour) {
     }
     // 66 distinct points: all there are with |i| + |j| + |k| = 4.
     EXPECT_EQ(points.size(), 66u);
-    // The axes first, in the documented order.
+    // The axes first: +R, +G, +B, then -R, -G, -B.
     const float axes[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
     for (int v = 0; v < 6; ++v)
         for (int axis = 0; axis < 3; ++axis) EXPECT_EQ(vertexDirection(v)[axis], axes[v][axis]);
