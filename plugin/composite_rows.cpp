@@ -1,0 +1,219 @@
+#include "plugin/composite_rows.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels/band_job.h"
+#include "plugin/keying_pass.h"
+
+namespace vantrelo {
+
+namespace {
+
+// One band of a BandJob's area: op(output pixel, source pixel) for every pixel, the output stepping
+// by its own channel count and the source by `sourceStep` elements (4 for the keyed image, 0 for a
+// fill colour).  The pixel format is fixed by the template, so the loop carries no format test.
+template <class Out, class Source, std::ptrdiff_t sourceStep, class Op>
+void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    const Rect& area = *job.area;
+    const BandRange rows = bandRange(area.y0, area.y1, index, count);
+    const std::ptrdiff_t width = area.width();
+    if (rows.empty() || width == 0) return;
+    ImageBuffer& output = *job.destination;
+    const std::ptrdiff_t outStep = output.channels;
+    for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {
+        Out* o = reinterpret_cast<Out*>(output.pixelAddress(area.x0, static_cast<std::int32_t>(y)));
+        const Source* s;
+        if constexpr (sourceStep == 0) {
+            s = static_cast<const Source*>(job.source);
+        } else {
+            const ImageBuffer& keyed = *static_cast<const ImageBuffer*>(job.source);
+            s = reinterpret_cast<const Source*>(keyed.pixelAddress(area.x0, static_cast<std::int32_t>(y)));
+        }
+        for (std::ptrdiff_t x = 0; x < width; ++x, o += outStep, s += sourceStep) op(o, s);
+    }
+}
+
+template <class Out, class Op>
+void keyedRows(void* job, std::uint64_t index, std::uint64_t count, Op op) {
+    if constexpr (sizeof(Out) == 4)
+        bandRows<Out, float, 4>(job, index, count, op);
+    else
+        bandRows<Out, std::uint16_t, 4>(job, index, count, op);
+}
+
+template <class Out, class Op>
+void colourRows(void* job, std::uint64_t index, std::uint64_t count, Op op) {
+    bandRows<Out, std::uint16_t, 0>(job, index, count, op);
+}
+
+constexpr float kUnit16 = 65535.0f;
+
+// Opaque over in the 8-bit output: the keyed value stays in 16 bits until the one division, so an
+// opaque 65535 lands on 255 and 32896 on 128 (its high byte), not one below.
+inline std::uint8_t over8(std::uint32_t s, std::uint32_t a, std::uint32_t o) {
+    return static_cast<std::uint8_t>((s * a / 256u + o * (65535u - a)) / 65535u);
+}
+
+}  // namespace
+
+// ---- Float ----
+
+void fillColorRows4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<float>(job, index, count, [](float* o, const std::uint16_t* c) {
+        for (int i = 0; i < 4; ++i) o[i] = static_cast<float>(c[i]) / kUnit16;
+    });
+}
+
+void fillColorRows3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<float>(job, index, count, [](float* o, const std::uint16_t* c) {
+        for (int i = 0; i < 3; ++i) o[i] = static_cast<float>(c[i]) / kUnit16;
+    });
+}
+
+void copyKeyedRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) {
+        for (int i = 0; i < 4; ++i) o[i] = s[i];
+    });
+}
+
+void copyKeyedRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) {
+        for (int i = 0; i < 3; ++i) o[i] = s[i];
+    });
+}
+
+void matteGreyRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) {
+        o[0] = o[1] = o[2] = s[3];
+        o[3] = 1.0f;
+    });
+}
+
+void matteGreyRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) { o[0] = o[1] = o[2] = s[3]; });
+}
+
+void compositeOverRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) {
+        const float a = s[3];
+        for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
+        o[3] = (1.0f - a) * o[3] + a;
+    });
+}
+
+void compositeOverRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<float>(job, index, count, [](float* o, const float* s) {
+        const float a = s[3];
+        for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
+    });
+}
+
+// ---- 16-bit ----
+
+void fillColorRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* c) {
+        for (int i = 0; i < 4; ++i) o[i] = c[i];
+    });
+}
+
+void fillColorRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* c) {
+        for (int i = 0; i < 3; ++i) o[i] = c[i];
+    });
+}
+
+void copyKeyedRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* s) {
+        for (int i = 0; i < 4; ++i) o[i] = s[i];
+    });
+}
+
+void copyKeyedRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* s) {
+        for (int i = 0; i < 3; ++i) o[i] = s[i];
+    });
+}
+
+void matteGreyRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* s) {
+        o[0] = o[1] = o[2] = s[3];
+        o[3] = 65535;
+    });
+}
+
+void matteGreyRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count,
+                             [](std::uint16_t* o, const std::uint16_t* s) { o[0] = o[1] = o[2] = s[3]; });
+}
+
+void compositeOverRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count,
+                             [](std::uint16_t* o, const std::uint16_t* s) { blendRgba16Over16(o, s); });
+}
+
+void compositeOverRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* s) {
+        const std::uint32_t a = s[3];
+        for (int i = 0; i < 3; ++i)
+            o[i] = static_cast<std::uint16_t>(std::uint32_t{s[i]} * a / 65535u +
+                                              std::uint32_t{o[i]} * (65535u - a) / 65535u);
+    });
+}
+
+// ---- 8-bit ----
+
+void fillColorRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* c) {
+        for (int i = 0; i < 4; ++i) o[i] = static_cast<std::uint8_t>(c[i] >> 8);
+    });
+}
+
+void fillColorRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    colourRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* c) {
+        for (int i = 0; i < 3; ++i) o[i] = static_cast<std::uint8_t>(c[i] >> 8);
+    });
+}
+
+void copyKeyedRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        for (int i = 0; i < 4; ++i) o[i] = static_cast<std::uint8_t>(s[i] >> 8);
+    });
+}
+
+void copyKeyedRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        for (int i = 0; i < 3; ++i) o[i] = static_cast<std::uint8_t>(s[i] >> 8);
+    });
+}
+
+void matteGreyRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        o[0] = o[1] = o[2] = static_cast<std::uint8_t>(s[3] >> 8);
+        o[3] = 255;
+    });
+}
+
+void matteGreyRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        o[0] = o[1] = o[2] = static_cast<std::uint8_t>(s[3] >> 8);
+    });
+}
+
+void compositeOverRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        const std::uint32_t a = s[3];
+        for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
+        o[3] = static_cast<std::uint8_t>((std::uint32_t{o[3]} * (65535u - a) + a * 255u) / 65535u);
+    });
+}
+
+void compositeOverRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
+        const std::uint32_t a = s[3];
+        for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
+    });
+}
+
+}  // namespace vantrelo

@@ -1,0 +1,215 @@
+// The final composite rows and the colour fills: every member on a small fixture in every depth
+// and channel count, values worked out by hand from the formulas; the area is a part of both
+// images so that a worker writing outside it, or a 3-channel worker writing a fourth channel, shows.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kernels/band_job.h"
+#include "plugin/composite_rows.h"
+#include "plugin/keying_pass.h"
+#include "tests/plugin/render_stage_support.h"
+
+namespace vantrelo {
+namespace {
+
+using stage_test::at;
+using stage_test::makeImage;
+using stage_test::TestHost;
+
+struct RowsCase {
+    const char* name;
+    BandWorker worker;
+    int outputBits;
+    int outputChannels;
+    std::array<double, 4> keyed;     // the keyed pixel (float, or 16-bit values); fills: the colour
+    std::array<double, 4> before;    // every output pixel before the run
+    std::array<double, 4> expected;  // output pixels inside the area after it (first outputChannels)
+    bool fill = false;
+};
+
+double read(const ImageBuffer& image, std::int32_t x, std::int32_t y, int c) {
+    if (image.bitsPerChannel == 8) return at<std::uint8_t>(image, x, y)[c];
+    if (image.bitsPerChannel == 16) return at<std::uint16_t>(image, x, y)[c];
+    return at<float>(image, x, y)[c];
+}
+
+void write(ImageBuffer& image, std::int32_t x, std::int32_t y, int c, double v) {
+    if (image.bitsPerChannel == 8)
+        at<std::uint8_t>(image, x, y)[c] = static_cast<std::uint8_t>(v);
+    else if (image.bitsPerChannel == 16)
+        at<std::uint16_t>(image, x, y)[c] = static_cast<std::uint16_t>(v);
+    else
+        at<float>(image, x, y)[c] = static_cast<float>(v);
+}
+
+constexpr std::array<double, 4> kKeyed16{40000, 1000, 32896, 30000};
+constexpr std::array<double, 4> kBefore16{5000, 60000, 257, 12000};
+constexpr std::array<double, 4> kBefore8{20, 240, 1, 47};
+constexpr std::array<double, 4> kKeyedFloat{0.8, 0.1, 0.55, 0.3};
+constexpr std::array<double, 4> kBeforeFloat{0.2, 0.9, 0.05, 0.6};
+constexpr std::array<double, 4> kFillColour{65535, 32768, 255, 65535};
+
+const std::vector<RowsCase>& rowsCases() {
+    static const std::vector<RowsCase> cases = {
+        // Float output, float keyed image.
+        {"copyKeyedRowsFloat4", copyKeyedRowsFloat4, 32, 4, kKeyedFloat, kBeforeFloat, {0.8, 0.1, 0.55, 0.3}},
+        {"copyKeyedRowsFloat3", copyKeyedRowsFloat3, 32, 3, kKeyedFloat, kBeforeFloat, {0.8, 0.1, 0.55}},
+        {"matteGreyRowsFloat4", matteGreyRowsFloat4, 32, 4, kKeyedFloat, kBeforeFloat, {0.3, 0.3, 0.3, 1.0}},
+        {"matteGreyRowsFloat3", matteGreyRowsFloat3, 32, 3, kKeyedFloat, kBeforeFloat, {0.3, 0.3, 0.3}},
+        {"compositeOverRowsFloat4", compositeOverRowsFloat4, 32, 4, kKeyedFloat, kBeforeFloat,
+         {0.38, 0.66, 0.2, 0.72}},
+        {"compositeOverRowsFloat3", compositeOverRowsFloat3, 32, 3, kKeyedFloat, kBeforeFloat, {0.38, 0.66, 0.2}},
+        {"compositeOverRowsFloat4, alpha 0", compositeOverRowsFloat4, 32, 4, {0.8, 0.1, 0.55, 0.0}, kBeforeFloat,
+         kBeforeFloat},
+        {"fillColorRows4", fillColorRows4, 32, 4, kFillColour, kBeforeFloat, {1.0, 0.50000763, 0.0038910506, 1.0},
+         true},
+        {"fillColorRows3", fillColorRows3, 32, 3, kFillColour, kBeforeFloat, {1.0, 0.50000763, 0.0038910506}, true},
+        // 16-bit output.
+        {"copyKeyedRows16x4", copyKeyedRows16x4, 16, 4, kKeyed16, kBefore16, kKeyed16},
+        {"copyKeyedRows16x3", copyKeyedRows16x3, 16, 3, kKeyed16, kBefore16, {40000, 1000, 32896}},
+        {"copyKeyedRows16x3, matte 0", copyKeyedRows16x3, 16, 3, {40000, 1000, 32896, 0}, kBefore16,
+         {40000, 1000, 32896}},
+        {"matteGreyRows16x4", matteGreyRows16x4, 16, 4, kKeyed16, kBefore16, {30000, 30000, 30000, 65535}},
+        {"matteGreyRows16x3", matteGreyRows16x3, 16, 3, kKeyed16, kBefore16, {30000, 30000, 30000}},
+        {"compositeOverRows16x4", compositeOverRows16x4, 16, 4, kKeyed16, kBefore16, {21021, 32990, 15197, 36506}},
+        {"compositeOverRows16x3", compositeOverRows16x3, 16, 3, kKeyed16, kBefore16, {21021, 32990, 15197}},
+        {"compositeOverRows16x4, alpha 0", compositeOverRows16x4, 16, 4, {40000, 1000, 32896, 0}, kBefore16,
+         kBefore16},
+        {"compositeOverRows16x4, opaque", compositeOverRows16x4, 16, 4, {40000, 1000, 32896, 65535}, kBefore16,
+         {40000, 1000, 32896, 65535}},
+        {"compositeOverRows16x3, alpha 0", compositeOverRows16x3, 16, 3, {40000, 1000, 32896, 0}, kBefore16,
+         kBefore16},
+        {"fillColorRows16x4", fillColorRows16x4, 16, 4, kFillColour, kBefore16, kFillColour, true},
+        {"fillColorRows16x3", fillColorRows16x3, 16, 3, kFillColour, kBefore16, {65535, 32768, 255}, true},
+        // 8-bit output, 16-bit keyed image.
+        {"copyKeyedRows8x4", copyKeyedRows8x4, 8, 4, kKeyed16, kBefore8, {156, 3, 128, 117}},
+        {"copyKeyedRows8x3", copyKeyedRows8x3, 8, 3, kKeyed16, kBefore8, {156, 3, 128}},
+        {"copyKeyedRows8x4, 257 and 255", copyKeyedRows8x4, 8, 4, {257, 255, 65535, 256}, kBefore8, {1, 0, 255, 1}},
+        {"matteGreyRows8x4", matteGreyRows8x4, 8, 4, kKeyed16, kBefore8, {117, 117, 117, 255}},
+        {"matteGreyRows8x3", matteGreyRows8x3, 8, 3, kKeyed16, kBefore8, {117, 117, 117}},
+        {"compositeOverRows8x4", compositeOverRows8x4, 8, 4, kKeyed16, kBefore8, {82, 131, 59, 142}},
+        {"compositeOverRows8x3", compositeOverRows8x3, 8, 3, kKeyed16, kBefore8, {82, 131, 59}},
+        {"compositeOverRows8x4, alpha 0", compositeOverRows8x4, 8, 4, {40000, 1000, 32896, 0}, kBefore8, kBefore8},
+        // An opaque keyed pixel lands on its high byte: 65535 on 255, 32896 on 128, not one below.
+        {"compositeOverRows8x4, opaque", compositeOverRows8x4, 8, 4, {65535, 32896, 257, 65535}, kBefore8,
+         {255, 128, 1, 255}},
+        {"compositeOverRows8x3, opaque", compositeOverRows8x3, 8, 3, {65535, 32896, 255, 65535}, kBefore8,
+         {255, 128, 0}},
+        {"fillColorRows8x4", fillColorRows8x4, 8, 4, kFillColour, kBefore8, {255, 128, 0, 255}, true},
+        {"fillColorRows8x3", fillColorRows8x3, 8, 3, kFillColour, kBefore8, {255, 128, 0}, true},
+    };
+    return cases;
+}
+
+TEST(CompositeRows, EveryWorkerWritesItsFormulaInsideTheAreaAndNothingElse) {
+    TestHost host;
+    const Rect outputBounds{10, 20, 16, 25};
+    const Rect keyedBounds{9, 19, 17, 26};
+    const Rect area{11, 21, 14, 24};
+    for (const RowsCase& c : rowsCases()) {
+        SCOPED_TRACE(c.name);
+        // A fourth channel beyond a 3-channel output's would be the next pixel's red: checked by
+        // every pixel outside the area keeping its value.
+        auto output = makeImage(&host, outputBounds, c.outputBits, c.outputChannels, 7);
+        for (std::int32_t y = outputBounds.y0; y < outputBounds.y1; ++y)
+            for (std::int32_t x = outputBounds.x0; x < outputBounds.x1; ++x)
+                for (int ch = 0; ch < c.outputChannels; ++ch) write(*output, x, y, ch, c.before[ch]);
+        auto keyed = makeImage(&host, keyedBounds, c.outputBits == 32 ? 32 : 16, 4, 3);
+        for (std::int32_t y = keyedBounds.y0; y < keyedBounds.y1; ++y)
+            for (std::int32_t x = keyedBounds.x0; x < keyedBounds.x1; ++x)
+                for (int ch = 0; ch < 4; ++ch) write(*keyed, x, y, ch, c.keyed[ch]);
+        const std::uint16_t colour[4] = {static_cast<std::uint16_t>(c.keyed[0]), static_cast<std::uint16_t>(c.keyed[1]),
+                                         static_cast<std::uint16_t>(c.keyed[2]), static_cast<std::uint16_t>(c.keyed[3])};
+        BandJob job{&host, output.get(), c.fill ? static_cast<const void*>(colour) : keyed.get(), &area};
+        runBands(host, c.worker, &job, 2);
+
+        for (std::int32_t y = outputBounds.y0; y < outputBounds.y1; ++y)
+            for (std::int32_t x = outputBounds.x0; x < outputBounds.x1; ++x) {
+                const bool inside = x >= area.x0 && x < area.x1 && y >= area.y0 && y < area.y1;
+                for (int ch = 0; ch < c.outputChannels; ++ch) {
+                    const double want = inside ? c.expected[ch] : c.before[ch];
+                    if (c.outputBits == 32)
+                        EXPECT_FLOAT_EQ(static_cast<float>(read(*output, x, y, ch)), static_cast<float>(want))
+                            << x << "," << y << " channel " << ch;
+                    else
+                        EXPECT_EQ(read(*output, x, y, ch), want) << x << "," << y << " channel " << ch;
+                }
+            }
+    }
+}
+
+// Bands of one run write disjoint rows: any band count, more bands than rows included, gives the
+// same output as one band.
+TEST(CompositeRows, ResultDoesNotDependOnTheBandCount) {
+    TestHost host;
+    const Rect bounds{-3, 5, 14, 12};
+    auto keyed = makeImage(&host, bounds, 16, 4);
+    for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
+        for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
+            for (int c = 0; c < 4; ++c)
+                at<std::uint16_t>(*keyed, x, y)[c] = static_cast<std::uint16_t>((x * 7919 + y * 104729 + c * 3571) & 0xffff);
+    for (BandWorker worker : {compositeOverRows16x4, compositeOverRows8x3}) {
+        const int bits = worker == compositeOverRows16x4 ? 16 : 8;
+        const int channels = worker == compositeOverRows16x4 ? 4 : 3;
+        auto one = makeImage(&host, bounds, bits, channels);
+        auto many = makeImage(&host, bounds, bits, channels);
+        for (std::uint64_t bands : {1u, 3u, 11u}) {
+            auto& target = bands == 1 ? one : many;
+            for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
+                for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
+                    for (int c = 0; c < channels; ++c) write(*target, x, y, c, (x * 13 + y * 29 + c * 5) % 200);
+            BandJob job{&host, target.get(), keyed.get(), &bounds};
+            runBands(host, worker, &job, bands);
+            if (bands != 1) {
+                EXPECT_TRUE(stage_test::samePixels(*one, *many)) << bands << " bands";
+            }
+        }
+    }
+}
+
+TEST(OverBlends, EightBitLayerOverSixteenBits) {
+    struct Case {
+        std::array<std::uint16_t, 4> d;
+        std::array<std::uint8_t, 4> s;
+        std::array<std::uint16_t, 4> expected;
+    };
+    const Case cases[] = {
+        {{1000, 2000, 3000, 4000}, {200, 10, 99, 0}, {1000, 2000, 3000, 4000}},  // a = 0 keeps d
+        {{1000, 2000, 3000, 4000}, {200, 10, 99, 255}, {51400, 2570, 25443, 65535}},  // a = 255: s x 257
+        // (200 x 128 x 257 + 1000 x 127) / 255 = 26298, (30 x 127) / 255 = 14, ...
+        {{1000, 30, 65535, 20000}, {200, 0, 255, 128}, {26298, 14, 65535, 42856}},
+    };
+    for (const Case& c : cases) {
+        std::array<std::uint16_t, 4> d = c.d;
+        blendRgba8Over16(d.data(), c.s.data());
+        EXPECT_EQ(d, c.expected);
+    }
+}
+
+TEST(OverBlends, SixteenBitOverSixteenBitsTruncatesEachTerm) {
+    struct Case {
+        std::array<std::uint16_t, 4> d;
+        std::array<std::uint16_t, 4> s;
+        std::array<std::uint16_t, 4> expected;
+    };
+    const Case cases[] = {
+        {{1000, 2000, 3000, 4000}, {50000, 10, 99, 0}, {1000, 2000, 3000, 4000}},
+        {{1000, 2000, 3000, 4000}, {50000, 10, 99, 65535}, {50000, 10, 99, 65535}},
+        // 1 x 65534 / 65535 truncates to 0 and 0 x 1 / 65535 adds nothing.
+        {{1, 2, 3, 0}, {0, 0, 0, 1}, {0, 1, 2, 1}},
+        {{1, 2, 3, 0}, {0, 0, 0, 32768}, {0, 0, 1, 32768}},
+    };
+    for (const Case& c : cases) {
+        std::array<std::uint16_t, 4> d = c.d;
+        blendRgba16Over16(d.data(), c.s.data());
+        EXPECT_EQ(d, c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace vantrelo
