@@ -18,8 +18,10 @@
 // Keys appear once each, in byte order.  The checksum is the 64-bit FNV-1a hash of every byte
 // before the "end" line, as 16 lower-case hexadecimal digits; it catches truncation and damage
 // inside texts, which the lengths alone would not.  A file that does not follow this exactly is
-// damaged: it is renamed aside (".damaged-<date>-<time>" appended), a warning goes to standard
-// error and the store reads as empty, so every setting keeps its default.
+// damaged: it is renamed aside (".damaged-<date>-<time>" appended, and a count from "-2" on when
+// that name is taken, so no set-aside copy ever replaces another; a store reached through a
+// symbolic link is set aside beside the file the link names, and the link stays), a warning goes
+// to standard error and the store reads as empty, so every setting keeps its default.
 //
 // Writing replaces the whole file through replaceFile (file_store.h), so a crash leaves either the
 // old or the new store.  A commit re-reads the file under an advisory lock on its folder and
