@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace Mav::Host::App::ImageIo {
 
@@ -147,6 +148,46 @@ bool iconDirectoryFits(std::FILE* file) {
     return true;
 }
 
+// An XPM's first string promises width x characters-per-pixel characters in each of its rows;
+// FreeImage reads a shorter row past its end (a heap over-read that gives invented pixels, or a
+// crash) instead of refusing it.
+bool pixmapRowsFit(std::FILE* file) {
+    std::vector<std::string> strings;
+    std::string current;
+    bool inside = false;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        if (c == '"') {
+            if (inside) strings.push_back(std::move(current));
+            current.clear();
+            inside = !inside;
+        } else if (inside) {
+            current.push_back(static_cast<char>(c));
+        }
+    }
+    long long width = 0, height = 0, colours = 0, characters = 0;
+    if (strings.empty() || std::sscanf(strings[0].c_str(), "%lld %lld %lld %lld", &width, &height,
+                                       &colours, &characters) != 4)
+        return false;
+    if (width <= 0 || height <= 0 || colours <= 0 || characters <= 0) return false;
+    const auto rows = static_cast<unsigned long long>(height);
+    const auto first = 1 + static_cast<unsigned long long>(colours);
+    if (strings.size() < first || strings.size() - first < rows) return false;
+    for (unsigned long long row = 0; row < rows; ++row)
+        if (static_cast<unsigned long long>(strings[first + row].size()) <
+            static_cast<unsigned long long>(width) * static_cast<unsigned long long>(characters))
+            return false;
+    return true;
+}
+
+// Structures the file's header promises that FreeImage does not check itself.
+bool headerPromisesKept(FREE_IMAGE_FORMAT format, std::FILE* file) {
+    bool kept = true;
+    if (format == FIF_ICO) kept = iconDirectoryFits(file);
+    if (format == FIF_XPM) kept = pixmapRowsFit(file);
+    std::rewind(file);
+    return kept;
+}
+
 }  // namespace
 
 FreeImageMessages::FreeImageMessages() : previous_(t_collector) {
@@ -224,11 +265,15 @@ Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags)
         decoded.problem = "the file cannot be opened (" + errorText(errno) + ")";
         return decoded;
     }
+    // Checked before FreeImage sees the file, which it might crash.
+    if (!headerPromisesKept(format, input.file)) {
+        decoded.problem = "the file is damaged or incomplete";
+        return decoded;
+    }
     FreeImageIO io = inputIo();
     FreeImageMessages messages;
     decoded.bitmap.reset(FreeImage_LoadFromHandle(format, &io, &input, flags));
-    const bool truncated = (input.shortRead && !readsAhead(format)) ||
-                           (format == FIF_ICO && !iconDirectoryFits(input.file));
+    const bool truncated = input.shortRead && !readsAhead(format);
     if (!decoded.bitmap || messages.any() || truncated) {
         decoded.problem = "the file is damaged or incomplete";
         if (messages.any()) decoded.problem += " (" + messages.text() + ")";

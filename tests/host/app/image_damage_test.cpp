@@ -1,0 +1,189 @@
+// Damaged subject images: files that crash or hang the image library, and files shorter than
+// their header promises.  Decoding runs in the helper program, so this test program survives
+// every one of them, and no damaged file is read as a picture or written over.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "tests/host/app/image_io_test_support.h"
+
+namespace {
+
+using namespace ImageIoTest;
+using Mav::Host::App::writeSubjectImage;
+using Mav::Host::App::ImageIo::setDecodeTimeBase;
+
+// The helper's time base for these tests: long enough for a small fixture under the sanitizer
+// on a busy machine, short enough that a decoder that never ends costs the test little.
+class ShortDecodeTime {
+public:
+    explicit ShortDecodeTime(std::chrono::milliseconds base) : saved_(setDecodeTimeBase(base)) {}
+    ~ShortDecodeTime() { setDecodeTimeBase(saved_); }
+
+private:
+    std::chrono::milliseconds saved_;
+};
+
+std::vector<std::uint8_t> encoded(const Bitmap& bitmap, FREE_IMAGE_FORMAT format, int flags = 0) {
+    FIMEMORY* memory = FreeImage_OpenMemory();
+    std::vector<std::uint8_t> bytes;
+    if (FreeImage_SaveToMemory(format, bitmap.get(), memory, flags)) {
+        BYTE* data = nullptr;
+        DWORD size = 0;
+        FreeImage_AcquireMemory(memory, &data, &size);
+        bytes.assign(data, data + size);
+    }
+    FreeImage_CloseMemory(memory);
+    return bytes;
+}
+
+std::vector<std::uint8_t> prefix(const std::vector<std::uint8_t>& bytes, std::size_t length) {
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+// A buffer holding a known picture, to show that a refused read leaves it alone.
+void fillKnown(ImageBuffer& buffer) {
+    buffer.allocateSize(3, 2, 8);
+    for (int i = 0; i < 24; ++i) buffer.firstPixel[i] = static_cast<std::uint8_t>(i * 7 + 1);
+}
+
+bool stillKnown(const ImageBuffer& buffer) {
+    if (buffer.bounds != (Rect{0, 0, 3, 2}) || buffer.bitsPerChannel != 8 || !buffer.firstPixel)
+        return false;
+    for (int i = 0; i < 24; ++i)
+        if (buffer.firstPixel[i] != static_cast<std::uint8_t>(i * 7 + 1)) return false;
+    return true;
+}
+
+// Reads `path` as the current input (and, with `probeToo`, its header alone); the read must be
+// refused as damaged, naming the file, with the buffer and the host as they were.
+void expectRefusedAsDamaged(const std::string& path, const char* because, bool probeToo) {
+    for (const bool pixels : {true, false}) {
+        if (!pixels && !probeToo) continue;
+        SCOPED_TRACE(pixels ? "pixel read" : "header probe");
+        TestHost host;
+        host.inputs = {path};
+        ImageBuffer buffer(&host);
+        fillKnown(buffer);
+        std::string error;
+        EXPECT_FALSE(buffer.loadInput(0, Rect{}, 1.0f, pixels, &error));
+        EXPECT_NE(error.find("\"" + path + "\""), std::string::npos) << error;
+        EXPECT_NE(error.find("damaged or incomplete"), std::string::npos) << error;
+        EXPECT_NE(error.find(because), std::string::npos) << error;
+        EXPECT_TRUE(stillKnown(buffer));
+        EXPECT_EQ(host.recordCalls, 0);
+        EXPECT_EQ(host.profileCalls, 0);
+    }
+}
+
+TEST(DamagedSubjectImages, FilesThatCrashOrHangTheImageLibraryAreDamagedAndNothingIsWritten) {
+    const ShortDecodeTime shortTime(std::chrono::milliseconds(1500));
+    TempFolder folder;
+    // A PSD that claims 252 channels: FreeImage's reader runs off its buffers (SIGSEGV).
+    std::vector<std::uint8_t> psd = encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_PSD);
+    ASSERT_GT(psd.size(), 26u);
+    psd[12] = 0;
+    psd[13] = 252;
+    const std::string crashing = folder.file("channels.psd");
+    writeBytes(crashing, psd);
+    // An EXR cut inside its header, 195 bytes long: OpenEXR's header reader never returns.
+    const std::vector<std::uint8_t> exr = encoded(makePattern(FIT_RGBF, 23, 17, 96), FIF_EXR);
+    ASSERT_GT(exr.size(), 195u);
+    const std::string hanging = folder.file("header.exr");
+    writeBytes(hanging, prefix(exr, 195));
+
+    // Its header alone is read without harm.
+    expectRefusedAsDamaged(crashing, "decoding it crashed", false);
+    const auto start = std::chrono::steady_clock::now();
+    expectRefusedAsDamaged(hanging, "decoding it took longer than 1.5 seconds", true);
+    // Two reads, each given up after 1.5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+
+    // The writer reads the old file's header for its metadata: a file whose header reader never
+    // returns is not replaced.
+    TestHost host;
+    ImageBuffer result(&host);
+    result.allocateSize(23, 17, 8);
+    std::memset(result.firstPixel, 90, static_cast<std::size_t>(result.rowBytes * 17));
+    const std::vector<std::uint8_t> before = fileBytes(hanging);
+    std::string message;
+    EXPECT_FALSE(writeSubjectImage(result, hanging, message));
+    EXPECT_NE(message.find("\"" + hanging + "\""), std::string::npos) << message;
+    EXPECT_EQ(fileBytes(hanging), before);
+    EXPECT_EQ(folder.names().size(), 2u) << "no temporary file is left behind";
+}
+
+// A 1-bit picture for the bilevel formats.
+Bitmap bilevel(int width, int height) {
+    const Bitmap colour = makePattern(FIT_BITMAP, width, height, 24);
+    return Bitmap(FreeImage_Threshold(colour.get(), 128));
+}
+
+Bitmap grey(int width, int height) {
+    const Bitmap colour = makePattern(FIT_BITMAP, width, height, 24);
+    return Bitmap(FreeImage_ConvertToGreyscale(colour.get()));
+}
+
+TEST(DamagedSubjectImages, FilesShorterThanTheirHeaderPromisesAreRefused) {
+    const ShortDecodeTime shortTime(std::chrono::milliseconds(5000));
+    TempFolder folder;
+    struct Case {
+        const char* name;  // also the files' extension: WBMP has no signature
+        std::vector<std::uint8_t> whole;
+        std::size_t length;  // of the cut file
+    };
+    std::vector<Case> cases;
+    // A header for 8 x 8 colour pixels followed by 40 of their 192 bytes.
+    const std::string ppmHeader = "P6\n8 8\n255\n";
+    std::vector<std::uint8_t> ppm(ppmHeader.begin(), ppmHeader.end());
+    for (int i = 0; i < 192; ++i) ppm.push_back(static_cast<std::uint8_t>(i * 13));
+    cases.push_back({"ppm", ppm, ppmHeader.size() + 40});
+    const auto cutAt = [](const std::vector<std::uint8_t>& bytes, double fraction) {
+        return static_cast<std::size_t>(static_cast<double>(bytes.size()) * fraction);
+    };
+    const std::vector<std::uint8_t> ascii = encoded(grey(13, 9), FIF_PGM);
+    cases.push_back({"pgm", ascii, cutAt(ascii, 0.7)});
+    const std::vector<std::uint8_t> raw = encoded(grey(13, 9), FIF_PGMRAW);
+    cases.push_back({"pgm", raw, cutAt(raw, 0.8)});
+    const std::vector<std::uint8_t> wbmp = encoded(bilevel(40, 9), FIF_WBMP);
+    cases.push_back({"wbmp", wbmp, wbmp.size() - 3});
+    const std::vector<std::uint8_t> exr =
+        encoded(makePattern(FIT_RGBAF, 23, 17, 128), FIF_EXR, EXR_NONE);
+    cases.push_back({"exr", exr, exr.size() - 100});
+    // The icon's transparency mask comes last; a colour picture is read without it.
+    const std::vector<std::uint8_t> icon = encoded(makePattern(FIT_BITMAP, 16, 16, 32), FIF_ICO);
+    cases.push_back({"ico", icon, icon.size() - 20});
+    // The last pixel row of an XPM loses its last pixel and the text after it.
+    const std::vector<std::uint8_t> xpm = encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_XPM);
+    std::vector<std::uint8_t> shortRow = xpm;
+    const std::string text(xpm.begin(), xpm.end());
+    const std::size_t lastRowEnd = text.rfind('"');
+    ASSERT_NE(lastRowEnd, std::string::npos);
+    shortRow.erase(shortRow.begin() + static_cast<std::ptrdiff_t>(lastRowEnd) - 2,
+                   shortRow.begin() + static_cast<std::ptrdiff_t>(lastRowEnd));
+    cases.push_back({"xpm", xpm, 0});
+    const std::vector<std::uint8_t> psd = encoded(makePattern(FIT_RGBA16, 23, 17, 64), FIF_PSD);
+    cases.push_back({"psd", psd, cutAt(psd, 0.9)});
+
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ASSERT_FALSE(k.whole.empty());
+        const std::string whole = folder.file(std::string("whole.") + k.name);
+        const std::string cut = folder.file(std::string("cut.") + k.name);
+        writeBytes(whole, k.whole);
+        writeBytes(cut, k.length == 0 ? shortRow : prefix(k.whole, k.length));
+        TestHost host;
+        host.inputs = {whole, cut};
+        ImageBuffer buffer(&host);
+        std::string error;
+        ASSERT_TRUE(buffer.loadInput(2, Rect{}, 1.0f, true, &error)) << error;
+        fillKnown(buffer);
+        EXPECT_FALSE(buffer.loadInput(3, Rect{}, 1.0f, true, &error));
+        EXPECT_NE(error.find("damaged or incomplete"), std::string::npos) << error;
+        EXPECT_TRUE(stillKnown(buffer));
+    }
+}
+
+}  // namespace
