@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "host/system/aligned_buffer.h"
 #include "host/system/thread.h"
 #include "kernels/band_job.h"
@@ -13,25 +17,76 @@ namespace vantrelo {
 
 namespace {
 
-// One RGBA pixel, and two, as vectors of 16-bit channels: aligned(2) because image rows promise no
-// more, may_alias because they are read from and written to plain 16-bit channel arrays.
-typedef std::uint16_t Pixel __attribute__((vector_size(8), aligned(2), may_alias));
-typedef std::uint16_t PixelPair __attribute__((vector_size(16), aligned(2), may_alias));
+// The four 16-bit channels of a pixel are lanes of a 128-bit vector holding two pixels (or one
+// in its low half): the extremes of all channels of two pixels in one instruction pair.
+#if defined(__SSE2__)
+using Vec = __m128i;
+inline Vec loadOne(const std::uint16_t* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+inline Vec loadTwo(const std::uint16_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void storeOne(std::uint16_t* p, Vec v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+inline void storeTwo(std::uint16_t* p, Vec v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline Vec join(Vec low, Vec high) { return _mm_unpacklo_epi64(low, high); }
+inline Vec upperHalf(Vec v) { return _mm_unpackhi_epi64(v, v); }
+inline Vec splat(std::uint16_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
+// Unsigned 16-bit extremes from the saturating difference (the base instruction set has no
+// unsigned 16-bit minimum): a - max(a - b, 0) and b + max(a - b, 0).
+inline Vec minimum(Vec a, Vec b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }
+inline Vec maximum(Vec a, Vec b) { return _mm_add_epi16(b, _mm_subs_epu16(a, b)); }
+#else
+struct Vec {
+    std::uint16_t v[8];
+};
+inline Vec loadOne(const std::uint16_t* p) {
+    Vec r{};
+    std::memcpy(r.v, p, 8);
+    return r;
+}
+inline Vec loadTwo(const std::uint16_t* p) {
+    Vec r;
+    std::memcpy(r.v, p, 16);
+    return r;
+}
+inline void storeOne(std::uint16_t* p, Vec v) { std::memcpy(p, v.v, 8); }
+inline void storeTwo(std::uint16_t* p, Vec v) { std::memcpy(p, v.v, 16); }
+inline Vec join(Vec low, Vec high) {
+    std::memcpy(low.v + 4, high.v, 8);
+    return low;
+}
+inline Vec upperHalf(Vec v) {
+    std::memcpy(v.v, v.v + 4, 8);
+    return v;
+}
+inline Vec splat(std::uint16_t x) {
+    Vec r;
+    std::fill(r.v, r.v + 8, x);
+    return r;
+}
+inline Vec minimum(Vec a, Vec b) {
+    for (int i = 0; i < 8; ++i) a.v[i] = std::min(a.v[i], b.v[i]);
+    return a;
+}
+inline Vec maximum(Vec a, Vec b) {
+    for (int i = 0; i < 8; ++i) a.v[i] = std::max(a.v[i], b.v[i]);
+    return a;
+}
+#endif
 
 struct MinOp {
     static constexpr std::uint16_t kIdentity = 65535;  // leaves every minimum unchanged
-    template <class V>
-    static V op(V a, V b) {
-        return a < b ? a : b;
-    }
+    static Vec op(Vec a, Vec b) { return minimum(a, b); }
 };
 
 struct MaxOp {
     static constexpr std::uint16_t kIdentity = 0;
-    template <class V>
-    static V op(V a, V b) {
-        return a > b ? a : b;
-    }
+    static Vec op(Vec a, Vec b) { return maximum(a, b); }
 };
 
 constexpr std::int64_t kMaxWindow = std::int64_t{1} << 20;
@@ -49,41 +104,34 @@ struct Passes {
     std::int64_t scratchY0 = 0, scratchY1 = 0;  // rows the horizontal pass writes
 };
 
-inline const Pixel* pixelAt(const void* base, std::ptrdiff_t rowBytes, std::int64_t x,
-                            std::int64_t y) {
-    return reinterpret_cast<const Pixel*>(static_cast<const std::uint8_t*>(base) + y * rowBytes +
-                                          x * kPixelBytes);
+inline const std::uint16_t* pixelAt(const void* base, std::ptrdiff_t rowBytes, std::int64_t x,
+                                    std::int64_t y) {
+    return reinterpret_cast<const std::uint16_t*>(static_cast<const std::uint8_t*>(base) +
+                                                  y * rowBytes + x * kPixelBytes);
 }
 
-inline Pixel* pixelAt(void* base, std::ptrdiff_t rowBytes, std::int64_t x, std::int64_t y) {
-    return reinterpret_cast<Pixel*>(static_cast<std::uint8_t*>(base) + y * rowBytes +
-                                    x * kPixelBytes);
-}
-
-template <class Op>
-constexpr Pixel identityPixel() {
-    return Pixel{Op::kIdentity, Op::kIdentity, Op::kIdentity, Op::kIdentity};
+inline std::uint16_t* pixelAt(void* base, std::ptrdiff_t rowBytes, std::int64_t x, std::int64_t y) {
+    return reinterpret_cast<std::uint16_t*>(static_cast<std::uint8_t*>(base) + y * rowBytes +
+                                            x * kPixelBytes);
 }
 
 // out[i] = op(a[i], b[i]) over `count` pixels, two at a time; out may be a or b.
 template <class Op>
-inline void combine(Pixel* out, const Pixel* a, const Pixel* b, std::ptrdiff_t count) {
+inline void combine(std::uint16_t* out, const std::uint16_t* a, const std::uint16_t* b,
+                    std::ptrdiff_t count) {
     std::ptrdiff_t i = 0;
-    for (; i + 2 <= count; i += 2) {
-        const PixelPair pa = *reinterpret_cast<const PixelPair*>(a + i);
-        const PixelPair pb = *reinterpret_cast<const PixelPair*>(b + i);
-        *reinterpret_cast<PixelPair*>(out + i) = Op::op(pa, pb);
-    }
-    if (i < count) out[i] = Op::op(a[i], b[i]);
+    for (; i + 2 <= count; i += 2)
+        storeTwo(out + 4 * i, Op::op(loadTwo(a + 4 * i), loadTwo(b + 4 * i)));
+    if (i < count) storeOne(out + 4 * i, Op::op(loadOne(a + 4 * i), loadOne(b + 4 * i)));
 }
 
-// Running extremes of a padded line t of `length` pixels over windows of s: out[i] is the extreme
-// of t[i .. i + s - 1] for i < count (count + s - 1 = length).  Within each block of s pixels the
-// prefix extremes (forward) and suffix extremes (backward) are kept; a window spans the end of
-// one block and the start of the next, so it is one suffix combined with one prefix.
+// Running extremes of a padded line t of `length` entries over windows of s: out[i] is the
+// extreme of t[i .. i + s - 1] for i < count (count + s - 1 = length).  Within each block of s
+// entries the prefix extremes (forward) and suffix extremes (backward) are kept; a window spans
+// the end of one block and the start of the next, so it is one suffix combined with one prefix.
 template <class Op>
-void runningLine(const Pixel* t, Pixel* prefix, Pixel* suffix, std::ptrdiff_t length,
-                 std::ptrdiff_t s, Pixel* out, std::ptrdiff_t count) {
+void runningLine(const Vec* t, Vec* prefix, Vec* suffix, std::ptrdiff_t length, std::ptrdiff_t s,
+                 Vec* out, std::ptrdiff_t count) {
     for (std::ptrdiff_t start = 0; start < length; start += s) {
         const std::ptrdiff_t end = std::min(start + s, length);
         prefix[start] = t[start];
@@ -94,6 +142,8 @@ void runningLine(const Pixel* t, Pixel* prefix, Pixel* suffix, std::ptrdiff_t le
     for (std::ptrdiff_t i = 0; i < count; ++i) out[i] = Op::op(suffix[i], prefix[i + s - 1]);
 }
 
+// Rows go two at a time, one in each half of the vectors, so the prefix and suffix chains of two
+// rows run side by side.
 template <class Op>
 void horizontalBand(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     const Passes& p = *static_cast<const Passes*>(job);
@@ -105,22 +155,31 @@ void horizontalBand(void* job, std::uint64_t index, std::uint64_t count, std::ui
     const std::ptrdiff_t length = width + s - 1;
 
     Mav::Host::System::AlignedBuffer buffer;
-    buffer.resize(static_cast<std::uint64_t>(3 * length * kPixelBytes));
-    Pixel* line = reinterpret_cast<Pixel*>(buffer.pointer());
-    Pixel* prefix = line + length;
-    Pixel* suffix = prefix + length;
+    buffer.resize(static_cast<std::uint64_t>(4 * length) * sizeof(Vec));
+    Vec* line = reinterpret_cast<Vec*>(buffer.pointer());
+    Vec* prefix = line + length;
+    Vec* suffix = prefix + length;
+    Vec* out = suffix + length;
 
     // Line position i holds source column area.x0 - a + i; positions outside the limits keep the
     // operation's identity, which leaves them out of every extreme.
     const std::int64_t firstColumn = p.area.x0 - p.reachBeforeX;
     const std::ptrdiff_t inside0 = std::max<std::int64_t>(0, p.limits.x0 - firstColumn);
     const std::ptrdiff_t inside1 = std::min<std::int64_t>(length, p.limits.x1 - firstColumn);
-    std::fill(line, line + length, identityPixel<Op>());
-    for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {
-        std::memcpy(line + inside0, pixelAt(f.source, f.sourceRowBytes, firstColumn + inside0, y),
-                    static_cast<std::size_t>((inside1 - inside0) * kPixelBytes));
-        runningLine<Op>(line, prefix, suffix, length, s,
-                        pixelAt(f.scratch, p.scratchRowBytes, p.area.x0, y), width);
+    std::fill(line, line + length, splat(Op::kIdentity));
+    for (std::ptrdiff_t y = rows.begin; y < rows.end; y += 2) {
+        const bool pair = y + 1 < rows.end;
+        const std::uint16_t* a = pixelAt(f.source, f.sourceRowBytes, firstColumn, y);
+        const std::uint16_t* b = pair ? pixelAt(f.source, f.sourceRowBytes, firstColumn, y + 1) : a;
+        for (std::ptrdiff_t i = inside0; i < inside1; ++i)
+            line[i] = join(loadOne(a + 4 * i), loadOne(b + 4 * i));
+        runningLine<Op>(line, prefix, suffix, length, s, out, width);
+        std::uint16_t* toA = pixelAt(f.scratch, p.scratchRowBytes, p.area.x0, y);
+        for (std::ptrdiff_t i = 0; i < width; ++i) storeOne(toA + 4 * i, out[i]);
+        if (pair) {
+            std::uint16_t* toB = pixelAt(f.scratch, p.scratchRowBytes, p.area.x0, y + 1);
+            for (std::ptrdiff_t i = 0; i < width; ++i) storeOne(toB + 4 * i, upperHalf(out[i]));
+        }
     }
 }
 
@@ -140,16 +199,18 @@ void verticalBand(void* job, std::uint64_t index, std::uint64_t count, std::uint
     // processor's second-level cache (256 KiB).
     const std::ptrdiff_t strip =
         std::min<std::ptrdiff_t>(std::max<std::ptrdiff_t>(32768 / s, 16), width);
+    const std::ptrdiff_t stripSamples = 4 * strip;
     Mav::Host::System::AlignedBuffer buffer;
     buffer.resize(static_cast<std::uint64_t>((s + 2) * strip * kPixelBytes));
-    Pixel* suffix = reinterpret_cast<Pixel*>(buffer.pointer());
-    Pixel* prefix = suffix + s * strip;
-    Pixel* outside = prefix + strip;
-    std::fill(outside, outside + strip, identityPixel<Op>());
+    std::uint16_t* suffix = reinterpret_cast<std::uint16_t*>(buffer.pointer());
+    std::uint16_t* prefix = suffix + s * stripSamples;
+    std::uint16_t* outside = prefix + stripSamples;
+    std::fill(outside, outside + stripSamples, Op::kIdentity);
 
     for (std::int64_t x = p.area.x0; x < p.area.x1; x += strip) {
         const std::ptrdiff_t w = std::min<std::int64_t>(strip, p.area.x1 - x);
-        auto row = [&](std::ptrdiff_t position) -> const Pixel* {
+        const std::size_t rowSize = static_cast<std::size_t>(w * kPixelBytes);
+        auto row = [&](std::ptrdiff_t position) -> const std::uint16_t* {
             const std::int64_t y = firstRow + position;
             if (y < p.limits.y0 || y >= p.limits.y1) return outside;
             return pixelAt(f.scratch, p.scratchRowBytes, x, y);
@@ -157,20 +218,19 @@ void verticalBand(void* job, std::uint64_t index, std::uint64_t count, std::uint
         auto output = [&](std::ptrdiff_t i) {
             return pixelAt(f.destination, f.destinationRowBytes, x, rows.begin + i);
         };
+        auto suffixRow = [&](std::ptrdiff_t d) { return suffix + d * stripSamples; };
         // Block by block of s outputs: output i takes positions i .. i + s - 1, the suffix of its
         // block from i on and the prefix of the next block up to i + s - 1.
         for (std::ptrdiff_t start = 0; start < outputs; start += s) {
             const std::ptrdiff_t last = std::min(start + s - 1, length - 1);
-            std::memcpy(suffix + (last - start) * strip, row(last),
-                        static_cast<std::size_t>(w * kPixelBytes));
+            std::memcpy(suffixRow(last - start), row(last), rowSize);
             for (std::ptrdiff_t t = last - 1; t >= start; --t)
-                combine<Op>(suffix + (t - start) * strip, row(t), suffix + (t + 1 - start) * strip,
-                            w);
-            std::memcpy(output(start), suffix, static_cast<std::size_t>(w * kPixelBytes));
-            std::fill(prefix, prefix + w, identityPixel<Op>());
+                combine<Op>(suffixRow(t - start), row(t), suffixRow(t + 1 - start), w);
+            std::memcpy(output(start), suffix, rowSize);
+            std::fill(prefix, prefix + 4 * w, Op::kIdentity);
             for (std::ptrdiff_t d = 1; d < s && start + d < outputs; ++d) {
                 combine<Op>(prefix, prefix, row(start + s - 1 + d), w);
-                combine<Op>(output(start + d), suffix + d * strip, prefix, w);
+                combine<Op>(output(start + d), suffixRow(d), prefix, w);
             }
         }
     }

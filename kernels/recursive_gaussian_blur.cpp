@@ -29,6 +29,11 @@ std::int32_t toInt32(std::int64_t v) {
 
 bool hasPasses(const RecursiveGaussianFilter& f) { return f.taps.size() >= 2; }
 
+// Columns filtered together by the vertical pass.  16 (128 bytes of a 16-bit RGBA row) measured
+// fastest on a 6000 x 4000 image among 8, 16 and 32, single band; its history (2 MB for 4000 rows)
+// streams through the second-level cache.
+constexpr std::ptrdiff_t kStripPixels = 16;
+
 std::ptrdiff_t bytesPerSample(const ImageBuffer& image) { return image.bitsPerChannel / 8; }
 
 template <class T>
@@ -39,18 +44,18 @@ T* samplesAt(const ImageBuffer& image, std::ptrdiff_t x, std::ptrdiff_t y) {
 
 // One line of every channel: the four-channel filter, or the one-channel filter per channel.
 template <class T, bool Four>
-void filterPixels(const T* source, T* destination, double* scratch, std::ptrdiff_t channels,
-                  std::ptrdiff_t length, std::ptrdiff_t count, std::ptrdiff_t sourceStride,
+void filterPixels(gaussian_detail::LineKernel<T, Four> line, const T* source, T* destination,
+                  double* scratch, std::ptrdiff_t channels, std::ptrdiff_t length,
+                  std::ptrdiff_t count, std::ptrdiff_t sourceStride,
                   std::ptrdiff_t destinationStride, std::ptrdiff_t first,
                   const RecursiveGaussianFilter& filter) {
     if constexpr (Four) {
-        gaussian_detail::filterLine<T, true>(source, destination, scratch, length, count,
-                                             sourceStride, destinationStride, first, filter);
+        line(source, destination, scratch, length, count, sourceStride, destinationStride, first,
+             filter);
     } else {
         for (std::ptrdiff_t c = 0; c < channels; ++c)
-            gaussian_detail::filterLine<T, false>(source + c, destination + c, scratch, length,
-                                                  count, sourceStride, destinationStride, first,
-                                                  filter);
+            line(source + c, destination + c, scratch, length, count, sourceStride,
+                 destinationStride, first, filter);
     }
 }
 
@@ -117,8 +122,9 @@ void RecursiveGaussianBlur::horizontalBand(std::uint64_t index, std::uint64_t co
 
     auto lines = [&](auto sample) {
         using T = decltype(sample);
+        const auto line = gaussian_detail::lineKernel<T, Four>(gaussian_detail::processorHasAvx());
         for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {
-            filterPixels<T, Four>(samplesAt<const T>(view_, view_.bounds.x0, y),
+            filterPixels<T, Four>(line, samplesAt<const T>(view_, view_.bounds.x0, y),
                                   samplesAt<T>(target, t.x0, y), lineScratch, view_.channels,
                                   length, t.width(), view_.channels, target.channels, first,
                                   filterX_);
@@ -147,23 +153,43 @@ void RecursiveGaussianBlur::verticalBand(std::uint64_t index, std::uint64_t coun
     const BandRange columns = bandRange(d.x0, d.x1, index, count);
     if (columns.empty()) return;
     const std::ptrdiff_t length = s.height();
+    const std::ptrdiff_t channels = destination_.channels;
+    const std::ptrdiff_t stripLanes = kStripPixels * channels;
     Mav::Host::System::AlignedBuffer scratch;
-    scratch.resize(static_cast<std::uint64_t>(length) * (Four ? 32 : 8));
-    double* lineScratch = reinterpret_cast<double*>(scratch.pointer());
+    scratch.resize(static_cast<std::uint64_t>(
+        std::max(gaussian_detail::stripWorkSize(stripLanes, length), 4 * length) * 8));
+    double* work = reinterpret_cast<double*>(scratch.pointer());
     const std::ptrdiff_t first = d.y0 - s.y0;
     const std::ptrdiff_t sourceStride = source.rowBytes / bytesPerSample(source);
     const std::ptrdiff_t destinationStride = destination_.rowBytes / bytesPerSample(destination_);
     const auto height = static_cast<std::uint64_t>(length);
     const std::uint64_t total = height + static_cast<std::uint64_t>(d.width());
 
+    // Columns go in strips, filtered side by side and read row by row: one column at a time
+    // would touch a new page at every sample.
     auto lines = [&](auto sample) {
         using T = decltype(sample);
-        for (std::ptrdiff_t x = columns.begin; x < columns.end; ++x) {
-            filterPixels<T, Four>(samplesAt<const T>(source, x, s.y0),
-                                  samplesAt<T>(destination_, x, d.y0), lineScratch,
-                                  destination_.channels, length, d.height(), sourceStride,
-                                  destinationStride, first, filterY_);
-            if (x % 32 == 0) progress(key, height + static_cast<std::uint64_t>(x - d.x0), total);
+        const bool avx = gaussian_detail::processorHasAvx();
+        const auto line = gaussian_detail::lineKernel<T, Four>(avx);
+        const auto strip = gaussian_detail::stripKernel<T, Four>(avx);
+        for (std::ptrdiff_t x = columns.begin; x < columns.end;) {
+            const std::ptrdiff_t pixels = std::min(kStripPixels, columns.end - x);
+            const std::ptrdiff_t lanes = pixels * channels;
+            const T* in = samplesAt<const T>(source, x, s.y0);
+            T* out = samplesAt<T>(destination_, x, d.y0);
+            if (lanes % 4 == 0) {
+                strip(in, out, work, lanes, length, d.height(), sourceStride, destinationStride,
+                      first, filterY_);
+            } else {
+                for (std::ptrdiff_t p = 0; p < pixels; ++p)
+                    filterPixels<T, Four>(line, in + p * channels, out + p * channels, work,
+                                          channels, length, d.height(), sourceStride,
+                                          destinationStride, first, filterY_);
+            }
+            for (std::ptrdiff_t i = x; i < x + pixels; ++i)
+                if (i % 32 == 0)
+                    progress(key, height + static_cast<std::uint64_t>(i - d.x0), total);
+            x += pixels;
         }
     };
     switch (destination_.bitsPerChannel) {

@@ -14,6 +14,16 @@ namespace {
 constexpr double a0 = 1.68, a1 = 3.735, b0 = 1.783, b1 = 1.723;
 constexpr double c0 = -0.6803, c1 = -0.2598, w0 = 0.6318, w1 = 1.997;
 
+// The line kernel for this processor.
+template <class T, bool Four>
+void filterWith(const T* source, T* destination, double* scratch, std::ptrdiff_t length,
+                std::ptrdiff_t count, std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
+                std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
+    gaussian_detail::lineKernel<T, Four>(gaussian_detail::processorHasAvx())(
+        source, destination, scratch, length, count, sourceStride, destinationStride, first,
+        filter);
+}
+
 }  // namespace
 
 void RecursiveGaussianFilter::setup(double sigma, int filterType) {
@@ -81,26 +91,24 @@ void recursiveGaussianLineFloat(const float* source, float* destination, double*
                                 std::ptrdiff_t length, std::ptrdiff_t count,
                                 std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                                 std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<float, false>(source, destination, scratch, length, count,
-                                              sourceStride, destinationStride, first, filter);
+    filterWith<float, false>(source, destination, scratch, length, count, sourceStride,
+                             destinationStride, first, filter);
 }
 
 void recursiveGaussianLine16(const std::uint16_t* source, std::uint16_t* destination,
                              double* scratch, std::ptrdiff_t length, std::ptrdiff_t count,
                              std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                              std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<std::uint16_t, false>(source, destination, scratch, length, count,
-                                                      sourceStride, destinationStride, first,
-                                                      filter);
+    filterWith<std::uint16_t, false>(source, destination, scratch, length, count, sourceStride,
+                                     destinationStride, first, filter);
 }
 
 void recursiveGaussianLine8(const std::uint8_t* source, std::uint8_t* destination, double* scratch,
                             std::ptrdiff_t length, std::ptrdiff_t count,
                             std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                             std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<std::uint8_t, false>(source, destination, scratch, length, count,
-                                                     sourceStride, destinationStride, first,
-                                                     filter);
+    filterWith<std::uint8_t, false>(source, destination, scratch, length, count, sourceStride,
+                                    destinationStride, first, filter);
 }
 
 void recursiveGaussianLine(const void* source, void* destination, double* scratch, int bits,
@@ -125,25 +133,24 @@ void recursiveGaussianLineRgbaFloat(const float* source, float* destination, dou
                                     std::ptrdiff_t length, std::ptrdiff_t count,
                                     std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                                     std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<float, true>(source, destination, scratch, length, count,
-                                             sourceStride, destinationStride, first, filter);
+    filterWith<float, true>(source, destination, scratch, length, count, sourceStride,
+                            destinationStride, first, filter);
 }
 
 void recursiveGaussianLineRgba16(const std::uint16_t* source, std::uint16_t* destination,
                                  double* scratch, std::ptrdiff_t length, std::ptrdiff_t count,
                                  std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                                  std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<std::uint16_t, true>(source, destination, scratch, length, count,
-                                                     sourceStride, destinationStride, first,
-                                                     filter);
+    filterWith<std::uint16_t, true>(source, destination, scratch, length, count, sourceStride,
+                                    destinationStride, first, filter);
 }
 
 void recursiveGaussianLineRgba8(const std::uint8_t* source, std::uint8_t* destination,
                                 double* scratch, std::ptrdiff_t length, std::ptrdiff_t count,
                                 std::ptrdiff_t sourceStride, std::ptrdiff_t destinationStride,
                                 std::ptrdiff_t first, const RecursiveGaussianFilter& filter) {
-    gaussian_detail::filterLine<std::uint8_t, true>(source, destination, scratch, length, count,
-                                                    sourceStride, destinationStride, first, filter);
+    filterWith<std::uint8_t, true>(source, destination, scratch, length, count, sourceStride,
+                                   destinationStride, first, filter);
 }
 
 void recursiveGaussianLineRgba(const void* source, void* destination, double* scratch, int bits,

@@ -9,7 +9,13 @@
 // end, which leaves the last few sigma of a constant line slightly off its value; the blur's margin
 // keeps that outside its output except at the true image border.)
 //
-// All arithmetic is double precision.  Outputs:
+// All arithmetic is double precision.  The recurrences are evaluated left to right as written
+// here, the feedback of the newest output last:
+//   y[k] = N0 x[k] + N1 x[k-1] + N2 x[k-2] + N3 x[k-3] - D4 y[k-4] - D3 y[k-3] - D2 y[k-2]
+//          - D1 y[k-1]
+//   z[k] = M1 x[k+1] + M2 x[k+2] + M3 x[k+3] + M4 x[k+4] - D4 z[k+4] - D3 z[k+3] - D2 z[k+2]
+//          - D1 z[k+1]
+// and the output is (y[k] + z[k]) x scale.  Outputs:
 // - float: the value in single precision, never clamped;
 // - one channel, 8 and 16 bits: value + 0.5, held to 0..max (NaN gives 0), truncated (halves go
 // up);
