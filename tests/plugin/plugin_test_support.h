@@ -3,7 +3,6 @@
 // with the current input's parameter set at hand, and image fixtures written with FreeImage whose
 // every channel differs, so that a swapped channel or a flipped row shows.
 
-#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <wx/string.h>
@@ -22,6 +21,10 @@
 #include "plugin/vantrelo_parameters.h"
 #include "plugin/vantrelo_plugin.h"
 #include "tests/host/system/store_test_support.h"
+
+// Last: FreeImage defines the Windows header guard, after which a toolkit header would take this
+// for Windows.  Files that include this header include the toolkit's headers before it.
+#include <FreeImage.h>
 
 namespace vantrelo::plugin_test {
 
