@@ -41,6 +41,9 @@ struct KeyPassContext {
     CVantreloBridge* adapter = nullptr;       // its key state is compiled for the pass
     Matrix3 foreground;                       // the foreground transform at the render scale
     LightingContext* lighting = nullptr;      // needed when the lighting flag is set
+    // Bands of the keying rows: 0 (the render's choice) one per processor of the host; tests and
+    // benchmarks set other counts, which give the same result.
+    std::uint64_t bandCount = 0;
 };
 
 // The job of the keying rows, on the pass's stack for one run.
