@@ -2,6 +2,7 @@
 // Entry-point checks shared by the kernels: each throws Mav::Exception with a text that names the
 // operation and the image at fault, before any pixel is touched.
 
+#include <cstdint>
 #include <string>
 
 #include "host/system/exceptions.h"
@@ -14,11 +15,16 @@ namespace vantrelo {
     throw Mav::Exception(std::string(where) + ": " + what);
 }
 
-// Non-empty bounds need pixels and a row pitch that holds a row.
+// Non-empty bounds need pixels, aligned to their samples, and a row pitch that holds a row.
 inline void requirePixels(const char* where, const char* name,
                           const Mav::Host::System::ImageBuffer& image) {
     if (image.bounds.empty()) return;
     if (!image.firstPixel) kernelFailure(where, std::string("the ") + name + " has no pixels.");
+    const std::ptrdiff_t sample = image.bitsPerChannel > 8 ? image.bitsPerChannel / 8 : 1;
+    if (image.rowBytes % sample != 0 ||
+        reinterpret_cast<std::uintptr_t>(image.firstPixel) % sample != 0)
+        kernelFailure(where,
+                      std::string("the ") + name + "'s rows are not aligned to its samples.");
     const std::ptrdiff_t rowLength = image.bounds.width() * image.bytesPerPixel();
     if (image.bounds.height() > 1 && image.rowBytes < rowLength && -image.rowBytes < rowLength)
         kernelFailure(where, std::string("the ") + name + "'s rows overlap.");

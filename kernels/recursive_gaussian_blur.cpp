@@ -77,9 +77,6 @@ RecursiveGaussianBlur::RecursiveGaussianBlur(SystemHost& host, const ImageBuffer
     requirePixels(kWhere, "destination", destination);
     requirePixels(kWhere, "source", source);
     requireCovers(kWhere, source, d);
-    if (source.rowBytes % bytesPerSample(source) != 0 ||
-        destination.rowBytes % bytesPerSample(destination) != 0)
-        kernelFailure(kWhere, "a row pitch is not a whole number of samples.");
 
     const std::int64_t mx = margin(sigmaX), my = margin(sigmaY);
     const Rect grown{toInt32(d.x0 - mx), toInt32(d.y0 - my), toInt32(d.x1 + mx),

@@ -112,6 +112,9 @@ TEST(ConvertImageTo16, RefusesImagesThatDoNotFit) {
     EXPECT_THROW(convertImageTo16(host, *rgba8, *rgbaFloat), Mav::Exception);  // 8 into float
     EXPECT_THROW(convertImageTo16(host, *twoChannels, *rgba16), Mav::Exception);
     EXPECT_THROW(convertImageTo16(host, *rgba16, *rgb16), Mav::Exception);  // 3-channel target
+    auto oddPitch = makeImage(&host, Rect{0, 0, 4, 4}, 16, 4, 1);
+    oddPitch->rowBytes -= 1;  // rows that do not start on a 16-bit sample
+    EXPECT_THROW(convertImageTo16(host, *oddPitch, *rgba16), Mav::Exception);
     rgba16->firstPixel = nullptr;
     EXPECT_THROW(convertImageTo16(host, *rgba8, *rgba16), Mav::Exception);
     // An empty destination is nothing to do, whatever the source.

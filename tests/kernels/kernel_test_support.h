@@ -50,14 +50,14 @@ private:
 };
 
 // An image over `bounds` with any channel count (ImageBuffer::allocate always gives 4), packed
-// rows plus `padding` bytes a row, so row bytes differ from the width.
+// rows plus `padding` spare samples a row, so row bytes differ from the width.
 inline std::unique_ptr<ImageBuffer> makeImage(Mav::Host::System::Host* host, Rect bounds, int bits,
                                               int channels, std::ptrdiff_t padding = 0) {
     auto image = std::make_unique<ImageBuffer>(host);
     image->bitsPerChannel = bits;
     image->channels = channels;
     image->bounds = image->domain = bounds;
-    image->rowBytes = bounds.width() * (bits / 8) * channels + padding;
+    image->rowBytes = (bounds.width() * channels + padding) * (bits / 8);
     image->storage.resize(static_cast<std::uint64_t>(image->rowBytes * bounds.height()));
     image->firstPixel = image->storage.pointer();
     std::memset(image->firstPixel, 0, static_cast<std::size_t>(image->rowBytes * bounds.height()));

@@ -203,8 +203,8 @@ void checkRoutesAgree(std::mt19937& random) {
                     lineKernel<T, true>(avx)(in.data() + j, line.data() + j, work.data(), L, count,
                                              lanes, lanes, first, f);
                 else
-                    lineKernel<T, false>(avx)(in.data() + j, line.data() + j, work.data(), L,
-                                              count, lanes, lanes, first, f);
+                    lineKernel<T, false>(avx)(in.data() + j, line.data() + j, work.data(), L, count,
+                                              lanes, lanes, first, f);
             }
             EXPECT_EQ(line, expected);
         }
