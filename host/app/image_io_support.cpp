@@ -25,15 +25,17 @@ void DLL_CALLCONV collectMessage(FREE_IMAGE_FORMAT, const char* message) {
 // The TIFF library has one process-wide pair of message callbacks, and the toolkit's TIFF image
 // handler takes them over when it is registered: FreeImage's TIFF work would then land in the
 // toolkit's log, shown in a modal window (58 "Internal error, unknown tag" records for every
-// correct TIFF write).  While FreeImage works, the callbacks are ours: errors go to the thread's
-// collector like FreeImage's own messages, warnings are dropped.  The library is reached through
-// the symbols FreeImage brought into the process, so the build needs no TIFF headers.
+// TIFF FreeImage reads, 174 for a preview, a batch read and the writer's look at the old file;
+// the reads now run in the helper, the writes still here).  While FreeImage works, the callbacks
+// are ours: errors go to the thread's collector like FreeImage's own messages, so a failed write
+// tells them in its own message; warnings are dropped.  The library is reached through the
+// symbols FreeImage brought into the process, so the build needs no TIFF headers.
 using TiffHandler = void (*)(const char* module, const char* format, va_list arguments);
 using TiffSetHandler = TiffHandler (*)(TiffHandler);
 
 void tiffError(const char* module, const char* format, va_list arguments) {
-    // FreeImage asks the library about every EXIF tag it writes, and the library answers a tag
-    // it does not know with this "error"; the write is correct all the same.
+    // FreeImage asks the library about every EXIF tag it knows, and the library answers a tag it
+    // does not know with this "error"; the file is correct all the same.
     if (module && std::strcmp(module, "TIFFFieldWithTag") == 0) return;
     if (!t_collector || !format) return;
     char text[512];

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 
+#include "tests/host/app/image_fixture_bytes.h"
 #include "tests/host/app/image_io_test_support.h"
 
 namespace {
@@ -27,16 +28,7 @@ private:
 };
 
 std::vector<std::uint8_t> encoded(const Bitmap& bitmap, FREE_IMAGE_FORMAT format, int flags = 0) {
-    FIMEMORY* memory = FreeImage_OpenMemory();
-    std::vector<std::uint8_t> bytes;
-    if (FreeImage_SaveToMemory(format, bitmap.get(), memory, flags)) {
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        FreeImage_AcquireMemory(memory, &data, &size);
-        bytes.assign(data, data + size);
-    }
-    FreeImage_CloseMemory(memory);
-    return bytes;
+    return encodedBytes(bitmap.get(), format, flags);
 }
 
 std::vector<std::uint8_t> prefix(const std::vector<std::uint8_t>& bytes, std::size_t length) {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/host/app/image_fixture_bytes.h"
 #include "tests/host/app/image_io_test_support.h"
 
 namespace {
@@ -33,16 +34,7 @@ struct Seed {
 };
 
 std::vector<std::uint8_t> encoded(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, int flags = 0) {
-    FIMEMORY* memory = FreeImage_OpenMemory();
-    std::vector<std::uint8_t> bytes;
-    if (FreeImage_SaveToMemory(format, bitmap, memory, flags)) {
-        BYTE* data = nullptr;
-        DWORD size = 0;
-        FreeImage_AcquireMemory(memory, &data, &size);
-        bytes.assign(data, data + size);
-    }
-    FreeImage_CloseMemory(memory);
-    return bytes;
+    return encodedBytes(bitmap, format, flags);
 }
 
 // One small file per type, of a pixel type the type stores, with a colour per pixel and channel.
