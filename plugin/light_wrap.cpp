@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "host/system/exceptions.h"
 #include "kernels/pixel_maths.h"
 #include "kernels/recursive_gaussian_blur.h"
+#include "plugin/band_rows.h"
 
 namespace vantrelo {
 
@@ -248,6 +250,12 @@ void sourceRows(const BaseT* f, const BackT* b, SourceT* s, std::ptrdiff_t fRowB
 // ---- The step ----
 
 template <class T>
+T* rowPointer(T* first, std::ptrdiff_t rowBytes, std::ptrdiff_t y) {
+    using Byte = std::conditional_t<std::is_const_v<T>, const std::uint8_t, std::uint8_t>;
+    return reinterpret_cast<T*>(reinterpret_cast<Byte*>(first) + y * rowBytes);
+}
+
+template <class T>
 constexpr std::int32_t kBits = sizeof(T) * 8;
 
 [[noreturn]] void refuse(const char* step, const char* why) {
@@ -284,7 +292,12 @@ void lightWrapStep(Mav::Host::System::Host& host, ImageBuffer& keyed, const Imag
     }
     auto* f = reinterpret_cast<BaseT*>(keyed.pixelAddress(r.x0, r.y0));
     auto* s = reinterpret_cast<BackT*>(source.firstPixel);
-    sourceRowsOf(f, b, s, keyed.rowBytes, bPixelStep, bRowBytes, source.rowBytes, r.width(), r.height());
+    const std::ptrdiff_t width = r.width();
+    inRowBands(host, r.height(), [&](std::ptrdiff_t y0, std::ptrdiff_t y1) {
+        sourceRowsOf(rowPointer(f, keyed.rowBytes, y0), rowPointer(b, bRowBytes, y0),
+                     rowPointer(s, source.rowBytes, y0), keyed.rowBytes, bPixelStep, bRowBytes, source.rowBytes,
+                     width, y1 - y0);
+    });
 
     ImageBuffer blurred(&host);
     blurred.allocateSameAs(source);
@@ -293,8 +306,12 @@ void lightWrapStep(Mav::Host::System::Host& host, ImageBuffer& keyed, const Imag
         blur.reportProgress = false;
         blur.run();
     }
-    blendOf(f, reinterpret_cast<const BackT*>(blurred.firstPixel), s, f, keyed.rowBytes, blurred.rowBytes,
-            source.rowBytes, keyed.rowBytes, r.width(), r.height(), brightness);
+    const auto* w = reinterpret_cast<const BackT*>(blurred.firstPixel);
+    inRowBands(host, r.height(), [&](std::ptrdiff_t y0, std::ptrdiff_t y1) {
+        BaseT* fy = rowPointer(f, keyed.rowBytes, y0);
+        blendOf(fy, rowPointer(w, blurred.rowBytes, y0), rowPointer(s, source.rowBytes, y0), fy, keyed.rowBytes,
+                blurred.rowBytes, source.rowBytes, keyed.rowBytes, width, y1 - y0, brightness);
+    });
 }
 
 bool stepRuns(float sigma, float brightness, int blendMode) {

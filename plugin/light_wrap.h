@@ -9,8 +9,10 @@
 // render's depth, three or four channels), or, when there is none, the solid replacement colour
 // (four 16-bit values; the float step divides by 65535, the 8-bit step takes the high bytes).
 //
-// Everything but the blur runs on the calling thread; the blur runs in bands.  Failures: the
-// host's exceptions from the allocations and the blur.
+// A step splits the source rows, the blur and the blend into bands of rows on the host's runner
+// (every pixel of the rows and the blend depends on its own pixels alone, so the bands change
+// nothing but the time); the row and blend functions below work on the rows they are handed, on
+// the calling thread.  Failures: the host's exceptions from the allocations and the blur.
 
 #include <cstddef>
 #include <cstdint>

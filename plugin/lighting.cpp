@@ -12,6 +12,7 @@
 #include "host/system/exceptions.h"
 #include "kernels/convert_image.h"
 #include "kernels/pixel_maths.h"
+#include "plugin/band_rows.h"
 #include "plugin/vantrelo_wrapper.h"
 
 namespace vantrelo {
@@ -205,18 +206,21 @@ void correctFromBackdrop(LightingContext& context, const ImageBuffer& input, con
         taps(region.y0, region.y1, input.domain, cache.domain, cache.bounds.y0, cache.bounds.y1, false);
     const auto* k = reinterpret_cast<const Pixel*>(subject.firstPixel);
     const auto* m = reinterpret_cast<const Pixel*>(matte.firstPixel);
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
-        const Tap& row = rows[static_cast<std::size_t>(y)];
-        for (std::ptrdiff_t x = 0; x < width; ++x, k += 4, m += 4, output += 4) {
-            const Tap& column = columns[static_cast<std::size_t>(x)];
-            std::uint16_t estimate[4];
-            sampleEstimate(estimate, cache, column, row);
-            if constexpr (isFloat)
-                applyLightingPixelFloat(output, estimate, k, m, reference);
-            else
-                applyLightingPixel16(output, estimate, k, m, reference);
+    inRowBands(host, height, [&](std::ptrdiff_t y0, std::ptrdiff_t y1) {
+        for (std::ptrdiff_t y = y0; y < y1; ++y) {
+            const Tap& row = rows[static_cast<std::size_t>(y)];
+            const std::ptrdiff_t first = y * width * 4;
+            for (std::ptrdiff_t x = 0; x < width; ++x) {
+                const std::ptrdiff_t i = first + x * 4;
+                std::uint16_t estimate[4];
+                sampleEstimate(estimate, cache, columns[static_cast<std::size_t>(x)], row);
+                if constexpr (isFloat)
+                    applyLightingPixelFloat(output + i, estimate, k + i, m + i, reference);
+                else
+                    applyLightingPixel16(output + i, estimate, k + i, m + i, reference);
+            }
         }
-    }
+    });
 }
 
 }  // namespace

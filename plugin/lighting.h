@@ -26,10 +26,12 @@
 // Each entry fills a caller-owned packed RGBA array (width x height of the region, 16-bit or float)
 // with the corrected pixels of `region` of the input, which must hold pixels over the region (any
 // depth for the 16-bit entries, float for the float entry; three or more channels); the input is
-// never changed.  An empty region writes nothing.  Run on the render's thread; failures are the
-// host's exceptions: Mav::Exception for an input that does not fit (before anything is touched),
-// std::bad_alloc when memory ran out (also when the engine could not make its estimate; the cache
-// is then dropped), with the scratch images freed and the compiled key released.
+// never changed.  An empty region writes nothing.  Called on the render's thread; the conversions
+// and the pixel rule run in row bands on the host's runner (which changes nothing but the time)
+// and the engine splits its own work.  Failures are the host's exceptions: Mav::Exception for an
+// input that does not fit (before anything is touched), std::bad_alloc when memory ran out (also
+// when the engine could not make its estimate; the cache is then dropped), with the scratch images
+// freed and the compiled key released.
 
 #include <array>
 #include <cstdint>
