@@ -35,9 +35,9 @@ constexpr double sampleMaximum() {
     return sizeof(T) == 1 ? 255.0 : 65535.0;
 }
 
-// The two recurrences, in the documented order of evaluation: the feedback of the newest output
-// comes last, so each step waits on the previous one for one multiplication and one subtraction
-// only.  V is double or Double4.
+// The two recurrences, in the order recursive_gaussian_filter.h states: the feedback of the newest
+// output comes last, so each step waits on the previous one for one multiplication and one
+// subtraction only.  V is double or Double4.
 template <class V>
 [[gnu::always_inline]] inline void causalStep(V& y, const V& x0, const V& x1, const V& x2,
                                               const V& x3, const V& y1, const V& y2, const V& y3,
