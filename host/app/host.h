@@ -236,9 +236,9 @@ public:
     // ---- Progress (any thread; bands pass the key the fork-join runner gave them).
 
     // One more unit of indeterminate work.
-    void tickProgress(std::uint64_t key);
+    void tickProgress(std::uint64_t key) override;
     // The innermost position is done of total; folded through the four levels.
-    void reportProgress(std::uint64_t key, std::uint64_t done, std::uint64_t total);
+    void reportProgress(std::uint64_t key, std::uint64_t done, std::uint64_t total) override;
     ProgressLevel& progressLevel(int level) { return levels_[level]; }
     const ProgressLevel& progressLevel(int level) const { return levels_[level]; }
     // The folded counters the progress window shows.
