@@ -115,11 +115,11 @@ TEST(CompositeRows, EveryWorkerWritesItsFormulaInsideTheAreaAndNothingElse) {
         SCOPED_TRACE(c.name);
         // A fourth channel beyond a 3-channel output's would be the next pixel's red: checked by
         // every pixel outside the area keeping its value.
-        auto output = makeImage(&host, outputBounds, c.outputBits, c.outputChannels, 7);
+        auto output = makeImage(&host, outputBounds, c.outputBits, c.outputChannels, 8);
         for (std::int32_t y = outputBounds.y0; y < outputBounds.y1; ++y)
             for (std::int32_t x = outputBounds.x0; x < outputBounds.x1; ++x)
                 for (int ch = 0; ch < c.outputChannels; ++ch) write(*output, x, y, ch, c.before[ch]);
-        auto keyed = makeImage(&host, keyedBounds, c.outputBits == 32 ? 32 : 16, 4, 3);
+        auto keyed = makeImage(&host, keyedBounds, c.outputBits == 32 ? 32 : 16, 4, 4);
         for (std::int32_t y = keyedBounds.y0; y < keyedBounds.y1; ++y)
             for (std::int32_t x = keyedBounds.x0; x < keyedBounds.x1; ++x)
                 for (int ch = 0; ch < 4; ++ch) write(*keyed, x, y, ch, c.keyed[ch]);
