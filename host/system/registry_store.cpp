@@ -1,6 +1,7 @@
 #include "host/system/registry_store.h"
 
 #include "host/system/file_store.h"
+#include "host/system/shell_folders.h"
 
 #include <cerrno>
 #include <charconv>
@@ -13,7 +14,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -266,25 +266,8 @@ void removeLeftovers(const fs::path& store) {
 }  // namespace
 
 fs::path RegistryStore::defaultLocation() {
-    fs::path base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && home[0] != '\0') {
-            base = home;
-        } else {
-            struct passwd entry {};
-            struct passwd* found = nullptr;
-            char buffer[4096];
-            if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
-                found->pw_dir && found->pw_dir[0] != '\0')
-                base = found->pw_dir;
-        }
-        if (base.empty()) return {};
-        base /= ".config";
-    }
+    const fs::path base = applicationDataFolder();
+    if (base.empty()) return {};
     return base / "vantrelo" / "registry";
 }
 
