@@ -36,7 +36,7 @@ inline PixelFunction scene(int width, int height, bool plain = false) {
     };
 }
 
-// The plug-in over a scene input file, keyed from one backdrop sample.
+// The plug-in over the scene's file, keyed from one backdrop sample.
 class KeyedScene {
 public:
     KeyedScene(int width, int height, bool preview = true)
@@ -56,7 +56,7 @@ public:
 
     std::vector<std::filesystem::path> writeInput(int width, int height) {
         const auto path = folder.path() / "scene.png";
-        writePng(path, width, height, patternPixel, false);
+        writePng(path, width, height, scene(width, height), false);
         return {path};
     }
 
