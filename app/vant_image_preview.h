@@ -174,8 +174,12 @@ private:
     void dragZoom(int x);
     bool shiftOnly(const wxMouseEvent& event) const;
 
-    bool panPress_ = false;  // the press began as a pan: it stays one until released
-    bool boxStarted_ = false;  // the press started a box
+    // What the last press started; its release (or the loss of the capture) ends that and nothing
+    // else, so a box is only sampled from a corner its own press set.
+    enum class Stroke { None, Points, Box };
+    Stroke stroke_ = Stroke::None;
+    bool layerChange_ = false;  // tools 8 to 10 announced EVT_PARAM_CHANGING for the targets
+    bool panPress_ = false;     // the press began as a pan: it stays one until released
 
     wxDECLARE_EVENT_TABLE();
 };
