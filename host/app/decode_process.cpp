@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -90,9 +91,11 @@ int millisecondsLeft(Clock::time_point deadline) {
 
 // Runs the helper with `arguments` and the result block at descriptor 3.  Its standard output
 // and error (a sanitizer's report of the decoder's fault, in the checked build) are read and
-// dropped; their end is the helper's end.
+// dropped.  The helper closes them once its answer is complete (or ends, which closes them too);
+// `meanwhile` then runs while the helper's exit frees its memory, which for a large picture takes
+// as long as mapping the answer.  Its work counts only when the outcome is Finished.
 Outcome runHelper(const std::vector<std::string>& arguments, int result,
-                  std::chrono::milliseconds limit) {
+                  std::chrono::milliseconds limit, const std::function<void()>& meanwhile) {
     Outcome outcome;
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -152,7 +155,8 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     int status = 0;
     pid_t waited = 0;
     if (ended) {
-        // Its output closes as it exits; the exit itself follows at once.
+        meanwhile();
+        // The exit follows the closing of its output at once.
         while ((waited = ::waitpid(child, &status, WNOHANG)) == 0 && millisecondsLeft(deadline) > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -197,12 +201,21 @@ void ask(const std::vector<std::string>& request, const std::string& path, Decod
     arguments.insert(arguments.end(), request.begin(), request.end());
     arguments.push_back(path);
     const std::chrono::milliseconds limit = timeLimitFor(path);
-    const Outcome outcome = runHelper(arguments, result.get(), limit);
+    Decoded answer;
+    int answerPages = 0;
+    bool answered = false;
+    const Outcome outcome = runHelper(arguments, result.get(), limit, [&] {
+        answered = loadDecoded(result.get(), answer, answerPages);
+    });
     const std::string damaged = "the file is damaged or incomplete";
     switch (outcome.kind) {
     case Outcome::Finished:
-        if (!loadDecoded(result.get(), decoded, pages))
+        if (!answered) {
             decoded.problem = damaged + " (its decoding gave no usable picture)";
+            return;
+        }
+        decoded = std::move(answer);
+        pages = answerPages;
         return;
     case Outcome::Crashed: decoded.problem = damaged + " (decoding it crashed)"; return;
     case Outcome::Failed:

@@ -246,10 +246,10 @@ bool loadDecoded(int fd, Decoded& decoded, int& pages) {
         static_cast<std::uint64_t>(status.st_size) > std::numeric_limits<std::size_t>::max())
         return false;
     const auto size = static_cast<std::size_t>(status.st_size);
-    // Populated at once: the pixels are read row by row right after, and faulting them in one
-    // page at a time costs more than the mapping.
-    void* address =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+    // Read-only and faulted in as the rows are read: read faults on shared memory map several
+    // pages at once, and populating the whole mapping up front measured slower.  Nothing writes
+    // into a decoded bitmap's pixels; the writer clones before it changes one.
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) return false;
     const std::shared_ptr<const void> memory(address, [size](const void* at) {
         ::munmap(const_cast<void*>(at), size);
