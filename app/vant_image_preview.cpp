@@ -28,6 +28,9 @@ wxBEGIN_EVENT_TABLE(VantImagePreview, Mav::Host::Param::ViewerPanel)
     EVT_KEY_DOWN(VantImagePreview::onToolKeyDown)
     EVT_KEY_UP(VantImagePreview::onToolKeyUp)
     EVT_LEFT_DOWN(VantImagePreview::onToolLeftDown)
+    // GTK turns the second of two quick presses into a double click and sends no press for it;
+    // it starts a stroke like any press.
+    EVT_LEFT_DCLICK(VantImagePreview::onToolLeftDown)
     EVT_LEFT_UP(VantImagePreview::onToolLeftUp)
     EVT_MOTION(VantImagePreview::onToolMotion)
     EVT_MOUSE_CAPTURE_LOST(VantImagePreview::onToolCaptureLost)
