@@ -9,8 +9,11 @@
 // RGBAF images, the alpha of a CMYK file), never for the fourth channel that palette, grey or
 // 24-bit images are widened with, which is filled opaque; in preview mode every buffer carries
 // alpha.  A damaged or truncated file (also one FreeImage only warns about, such as a JPEG that
-// ends early), an unsupported pixel type or a CMYK file without an embedded profile is refused
-// with a message and leaves the buffer as it was.
+// ends early, and any file shorter than its header promises), an unsupported pixel type or a
+// CMYK file without an embedded profile is refused with a message and leaves the buffer as it
+// was.  FreeImage decodes in a helper program (host/app/image_io_support.h), so a file that
+// crashes it or makes it loop is refused as damaged too.  Only the types FreeImage can write back
+// are read (ImageIo::isSubjectFormat).
 //
 // Writing negotiates the pixel type and depth the file's format takes, keeps the old file's
 // metadata (without the EXIF "InterColorProfile" tag), saves TIFF with LZW and colour-quantises
