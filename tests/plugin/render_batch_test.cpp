@@ -1,0 +1,215 @@
+// The OK batch through the keyer: three inputs of three depths (an 8-bit JPEG, a 16-bit TIFF and a
+// float TIFF with alpha), each with a parameter set of its own, are rendered in tiles from their
+// own files and written over them.  The rendered pixels are checked in the result before it is
+// saved (the JPEG is lossy), against the adapter's keying of the very pixels the batch read.
+
+#include <gtest/gtest.h>
+
+#include <wx/image.h>
+
+#include <array>
+#include <cmath>
+#include <map>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "plugin/composite_rows.h"
+#include "tests/plugin/render_test_support.h"
+#include "tests/support/gui_support.h"
+
+namespace vantrelo::plugin_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 1100;  // two tiles across
+constexpr int kHeight = 300;
+
+// The plug-in with a copy of every result taken before it is written.
+class RecordingKeyer : public VantreloPluginApp {
+public:
+    bool render(Parameters& set, ImageBuffer& input, ImageBuffer& output, ImageBuffer& scratch,
+                ImageList* extra) override {
+        const bool rendered = VantreloPluginApp::render(set, input, output, scratch, extra);
+        auto& result = results[currentInput()];
+        if (!result) {
+            result = std::make_unique<ImageBuffer>(nullptr);
+            result->allocate(output.domain, output.bitsPerChannel);
+            result->hasAlpha = output.hasAlpha;
+            result->clearRect(output.domain);
+        }
+        result->copyOverlap(output);
+        return rendered;
+    }
+    // The auto-mask is off in every set here; its analysis is not what this test is about.
+    void analyse(Parameters&, const Rect&) override {}
+    std::map<std::uint64_t, std::unique_ptr<ImageBuffer>> results;
+};
+
+struct Input {
+    fs::path path;
+    double bgColour[3];
+    bool againstBackdrop;
+};
+
+class RenderBatch : public testing::Test {
+protected:
+    void SetUp() override {
+        VANTRELO_REQUIRE_TOOLKIT();
+        const PixelFunction picture = scene(kWidth, kHeight);
+        inputs = {{folder.path() / "photo.jpg", {0.9, 0.2, 0.1}, false},
+                  {folder.path() / "photo16.tif", {0.1, 0.3, 0.8}, true},
+                  {folder.path() / "photoF.tif", {0.5, 0.5, 0.5}, false}};
+        writeImage(inputs[0].path, FIF_JPEG, FIT_BITMAP, 24, kWidth, kHeight, picture,
+                   JPEG_QUALITYGOOD);
+        writeImage(inputs[1].path, FIF_TIFF, FIT_RGB16, 48, kWidth, kHeight, picture, TIFF_LZW);
+        // The float image is half transparent in its right third.
+        writeImage(inputs[2].path, FIF_TIFF, FIT_RGBAF, 128, kWidth, kHeight,
+                   [&](int x, int y, double v[4]) {
+                       picture(x, y, v);
+                       v[3] = x < 2 * kWidth / 3 ? 1.0 : 0.5;
+                   });
+        for (const Input& input : inputs) keyer.addInputFile(wxString::FromUTF8(input.path.string()));
+        keyer.setPreviewFlag(true);
+        keyer.initInputs();
+    }
+
+    // Reads input i as the batch reads it.
+    std::unique_ptr<ImageBuffer> read(std::uint64_t i) {
+        const bool preview = keyer.previewFlag();
+        keyer.setPreviewFlag(false);  // full depth, as the batch reads
+        auto image = std::make_unique<ImageBuffer>(&keyer);
+        EXPECT_TRUE(image->loadInput(2 + i, {}, 1.0f, true));
+        keyer.setPreviewFlag(preview);
+        return image;
+    }
+
+    test_store::ScratchFolder folder{"vantrelo-batch"};
+    std::vector<Input> inputs;
+    RecordingKeyer keyer;
+};
+
+TEST_F(RenderBatch, EveryInputIsRenderedWithItsOwnSetAndWrittenOverItsFile) {
+    // One key from a backdrop sample, kept in every set as its key-data text.
+    const std::uint16_t sample[4] = {static_cast<std::uint16_t>(kBackdropColour[0] * 65535),
+                                     static_cast<std::uint16_t>(kBackdropColour[1] * 65535),
+                                     static_cast<std::uint16_t>(kBackdropColour[2] * 65535), 65535};
+    keyer.bridge.sampleMode = SampleSelect;
+    keyer.bridge.applySampleBlock(sample, 1, 1);
+    for (std::uint64_t i = 0; i < 3; ++i) {
+        keyer.ensureParameters(i);
+        auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
+        set.syncFromEngine(kParamKeyData);
+        set.setColour(inputs[i].bgColour, kParamBGColor);
+        set.setBool(inputs[i].againstBackdrop, kParamRenderAgainstBD);
+        set.setBool(false, kParamEnableAutoMask);
+        set.setInt(kMaskFront, kParamMaskMode);  // a preview view the batch renders as the subject
+        // The current input's edits reach the engine as they are made, as the windows push them.
+        if (i == keyer.currentInput()) set.applyAll();
+    }
+    std::vector<std::unique_ptr<ImageBuffer>> before;
+    for (std::uint64_t i = 0; i < 3; ++i) before.push_back(read(i));
+    EXPECT_FALSE(before[0]->hasAlpha);
+    EXPECT_FALSE(before[1]->hasAlpha);
+    EXPECT_TRUE(before[2]->hasAlpha);
+
+    keyer.processInputs();
+
+    EXPECT_FALSE(keyer.previewFlag());
+    EXPECT_TRUE(keyer.takeMessages().empty());
+    ASSERT_EQ(keyer.results.size(), 3u);
+    CVantreloBridge& bridge = keyer.bridge;
+    for (std::uint64_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(inputs[i].path.filename().string());
+        const ImageBuffer& in = *before[i];
+        const ImageBuffer& out = *keyer.results[i];
+        ASSERT_EQ(out.bounds, (Rect{0, 0, kWidth, kHeight}));
+        ASSERT_EQ(out.bitsPerChannel, in.bitsPerChannel);
+        std::uint16_t fill[4];
+        for (int c = 0; c < 3; ++c)
+            fill[c] = static_cast<std::uint16_t>(inputs[i].bgColour[c] * 65535.0);
+        fill[3] = 65535;
+
+        // The adapter's keying of what the batch read (the replacement colour plays no part in
+        // spill complement, the default).
+        const std::size_t n = std::size_t{kWidth} * kHeight;
+        std::vector<std::uint16_t> keyed16(4 * n);
+        std::vector<float> keyedF(4 * n);
+        {
+            CompiledKeyGuard compiled(&bridge.keyStates);
+            if (in.bitsPerChannel == 32) {
+                std::vector<float> source(4 * n), background(4 * n);
+                std::memcpy(source.data(), in.firstPixel, source.size() * sizeof(float));
+                for (std::size_t p = 0; p < n; ++p)
+                    for (int c = 0; c < 4; ++c) background[4 * p + c] = fill[c] / 65535.0f;
+                bridge.keyPixelsFloat(source.data(), background.data(), keyedF.data(), kWidth,
+                                      kHeight);
+            } else {
+                std::vector<std::uint16_t> source(4 * n), background(4 * n);
+                for (int y = 0; y < kHeight; ++y)
+                    for (int x = 0; x < kWidth; ++x)
+                        for (int c = 0; c < 4; ++c) {
+                            const double v = channel(in, x, y, c);
+                            source[4 * (std::size_t(y) * kWidth + x) + c] =
+                                static_cast<std::uint16_t>(in.bitsPerChannel == 8 ? v * 257 : v);
+                            background[4 * (std::size_t(y) * kWidth + x) + c] = fill[c];
+                        }
+                bridge.keyPixels16(source.data(), background.data(), keyed16.data(), kWidth,
+                                   kHeight);
+            }
+        }
+
+        int subject = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const std::size_t p = 4 * (std::size_t(y) * kWidth + x);
+                double expected[4];
+                if (in.bitsPerChannel == 8) {
+                    // Opaque (no alpha): the 8-bit over of the keyed 16-bit subject.
+                    const std::uint32_t a = keyed16[p + 3];
+                    for (int c = 0; c < 3; ++c)
+                        expected[c] =
+                            ((keyed16[p + c] * a >> 8) + (fill[c] >> 8) * (65535 - a)) / 65535;
+                    expected[3] = (255u * (65535 - a) + a * 255) / 65535;
+                } else if (in.bitsPerChannel == 16) {
+                    // Against the backdrop: the 16-bit over.
+                    std::uint16_t o[4] = {fill[0], fill[1], fill[2], fill[3]};
+                    blendRgba16Over16(o, &keyed16[p]);
+                    for (int c = 0; c < 4; ++c) expected[c] = o[c];
+                } else {
+                    // Alpha and not against the backdrop: the keyed subject itself.
+                    for (int c = 0; c < 4; ++c) expected[c] = keyedF[p + c];
+                }
+                subject += in.bitsPerChannel == 16 ? keyed16[p + 3] > 60000 : 0;
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(channel(out, x, y, c), expected[c]) << x << "," << y << "," << c;
+            }
+        if (in.bitsPerChannel == 16) EXPECT_GT(subject, 1000);
+
+        // Written over its own file: the lossless ones read back as rendered.
+        const auto written = read(i);
+        if (in.bitsPerChannel != 8) {
+            for (int y = 0; y < kHeight; y += 7) {
+                for (int x = 0; x < kWidth; x += 5) {
+                    for (int c = 0; c < (in.bitsPerChannel == 32 ? 4 : 3); ++c)
+                        ASSERT_EQ(channel(*written, x, y, c), channel(out, x, y, c));
+                }
+            }
+        } else {
+            double difference = 0;
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        difference += std::fabs(channel(*written, x, y, c) - channel(out, x, y, c));
+            EXPECT_LT(difference / (3.0 * kWidth * kHeight), 3.0);
+        }
+    }
+    // The backdrop differs per set: input 0 red, input 1 blue.
+    EXPECT_GT(channel(*keyer.results[0], 5, 5, 0), 200);
+    EXPECT_GT(channel(*keyer.results[1], 5, 5, 2), 45000);
+}
+
+}  // namespace
+}  // namespace vantrelo::plugin_test
