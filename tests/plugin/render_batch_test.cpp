@@ -186,7 +186,9 @@ TEST_F(RenderBatch, EveryInputIsRenderedWithItsOwnSetAndWrittenOverItsFile) {
                 for (int c = 0; c < 4; ++c)
                     ASSERT_EQ(channel(out, x, y, c), expected[c]) << x << "," << y << "," << c;
             }
-        if (in.bitsPerChannel == 16) EXPECT_GT(subject, 1000);
+        if (in.bitsPerChannel == 16) {
+            EXPECT_GT(subject, 1000);
+        }
 
         // Written over its own file: the lossless ones read back as rendered.
         const auto written = read(i);
