@@ -212,14 +212,18 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
         keyed.allocate(keyingRect, depth.keyedBits);
     }
 
-    // 3. Colour fill.
-    if (v == 0 || v == 3) runRows(plugin, depth.fill[memberFor(output)], output, fillColour, bounds);
+    // 3. Colour fill; not where the backdrop image is copied over the whole region anyway (that
+    // saves a pass over the output, 4% of a render over a backdrop image).
+    const LayerList& backdropLayers = plugin.backdropLayers;
+    const bool drawBackdrop = !backdropLayers.empty() &&
+                              (v == 3 || (v == 0 && !modes.transparent)) && !backdropRect.empty();
+    if ((v == 0 || v == 3) &&
+        !(drawBackdrop && Mav::Host::System::rectContains(backdropRect, bounds)))
+        runRows(plugin, depth.fill[memberFor(output)], output, fillColour, bounds);
 
     // 4. Backdrop layers, drawn once over the region with every margin the later blurs read.
     ImageBuffer backdrop(&plugin);
-    const LayerList& backdropLayers = plugin.backdropLayers;
-    if (!backdropLayers.empty() && (v == 3 || (v == 0 && !modes.transparent)) &&
-        !backdropRect.empty()) {
+    if (drawBackdrop) {
         backdrop.allocateLike(output, backdropRect);
         runRows(plugin, depth.fill[memberFor(backdrop)], backdrop, fillColour, backdrop.bounds);
         drawLayers(plugin, depth, backdropLayers, bridge.backdropTransform, backdrop);
