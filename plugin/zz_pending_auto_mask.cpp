@@ -1,8 +1,8 @@
-// Stand-ins for render stages that are not in the library yet, so that the plug-in links while they
-// are being written.  Each is a weak definition that throws when called: a real definition replaces
-// it without a clash, and a render that reaches a missing stage fails loudly instead of producing a
-// picture.  One file per stage, so that linking one stand-in never drags in another that a real
-// definition exists for.  This file goes as soon as its stage has its own source.
+// A stand-in for the auto-mask's analysis, which is not in the library yet, so that the plug-in
+// links meanwhile.  It is a weak definition that throws when called, so a render that reaches it
+// fails loudly instead of skipping the analysis.  A weak definition can still be linked in place
+// of the real one (the linker takes whichever archive member it meets first), so this file must be
+// deleted in the commit that defines VantreloPlugin::updateAutoMask.
 
 #include <cstdint>
 #include <string>
@@ -18,7 +18,6 @@ namespace {
 }
 }  // namespace
 
-using Mav::Host::System::ImageBuffer;
 using Mav::Host::System::Rect;
 
 [[gnu::weak]] void VantreloPlugin::updateAutoMask(Parameters&, const Rect&) {
