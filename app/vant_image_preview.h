@@ -13,7 +13,8 @@
 // EVT_PREVIEW_SAMPLE.  While `viewer` is null every handler returns at once.
 //
 // A stroke: press (phase 0 for a point stroke), motion (phase 1 per point; the box follows the
-// pointer), release (phase 2, or the box's 0 / 1 with a block / 2).  A press that starts as a
+// pointer), release (phase 2, or the box's 0 / 1 with a block / 2).  The second of two quick
+// presses, which GTK delivers as a double click, is a press like any other.  A press that starts as a
 // hand gesture with the space bar (or with the pan tool) stays a pan until it is released: it
 // samples nothing, starts no box and sends no end of stroke; space pressed during a real stroke
 // pans only for the motions it is held.  When the panel loses the mouse capture the drag ends as
@@ -53,8 +54,9 @@ struct PreviewSample {
     std::int64_t blockHeight = 0;
 };
 
-// A command event; id 0, the PreviewSample as client data, sent through sendParamEvent so it
-// travels up to the main window.
+// A command event built as sendParamEvent builds a parameter event: id (parameter index) 0, the
+// PreviewSample as client data, extra 0, the panel as event object.  Processed at once by the
+// panel's handler and, unhandled there, passed up to the main window.
 wxDECLARE_EVENT(EVT_PREVIEW_SAMPLE, wxCommandEvent);
 
 // Values of "Current Control" (what the tool buttons write).
