@@ -299,8 +299,8 @@ void VantImagePreview::onToolMotion(wxMouseEvent& event) {
 void VantImagePreview::dragZoom(int x) {
     // One step per 40 pixels: right zooms out, left zooms in.
     const int k = (x - pointerDown.x) / 40;
-    const float factor =
-        k > 0 ? std::pow(0.9f, static_cast<float>(k)) : std::pow(1.1111112f, static_cast<float>(-k));
+    const float factor = k > 0 ? std::pow(0.9f, static_cast<float>(k))
+                               : std::pow(1.1111112f, static_cast<float>(-k));
     viewer->setZoom(factor * zoomAtPress);
 }
 
@@ -330,8 +330,10 @@ void VantImagePreview::dragLayers(const wxMouseEvent& event) {
         case kToolRotateLayers:
         case kToolScaleLayers: {
             const Point o = panOffset();
-            const std::int64_t cx = std::int64_t{o.x} + static_cast<std::int64_t>(scaledWidth() / 2);
-            const std::int64_t cy = std::int64_t{o.y} + static_cast<std::int64_t>(scaledHeight() / 2);
+            const auto halfWidth = static_cast<std::int64_t>(scaledWidth() / 2);
+            const auto halfHeight = static_cast<std::int64_t>(scaledHeight() / 2);
+            const std::int64_t cx = std::int64_t{o.x} + halfWidth;
+            const std::int64_t cy = std::int64_t{o.y} + halfHeight;
             const std::int64_t dx0 = x0 - cx, dy0 = y0 - cy;
             const std::int64_t dx = x - cx, dy = y - cy;
             if (tool() == kToolRotateLayers) {
@@ -343,8 +345,10 @@ void VantImagePreview::dragLayers(const wxMouseEvent& event) {
                 }
                 delta = vantrelo::rotationMatrix(a);
             } else if (!shift) {
-                delta.at(0, 0) = dx0 != 0 ? static_cast<double>(dx) / static_cast<double>(dx0) : 1.0;
-                delta.at(1, 1) = dy0 != 0 ? static_cast<double>(dy) / static_cast<double>(dy0) : 1.0;
+                delta.at(0, 0) =
+                    dx0 != 0 ? static_cast<double>(dx) / static_cast<double>(dx0) : 1.0;
+                delta.at(1, 1) =
+                    dy0 != 0 ? static_cast<double>(dy) / static_cast<double>(dy0) : 1.0;
             } else if (dx0 != 0 || dy0 != 0) {
                 double s = std::sqrt(static_cast<double>(dx * dx + dy * dy)) /
                            std::sqrt(static_cast<double>(dx0 * dx0 + dy0 * dy0));
@@ -369,7 +373,8 @@ void VantImagePreview::dragLayers(const wxMouseEvent& event) {
     for (int k = 0; k < 3; ++k) {
         if (!selected[k]) continue;
         *targets[k] = vantrelo::multiplyMatrix3(startMatrices[k], delta);
-        Mav::Host::Param::sendParamEvent(this, EVT_PARAM_CHANGED_LIVE, kTargetParams[k], nullptr, 0);
+        Mav::Host::Param::sendParamEvent(this, EVT_PARAM_CHANGED_LIVE, kTargetParams[k], nullptr,
+                                         0);
     }
 }
 

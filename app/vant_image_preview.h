@@ -14,11 +14,11 @@
 //
 // A stroke: press (phase 0 for a point stroke), motion (phase 1 per point; the box follows the
 // pointer), release (phase 2, or the box's 0 / 1 with a block / 2).  The second of two quick
-// presses, which GTK delivers as a double click, is a press like any other.  A press that starts as a
-// hand gesture with the space bar (or with the pan tool) stays a pan until it is released: it
-// samples nothing, starts no box and sends no end of stroke; space pressed during a real stroke
-// pans only for the motions it is held.  When the panel loses the mouse capture the drag ends as
-// the left button's release would.
+// presses, which GTK delivers as a double click, is a press like any other.  A press that starts
+// as a hand gesture with the space bar (or with the pan tool) stays a pan until it is released:
+// it samples nothing, starts no box and sends no end of stroke; space pressed during a real
+// stroke pans only for the motions it is held.  When the panel loses the mouse capture the drag
+// ends as the left button's release would.
 //
 // Coordinates.  Window: the pointer in the panel.  Pan offset (ox, oy): the viewer's pan offset
 // over its content scale, truncated.  Stroke points and box corners are image-relative (window
@@ -46,7 +46,7 @@ class CVantreloBridge;
 struct PreviewSample {
     std::uint16_t colour[4] = {0, 0, 0, 0};  // R, G, B, A, 0..65535; zero when nothing was read
     std::int32_t phase = 0;                  // 0 start of a stroke, 1 continuation, 2 end
-    bool valid = false;                      // colour was read from the picture (or: block holds samples)
+    bool valid = false;                      // colour read from the picture; true with a block
     // The box's phase-1 event: blockWidth x blockHeight colours of four channels, row by row from
     // the top; null otherwise.  Owned by the sender.
     const std::uint16_t* block = nullptr;

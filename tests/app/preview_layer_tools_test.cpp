@@ -104,7 +104,8 @@ TEST(PreviewLayerTools, MoveComposesTheDragWithTheMatricesOfThePress) {
         w.realPress(p);
         w.realMove(p + wxPoint(10, 5));
         w.realMove(p + wxPoint(24, -6));
-        const Matrix3 moved = vantrelo::multiplyMatrix3(start, translation(24 / c.zoom, -6 / c.zoom));
+        const Matrix3 moved =
+            vantrelo::multiplyMatrix3(start, translation(24 / c.zoom, -6 / c.zoom));
         expectNear(w.bridge.backdropTransform, c.backdrop ? moved : start);
         expectNear(w.bridge.foregroundTransform, c.subject ? moved : start);
         expectNear(w.bridge.overlayTransform, c.overlay ? moved : start);
@@ -145,7 +146,8 @@ TEST(PreviewLayerTools, ShiftConstrainsTheMoveToOneAxis) {
                  {{31, -30}, wxMOD_SHIFT | wxMOD_CONTROL, 31, -30},
                  {{31, -30}, 0, 31, -30}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.by.x << "," << c.by.y << " modifiers " << c.modifiers);
+        SCOPED_TRACE(::testing::Message()
+                     << c.by.x << "," << c.by.y << " modifiers " << c.modifiers);
         w.bridge.foregroundTransform = Matrix3{};
         const wxPoint p = w.windowOf(50, 50);
         w.press(p);
@@ -175,12 +177,14 @@ TEST(PreviewLayerTools, RotateFollowsThePointerAroundThePictureCentre) {
                  {{100, 0}, {-100, 1}, wxMOD_SHIFT, -180},
                  {{100, 0}, {94, -34}, 0, std::atan2(34.0, 94.0) * 180 / std::numbers::pi}};
     for (const auto& k : cases) {
-        SCOPED_TRACE(::testing::Message() << k.to.x << "," << k.to.y << " modifiers " << k.modifiers);
+        SCOPED_TRACE(::testing::Message()
+                     << k.to.x << "," << k.to.y << " modifiers " << k.modifiers);
         w.bridge.overlayTransform = Matrix3{};
         w.press(c + k.from);
         w.drag(c + k.to, k.modifiers);
         w.release(c + k.to);
-        expectNear(w.bridge.overlayTransform, vantrelo::rotationMatrix(k.degrees * std::numbers::pi / 180));
+        expectNear(w.bridge.overlayTransform,
+                   vantrelo::rotationMatrix(k.degrees * std::numbers::pi / 180));
     }
     // The quarter turn, seen on a point: right of the origin goes below it (rows grow downwards).
     w.bridge.overlayTransform = Matrix3{};

@@ -194,7 +194,7 @@ TEST(PreviewSampling, SubjectMatrixIsTheRendersAtThePreviewScale) {
         expected.at(1, 2) = c.ty;
         for (int i = 0; i < 9; ++i) EXPECT_NEAR(m.m[i], expected.m[i], 1e-12) << i;
     }
-    // A half turn keeps the picture's centre, whatever the scale; a corner goes to the opposite one.
+    // A half turn keeps the picture's centre at every scale; a corner goes to the opposite one.
     s.bridge.foregroundTransform = vantrelo::rotationMatrix(std::numbers::pi);
     for (float zoom : {0.5f, 1.0f, 3.0f}) {
         SCOPED_TRACE(zoom);

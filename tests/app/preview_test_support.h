@@ -47,7 +47,9 @@ struct Rgb16 {
 
 inline std::uint8_t fixtureRed(int x, int) { return static_cast<std::uint8_t>(x); }
 inline std::uint8_t fixtureGreen(int, int y) { return static_cast<std::uint8_t>(y + 40); }
-inline std::uint8_t fixtureBlue(int x, int y) { return static_cast<std::uint8_t>(3 * x + 7 * y + 5); }
+inline std::uint8_t fixtureBlue(int x, int y) {
+    return static_cast<std::uint8_t>(3 * x + 7 * y + 5);
+}
 
 // The sample of fixture pixel (x, y): 8-bit values widen by 257, the picture is opaque.
 inline Rgb16 fixtureSample(int x, int y) {
@@ -176,7 +178,9 @@ public:
     void settle() { runEvents(30); }
 
     void setTool(std::int32_t tool) { preview->currentControl.value().setInt(tool); }
-    void setSelection(std::int32_t selection) { preview->selectionControl.value().setInt(selection); }
+    void setSelection(std::int32_t selection) {
+        preview->selectionControl.value().setInt(selection);
+    }
     void setTargets(bool backdrop, bool subject, bool overlay) {
         preview->transformBackdrop.value().setBool(backdrop);
         preview->transformSubject.value().setBool(subject);
