@@ -1,0 +1,52 @@
+#include "app/vantrelo_app.h"
+
+#include <wx/cmdline.h>
+#include <wx/image.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+
+#include "app/main_window.h"
+#include "host/app/startup_services.h"
+#include "plugin/param_mapping.h"
+#include "plugin/vantrelo_plugin.h"
+
+VantreloApp::VantreloApp() : host(new vantrelo::VantreloPluginApp) { host->reset(); }
+
+VantreloApp::~VantreloApp() { delete host; }
+
+void VantreloApp::OnInitCmdLine(wxCmdLineParser& parser) {
+    wxApp::OnInitCmdLine(parser);
+    parser.AddParam(_("image files"), wxCMD_LINE_VAL_STRING,
+                    wxCMD_LINE_PARAM_OPTIONAL | wxCMD_LINE_PARAM_MULTIPLE);
+}
+
+bool VantreloApp::OnInit() {
+    if (!wxApp::OnInit()) return false;
+    // The parser only validates: the inputs are the raw arguments, so even an accepted switch
+    // such as --verbose is taken as a path.
+    return startProgram(*host, argv.GetArguments()) != nullptr;
+}
+
+VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayString& arguments) {
+    {
+        // Backdrop and overlay images are read through the toolkit's handlers.  Handlers
+        // registered before are kept; the toolkit only notes the duplicates.
+        wxLogNull quiet;
+        wxInitAllImageHandlers();
+    }
+    if (wxTheApp) wxTheApp->SetAppName("Vantrelo Vudez");
+    if (!Mav::Host::App::addCommandLineFiles(arguments, host)) return nullptr;
+    // The parameter frames ask for update-UI events themselves, once after each change.
+    wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
+    host.setRegistryRoot(kRegistryRoot);
+    host.setPreviewFlag(true);
+    host.initInputs();
+    Mav::Host::App::Parameters* set = host.currentParameters();
+    if (!set) return nullptr;
+    vantrelo::applyAllParamsToBridge(host.bridge, *set);
+
+    auto* window = new VantreloUIApp(set, &host, nullptr, wxID_ANY, _("Vantrelo"));
+    host.attachUi(window);
+    Mav::Host::App::offerLightroomPreset(host, window, kLightroomPresetName);
+    return window;
+}
