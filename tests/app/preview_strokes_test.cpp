@@ -192,6 +192,32 @@ TEST(PreviewStroke, BoxIsTrimmedToThePictureAndThinBoxesSendNothing) {
     }
 }
 
+// The box is the press's: switching to box selection during a point stroke samples no box from
+// the corners' resting place (0, 0), and a box begun as such ends as a box.
+TEST(PreviewStroke, SelectionChangedDuringAStrokeKeepsTheStrokeItBegan) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    PreviewWindow w;
+    w.setTool(kToolCleanBg);
+    w.press(w.windowOf(30, 30));
+    w.setSelection(kSelectBox);
+    w.drag(w.windowOf(40, 35));
+    w.release(w.windowOf(40, 35));
+    ASSERT_EQ(w.samples.size(), 3u);
+    for (const SampleRecord& r : w.samples) EXPECT_FALSE(r.hasBlock);
+    EXPECT_EQ(w.samples[1].colour, fixtureSample(40, 35));
+    EXPECT_EQ(w.samples[2].phase, 2);
+
+    w.forget();
+    w.press(w.windowOf(30, 30));
+    w.setSelection(kSelectPoint);
+    w.drag(w.windowOf(33, 32));
+    w.release(w.windowOf(33, 32));
+    ASSERT_EQ(w.samples.size(), 3u);
+    EXPECT_EQ(w.samples[1].blockWidth, 3);
+    EXPECT_EQ(w.samples[1].blockHeight, 2);
+    EXPECT_EQ(w.samples[1].block[0], fixtureSample(30, 30));
+}
+
 // A press made as a pan never becomes a stroke, even when the space bar is let go on the way.
 TEST(PreviewStroke, PressWithTheSpaceBarHeldPansWithoutAnySample) {
     VANTRELO_REQUIRE_TOOLKIT();
