@@ -43,24 +43,6 @@ using Mav::Host::Param::EVT_PARAM_CHANGED_LIVE;
 using Mav::Host::Param::EVT_PARAM_CHANGING;
 using Mav::Host::Param::sendParamEvent;
 
-// What the engine's three key states hold, as the key-data texts the parameters keep, less the
-// replacement-colour line: the text carries it truncated (32767 comes back as 32766), and the
-// "BG color" parameter sets it again whenever the whole set is pushed.
-std::string keyTexts(const CVantreloBridge& bridge, const Mav::Host::App::Parameters& set) {
-    constexpr int kReplacementColourLine = 73;
-    std::string texts;
-    for (std::size_t index : {kParamKeyData, kParamEdgeData, kParamBodyData}) {
-        Mav::Host::Param::ParamRecord record = set.record(index);
-        syncParamFromBridge(bridge, record);
-        std::istringstream lines(record.value().text);
-        std::string line;
-        for (int number = 1; std::getline(lines, line); ++number)
-            if (number != kReplacementColourLine) texts += line + "\n";
-        texts += "--\n";
-    }
-    return texts;
-}
-
 // The indices recorded in the newest undo step.
 std::set<std::size_t> newestStep(const Mav::Host::Param::Parameters& set) {
     std::set<std::size_t> indices;

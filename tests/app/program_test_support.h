@@ -32,6 +32,8 @@
 #include "app/main_window.h"
 #include "app/vant_image_preview.h"
 #include "app/vantrelo_app.h"
+#include "plugin/param_mapping.h"
+#include "plugin/parameter_schema.h"
 #include "plugin/vantrelo_plugin.h"
 #include "tests/support/gui_support.h"
 
@@ -204,6 +206,26 @@ public:
     std::unique_ptr<CountingHost> host;
     VantreloUIApp* window = nullptr;
 };
+
+// What the engine's three key states hold, as the key-data texts the parameters keep, less the
+// replacement-colour line: the text carries it truncated (32767 comes back as 32766), and the
+// "BG color" parameter sets it again whenever the whole set is pushed.
+inline std::string keyTexts(const vantrelo::CVantreloBridge& bridge,
+                            const Mav::Host::App::Parameters& set) {
+    constexpr int kReplacementColourLine = 73;
+    std::string texts;
+    for (std::size_t index :
+         {vantrelo::kParamKeyData, vantrelo::kParamEdgeData, vantrelo::kParamBodyData}) {
+        Mav::Host::Param::ParamRecord record = set.record(index);
+        vantrelo::syncParamFromBridge(bridge, record);
+        std::istringstream lines(record.value().text);
+        std::string line;
+        for (int number = 1; std::getline(lines, line); ++number)
+            if (number != kReplacementColourLine) texts += line + "\n";
+        texts += "--\n";
+    }
+    return texts;
+}
 
 // A screenshot of a window's client area.
 inline wxImage screenshot(wxWindow* window) {
