@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/floating_position.h"
 #include "app/main_layout.h"
 #include "app/vant_image_preview.h"
 #include "host/app/message_box.h"
@@ -198,6 +200,7 @@ VantImagePreview* VantreloUIBase::previewPanel() const {
 
 bool VantreloUIBase::Destroy() {
     saveSubFramePositions(true);
+    destroyFloatingWindows();
     return ParamFrame::Destroy();
 }
 
@@ -385,11 +388,8 @@ void VantreloUIBase::setLastImagePath(const wxString& folder) {
 
 void VantreloUIBase::placeSubFrame(wxWindow* window, const wxString& text) {
     if (!window) return;
-    int x = 0;
-    int y = 0;
-    const std::string position = text.utf8_string();
-    if (!position.empty() && std::sscanf(position.c_str(), "%d %d", &x, &y) == 2)
-        window->Move(x, y);
+    if (const std::optional<WindowPosition> position = parseWindowPosition(text.utf8_string()))
+        window->Move(position->x, position->y);
     else
         window->CentreOnParent(wxBOTH);
 }

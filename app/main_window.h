@@ -74,8 +74,12 @@ public:
                    const wxSize& size = wxDefaultSize, long style = wxDEFAULT_FRAME_STYLE);
     ~VantreloUIBase() override;
 
-    // Records the floating windows' positions (closed ones cleared), then the toolkit's Destroy.
+    // Records the floating windows' positions (closed ones cleared), destroys the open floating
+    // windows, then the toolkit's Destroy.
     bool Destroy() override;
+    // Every bound value to its control, also in the open floating windows
+    // (app/main_window_floating.cpp).
+    bool TransferDataToWindow() override;
     // The lighting-grid controls follow "adjust lighting", the colour button "background mode" 0,
     // the layer choice "background mode" 2 (with items, so never); then the open floating windows.
     void updateEnables() override;
@@ -120,6 +124,9 @@ public:
     void refreshFineTuneSwatch();
     // A new fine-tune pick was made: the window's slider offsets start from 0.
     void resetFineTuneOffsets();
+    // Destroys the open floating windows and forgets them (the toolkit deletes them before this
+    // window, which goes after them).
+    void destroyFloatingWindows();
 
     // ---- State (non-owning).
     vantrelo::CVantreloBridge* bridge = nullptr;  // set by VantreloUI
