@@ -17,7 +17,9 @@
 //   quadrilateral is scan-converted: on row r the columns from ceil(left X) up to, not including,
 //   right X truncated.  Source coordinates are interpolated linearly in destination space along the
 //   edges and the rows, so an affine matrix is exact and a projective one is not
-//   perspective-correct inside.  Arithmetic is single precision.
+//   perspective-correct inside.  The corners are single precision; each row's edge positions and
+//   each pixel's source point are formed in double precision from the row and column numbers (never
+//   stepped from where a band or tile begins), and the bilinear weights are single precision.
 // - A destination pixel whose source point (u, v) lies in [x0, x1 - 1] x [y0, y1 - 1] takes the
 //   bilinear sample of the 2 x 2 block at floor(u), floor(v), moved in by one at the last column
 //   or row (weight 1 on that column or row); other pixels are left untouched.  A source one pixel
@@ -25,8 +27,9 @@
 // - A quadrilateral with a corner at w = 0, with w of mixed signs or with a non-finite corner
 //   draws nothing.  Rows visited are always those of the destination frame (plus one), so huge
 //   coordinates cost nothing more.
-// - Results do not depend on the number of bands; tiles of a destination agree with the whole to
-//   single-precision rounding (within one unit, or 1e-5 in float) away from the outline's edges.
+// - Results do not depend on the number of bands, and a tile of a destination (a destination with
+//   other bounds) gets the very pixels the whole destination gets there, the outline's edges
+//   included.
 //
 // Pixel operations (s the source pixel or the sample, d the destination pixel; integer formulas in
 // unsigned 32-bit arithmetic, quotients truncated):

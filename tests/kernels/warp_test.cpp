@@ -403,6 +403,70 @@ TEST(Warp, TilesAgreeWithTheWholeImage) {
     }
 }
 
+// A tile that begins inside a turned outline gets the very pixels the whole image gets there: each
+// row's edges and each pixel's source point come from the row and column numbers, not from steps
+// added since the tile's first row or column (which drifted by up to a few hundredths of a pixel
+// over a few hundred pixels and moved pixels along the outline).  The turn is 15 degrees with
+// scale 1.1, which no binary fraction holds exactly; tiles are odd-sized, each drawn in 3 bands.
+TEST(Warp, TurnedTilesGetTheWholeImagesPixelsBitForBit) {
+    TestHost host;
+    const double a = 15.0 * M_PI / 180.0, s = 1.1;
+    const Matrix3 m =
+        make({s * std::cos(a), -s * std::sin(a), 180.4, s * std::sin(a), s * std::cos(a), -37.7,
+              0, 0, 1});
+    const Rect whole{-20, -15, 880, 690};
+    struct Member {
+        const char* name;
+        void (*launch)(SystemHost&, ImageBuffer&, const ImageBuffer&, const Matrix3&);
+        BandWorker band;
+        int sourceBits, sourceChannels, bits;
+    };
+    const Member members[] = {
+        {"16-bit foreground", warpForegroundRgba16, warpForegroundRgba16Band, 16, 4, 16},
+        {"float foreground", warpForegroundRgbaFloat, warpForegroundRgbaFloatBand, 32, 4, 32},
+        {"8-bit layer over 16 bits", warpLayerStraight16, warpLayerStraight16Band, 8, 4, 16},
+    };
+    for (const Member& member : members) {
+        SCOPED_TRACE(member.name);
+        auto source = makeImage(&host, Rect{0, 0, 700, 520}, member.sourceBits,
+                                member.sourceChannels);
+        if (member.sourceBits == 8)
+            kernel_test::fillRandom(*source, 17);
+        else
+            fillField(*source);
+        auto full = makeImage(&host, whole, member.bits, 4);
+        fillUntouched(*full);
+        member.launch(host, *full, *source, m);
+        int tiles = 0, differing = 0;
+        double worst = 0;
+        for (std::int32_t ty = whole.y0; ty < whole.y1; ty += 157)
+            for (std::int32_t tx = whole.x0; tx < whole.x1; tx += 211) {
+                const Rect tileRect{tx, ty, std::min(tx + 211, whole.x1),
+                                    std::min(ty + 157, whole.y1)};
+                auto tile = makeImage(&host, tileRect, member.bits, 4, 3);
+                fillUntouched(*tile);
+                WarpJob job{&host, tile.get(), source.get(), &m};
+                for (std::uint64_t k = 0; k < 3; ++k) member.band(&job, k, 3, k);
+                ++tiles;
+                for (std::int32_t y = tileRect.y0; y < tileRect.y1; ++y)
+                    for (std::int32_t x = tileRect.x0; x < tileRect.x1; ++x)
+                        for (int c = 0; c < 4; ++c) {
+                            const double d = std::fabs(kernel_test::sample(*tile, x, y, c) -
+                                                       kernel_test::sample(*full, x, y, c));
+                            differing += d != 0;
+                            worst = std::max(worst, d);
+                        }
+            }
+        EXPECT_EQ(tiles, 25);
+        EXPECT_EQ(differing, 0) << "largest difference " << worst;
+        // The turned image covers most of the frame, so the comparison is not of untouched pixels.
+        int drawn = 0;
+        for (std::int32_t y = whole.y0; y < whole.y1; y += 7)
+            for (std::int32_t x = whole.x0; x < whole.x1; x += 7) drawn += !untouched(*full, x, y);
+        EXPECT_GT(drawn, 6000);
+    }
+}
+
 // A projective matrix places the corners exactly, but the inside follows the linear
 // interpolation between them, not the true inverse of the matrix.
 TEST(Warp, PerspectiveInsideIsInterpolatedLinearly) {

@@ -115,12 +115,10 @@ TEST_P(TileInvariance, TilesAgreeWithTheWholeImage) {
     expectTilesAgree(c);
 }
 
-// A turned subject.  Disabled: the warp steps its source position by single-precision increments
-// from where a destination's rows and columns begin, so a tile that begins inside the outline
-// samples the source up to a few hundredths of a pixel away from where the whole image does (up
-// to 891 units of 16 bits on this scene) and draws or leaves out a different pixel along the
-// outline.  It passes once the warp forms each pixel's source position directly.
-TEST_F(TileInvariance, DISABLED_TilesAgreeUnderATurnedForeground) {
+// A turned subject: a tile that begins inside the turned outline must sample the source where the
+// whole image does, to the bit, along the outline as well (a warp that stepped its source point
+// from the tile's first row and column drifted by up to 891 units of 16 bits here).
+TEST_F(TileInvariance, TilesAgreeUnderATurnedForeground) {
     const TileCase c{false, 0, 0, true, true, 0, false};
     configure(c);
     Matrix3 turn;
