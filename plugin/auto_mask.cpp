@@ -1,0 +1,382 @@
+// The auto-mask's analysis: the backdrop colour from the two top corners, a first key and its
+// matte, and the sure backdrop and sure subject regions that shape the final key.
+
+#include "plugin/auto_mask.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "engine/effects/auto_key.h"
+#include "engine/keying/initial_key.h"
+#include "engine/keying/key_compile.h"
+#include "engine/keying/numeric.h"
+#include "engine/keying/processing.h"
+#include "engine/keying/sampling_tools.h"
+#include "host/system/exceptions.h"
+#include "host/system/system_info.h"
+
+namespace vantrelo {
+
+namespace {
+
+using Mav::Host::System::throwBadAllocation;
+
+// The corner seeds lie this far inside the top-left and top-right corners, off the vignetting and
+// the frame edge that photographs often have.
+constexpr std::int64_t kSeedInset = 10;
+constexpr std::ptrdiff_t kMinimumSide = 16;
+// Every 16th qualifying pixel reaches the engine's tools: a megapixel proxy would otherwise hand
+// them hundreds of thousands of samples, nearly all of them repeats of the same few colours.
+constexpr std::uint64_t kThinning = 16;
+constexpr float kSeedHueTolerance = 1.0f / 36.0f;
+constexpr float kSeedValueTolerance = 6553.5f;
+constexpr float kForegroundHueDistance = 1.0f / 6.0f;
+constexpr float kForegroundValueDistance = 16383.75f;
+constexpr std::uint16_t kForegroundAlpha = 16383;
+constexpr int kCleanupWindow = 3;
+// The filters take windows up to 2^20; the sure-region window is r + 3.
+constexpr std::int64_t kLargestRadius = (std::int64_t{1} << 20) - 3;
+// Beyond this the sample counts would not fit the engine tools' int counts (and no such buffers
+// could be had anyway).
+constexpr std::uint64_t kLargestImage = std::uint64_t{1} << 32;
+constexpr std::size_t kBufferAlignment = 16;
+
+struct HueValue {
+    float hue;
+    float value;
+};
+
+HueValue hueValue(const std::uint16_t* pixel) {
+    const float r = pixel[0];
+    const float g = pixel[1];
+    const float b = pixel[2];
+    const float high = std::max(r, std::max(g, b));
+    const float low = std::min(r, std::min(g, b));
+    const float d = high - low;
+    if (d == 0.0f) return {0.0f, high};
+    float h;
+    if (r == high)
+        h = (g - b) / d;
+    else if (g == high)
+        h = (b - r) / d + 2.0f;
+    else
+        h = (r - g) / d + 4.0f;
+    h /= 6.0f;
+    if (h < 0.0f) h += 1.0f;
+    return {h, high};
+}
+
+bool matchesSeed(AutoMaskAccumulator& accumulator, const HueValue& seed,
+                 const std::uint16_t* pixel) {
+    const HueValue p = hueValue(pixel);
+    if (!(std::fabs(seed.hue - p.hue) < kSeedHueTolerance &&
+          std::fabs(seed.value - p.value) < kSeedValueTolerance))
+        return false;
+    std::uint16_t* slot = accumulator.samples + 4 * accumulator.count;
+    for (int c = 0; c < 4; ++c) {
+        slot[c] = pixel[c];
+        accumulator.sum[c] += pixel[c];
+    }
+    ++accumulator.count;
+    return true;
+}
+
+// Compiled for one keying and released on every path out.
+class CompiledState {
+public:
+    explicit CompiledState(KeyState* state) : state_(state) { compileKey(state_); }
+    ~CompiledState() { releaseKey(state_); }
+    CompiledState(const CompiledState&) = delete;
+    CompiledState& operator=(const CompiledState&) = delete;
+
+private:
+    KeyState* state_;
+};
+
+// The image keyed against itself as spill source; only the matte is read afterwards.  A keying the
+// engine did not finish would leave the matte partly unwritten, so it fails the detection.
+void keyImage(const std::uint16_t* pixels, std::uint16_t* matte, std::ptrdiff_t width,
+              std::ptrdiff_t height, KeyState* state) {
+    CompiledState compiled(state);
+    const ProcessStatus status =
+        processImage(pixels, matte, pixels, nullptr, width, height, state, nullptr);
+    if (status == ProcessStatus::OutOfMemory) throwBadAllocation();
+    if (status != ProcessStatus::Done)
+        throw Mav::Exception("The automatic mask could not key the image (engine status " +
+                             std::to_string(static_cast<int>(status)) + ").");
+}
+
+// Every 16th of the first `count` samples, moved to the front in order.
+int thinSamples(std::uint16_t* samples, std::uint64_t count) {
+    std::uint64_t kept = 0;
+    for (std::uint64_t i = 0; i < count; i += kThinning, ++kept)
+        std::memmove(samples + 4 * kept, samples + 4 * i, 4 * sizeof(std::uint16_t));
+    return static_cast<int>(kept);
+}
+
+// Appends pixel i to the thinned list when it is the 1st, 17th, 33rd... qualifying pixel.
+struct Thinner {
+    std::uint16_t* samples;
+    std::uint64_t seen = 0;
+    int kept = 0;
+
+    void offer(const std::uint16_t* pixel) {
+        if (seen++ % kThinning == 0) {
+            std::memcpy(samples + 4 * static_cast<std::size_t>(kept), pixel,
+                        4 * sizeof(std::uint16_t));
+            ++kept;
+        }
+    }
+};
+
+struct Filters {
+    const Quelt_Environ* environment;
+    std::uint16_t* scratch;
+    SpanRect all;
+    std::ptrdiff_t rowBytes;
+
+    void run(bool maximum, const std::uint16_t* source, std::uint16_t* destination,
+             int window) const {
+        Quelt_Minimax filter;
+        filter.environment = *environment;
+        filter.source = source;
+        filter.destination = destination;
+        filter.scratch = scratch;
+        filter.sourceRowBytes = rowBytes;
+        filter.destinationRowBytes = rowBytes;
+        filter.scratchRowBytes = rowBytes;
+        filter.limits = &all;
+        filter.area = &all;
+        filter.windowWidth = window;
+        filter.windowHeight = window;
+        if (maximum)
+            Quelt_Minimax::applyMax(filter);
+        else
+            Quelt_Minimax::apply(filter);
+    }
+};
+
+}  // namespace
+
+AutoMaskBuffer::~AutoMaskBuffer() { releaseWorkBuffer(*this); }
+
+void allocateWorkBuffer(AutoMaskBuffer& holder, std::size_t bytes) {
+    releaseWorkBuffer(holder);
+    if (bytes > std::numeric_limits<std::size_t>::max() - kBufferAlignment) throwBadAllocation();
+    // The engine allocator promises no alignment; the pixels start at the first 16-byte boundary.
+    holder.block = engineAllocate(bytes + kBufferAlignment);
+    if (!holder.block) throwBadAllocation();
+    const auto address = reinterpret_cast<std::uintptr_t>(holder.block);
+    holder.pixels = reinterpret_cast<std::uint16_t*>((address + kBufferAlignment - 1) &
+                                                     ~std::uintptr_t{kBufferAlignment - 1});
+}
+
+void releaseWorkBuffer(AutoMaskBuffer& holder) noexcept {
+    engineRelease(holder.block);
+    holder.block = nullptr;
+    holder.pixels = nullptr;
+}
+
+bool isNearGrey(const std::uint16_t colour[4]) {
+    const int high = std::max<int>(colour[0], std::max<int>(colour[1], colour[2]));
+    const int low = std::min<int>(colour[0], std::min<int>(colour[1], colour[2]));
+    return high - low < high / 20;
+}
+
+bool matchesSeedColour(AutoMaskAccumulator& accumulator, const std::uint16_t* seed,
+                       const std::uint16_t* pixel) {
+    return matchesSeed(accumulator, hueValue(seed), pixel);
+}
+
+void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::uint16_t* pixels,
+                  std::ptrdiff_t pixelRowBytes, const SpanRect& rect, std::int64_t seedX,
+                  std::int64_t seedY, AutoMaskAccumulator& accumulator) {
+    if (!mask || rect.empty()) return;
+    const std::int64_t x0 = rect.x0, x1 = rect.x1, y0 = rect.y0, y1 = rect.y1;
+    const auto rowBytes = static_cast<std::size_t>((x1 - x0 + 7) / 8);
+    for (std::int64_t y = y0; y < y1; ++y) std::memset(mask + (y - y0) * maskRowBytes, 0, rowBytes);
+    if (!pixels || !accumulator.samples || seedX < x0 || seedX >= x1 || seedY < y0 || seedY >= y1)
+        return;
+
+    auto bitOf = [&](std::int64_t x, std::int64_t y) -> bool {
+        const std::int64_t i = x - x0;
+        return (mask[(y - y0) * maskRowBytes + i / 8] & (0x80u >> (i % 8))) != 0;
+    };
+    auto setBit = [&](std::int64_t x, std::int64_t y) {
+        const std::int64_t i = x - x0;
+        mask[(y - y0) * maskRowBytes + i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+    };
+    const auto* base = reinterpret_cast<const std::uint8_t*>(pixels);
+    auto pixelAt = [&](std::int64_t x, std::int64_t y) {
+        return reinterpret_cast<const std::uint16_t*>(base + y * pixelRowBytes + x * 8);
+    };
+
+    const HueValue seed = hueValue(pixelAt(seedX, seedY));
+    setBit(seedX, seedY);
+    // Sweeps instead of a stack of open pixels: the memory stays the mask alone, and the order in
+    // which pixels join (which the thinning of the list depends on) is fixed by the image alone.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::int64_t y = y0; y < y1; ++y)
+            for (std::int64_t x = x0; x < x1; ++x) {
+                if (bitOf(x, y)) continue;
+                const bool reached = (x > x0 && bitOf(x - 1, y)) || (y > y0 && bitOf(x, y - 1));
+                if (reached && matchesSeed(accumulator, seed, pixelAt(x, y))) {
+                    setBit(x, y);
+                    changed = true;
+                }
+            }
+        for (std::int64_t y = y1 - 1; y >= y0; --y)
+            for (std::int64_t x = x1 - 1; x >= x0; --x) {
+                if (bitOf(x, y)) continue;
+                const bool reached =
+                    (x < x1 - 1 && bitOf(x + 1, y)) || (y < y1 - 1 && bitOf(x, y + 1));
+                if (reached && matchesSeed(accumulator, seed, pixelAt(x, y))) {
+                    setBit(x, y);
+                    changed = true;
+                }
+            }
+    }
+}
+
+bool refineAutoMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+                    const std::uint16_t colour[4], KeyState* state, float innerWidening,
+                    float outerWidening, float ease, float correction) {
+    if (!pixels || !colour || !state || width < 1 || height < 1) return false;
+    // A grey backdrop has no chroma axis for the histogram to run along.
+    if (isNearGrey(colour)) return true;
+    // The engine leaves the state as it was when it fails; with usable arguments that means its
+    // scratch memory was refused.
+    if (!makeAutoKeyMask(pixels, width, height, colour[0], colour[1], colour[2], state,
+                         innerWidening, outerWidening, ease, correction))
+        throwBadAllocation();
+    return true;
+}
+
+void startFirstKey(const std::uint16_t colour[4], std::uint16_t* fillSamples,
+                   std::uint64_t count, KeyState* state) {
+    // The engine starts no key only when it could not have its sample cloud.
+    if (!(isNearGrey(colour) ? setBackdropColour(colour, state)
+                             : selectBackdropColour(colour, state)))
+        throwBadAllocation();
+    growInnerToSamples(fillSamples, thinSamples(fillSamples, count), 1, state);
+    enforceNesting(0, state);
+}
+
+int subjectCandidates(const std::uint16_t* pixels, const std::uint16_t* matte,
+                      std::uint64_t count, const std::uint16_t colour[4],
+                      std::uint16_t* samples) {
+    const HueValue backdrop = hueValue(colour);
+    Thinner subject{samples};
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint16_t* p = pixels + 4 * i;
+        const HueValue v = hueValue(p);
+        if (std::fabs(v.hue - backdrop.hue) > kForegroundHueDistance ||
+            (matte[4 * i + 3] > kForegroundAlpha &&
+             std::fabs(v.value - backdrop.value) > kForegroundValueDistance))
+            subject.offer(p);
+    }
+    return subject.kept;
+}
+
+int sureRegionSamples(const Quelt_Environ& environment, bool subject,
+                      const std::uint16_t* pixels, const std::uint16_t* matte,
+                      std::uint16_t* morphology, std::uint16_t* samples, std::ptrdiff_t width,
+                      std::ptrdiff_t height, int window) {
+    const Filters filters{&environment, samples, SpanRect{0, width, 0, height}, 8 * width};
+    // The 3 x 3 pass first drops specks of noise that would otherwise grow by the wide window.
+    filters.run(subject, matte, morphology, kCleanupWindow);
+    filters.run(!subject, morphology, morphology, window);
+    const std::uint16_t sure = subject ? 65535 : 0;
+    Thinner kept{samples};
+    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    for (std::uint64_t i = 0; i < count; ++i)
+        if (morphology[4 * i + 3] == sure) kept.offer(pixels + 4 * i);
+    return kept.kept;
+}
+
+bool autoMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
+              std::uint16_t outColour[4], KeyState* state, float radius) {
+    Quelt_Environ environment;
+    environment.features = Mav::Host::System::cpuFeatures();
+    // The filters of one small proxy are not worth waking other processors for.
+    environment.bandCount = 1;
+    return analyseAutoMask(environment, pixels, width, height, outColour, state, radius);
+}
+
+int sureRegionWindow(std::ptrdiff_t width, std::ptrdiff_t height, float radius) {
+    // r is a tenth of the smaller side at the default radius 0.4.
+    const std::int64_t r =
+        truncToInt32(static_cast<float>(std::min(width, height)) * radius * 0.25f + 0.5f);
+    return static_cast<int>(std::clamp<std::int64_t>(r, 1, kLargestRadius) + kCleanupWindow);
+}
+
+bool analyseAutoMask(const Quelt_Environ& environment, const std::uint16_t* pixels,
+                     std::ptrdiff_t width, std::ptrdiff_t height, std::uint16_t outColour[4],
+                     KeyState* state, float radius) {
+    if (width < kMinimumSide || height < kMinimumSide) return false;
+    if (!pixels || !outColour || !state) return false;
+    if (static_cast<std::uint64_t>(width) > kLargestImage / static_cast<std::uint64_t>(height))
+        throwBadAllocation();
+    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (count > kLargestImage) throwBadAllocation();
+
+    // Matte (first the fill mask, then the keyed image), morphology and samples (two fills of
+    // every pixel, or the filters' scratch image).  Freed in reverse order on every path out.
+    AutoMaskBuffer matte, morphology, samples;
+    allocateWorkBuffer(matte, count * 8);
+    allocateWorkBuffer(morphology, count * 8);
+    allocateWorkBuffer(samples, count * 16);
+
+    // Backdrop colour: both top corners, ten pixels in.  A backdrop that covers the whole top
+    // enters twice, which leaves its average as it is.
+    AutoMaskAccumulator accumulator;
+    accumulator.samples = samples.pixels;
+    const SpanRect all{0, width, 0, height};
+    auto* mask = reinterpret_cast<std::uint8_t*>(matte.pixels);
+    const std::ptrdiff_t maskRowBytes = (width + 7) / 8;
+    seedFillMask(mask, maskRowBytes, pixels, 8 * width, all, kSeedInset, kSeedInset, accumulator);
+    seedFillMask(mask, maskRowBytes, pixels, 8 * width, all, width - kSeedInset, kSeedInset,
+                 accumulator);
+    if (accumulator.count == 0) return false;
+    assert(accumulator.count <= 2 * count);
+    std::uint16_t colour[4];
+    for (int c = 0; c < 4; ++c)
+        colour[c] = truncToUint16(std::trunc(accumulator.sum[c] / static_cast<double>(accumulator.count)));
+
+    // Every step works on a copy: the caller's key changes only when all of them succeeded.
+    KeyState key = *state;
+    startFirstKey(colour, samples.pixels, accumulator.count, &key);
+    keyImage(pixels, matte.pixels, width, height, &key);
+    shrinkOuterFromSamples(samples.pixels,
+                           subjectCandidates(pixels, matte.pixels, count, colour, samples.pixels),
+                           1, &key);
+    enforceNesting(2, &key);
+    keyImage(pixels, matte.pixels, width, height, &key);
+
+    // The first key served only to make this matte; the final key starts afresh from the colour.
+    if (!selectBackdropColour(colour, &key)) throwBadAllocation();
+    const int wide = sureRegionWindow(width, height, radius);
+    growInnerToSamples(samples.pixels,
+                       sureRegionSamples(environment, false, pixels, matte.pixels,
+                                         morphology.pixels, samples.pixels, width, height, wide),
+                       1, &key);
+    enforceNesting(0, &key);
+    shrinkOuterFromSamples(samples.pixels,
+                           sureRegionSamples(environment, true, pixels, matte.pixels,
+                                             morphology.pixels, samples.pixels, width, height,
+                                             wide),
+                           1, &key);
+    enforceNesting(2, &key);
+
+    *state = key;
+    std::memcpy(outColour, colour, sizeof colour);
+    return true;
+}
+
+}  // namespace vantrelo
