@@ -544,13 +544,14 @@ TEST_F(MainWindow, StepsBetweenInputsKeepingEachInputsOwnValues) {
     sample(2, false);
     const std::string firstKey = key();
 
-    // A picture visited for the first time starts from what was on screen.
+    // A picture visited for the first time starts from what was on screen, with automatic
+    // masking of its own.
     click(next);
     EXPECT_EQ(program->host->currentInput(), 1u);
     EXPECT_TRUE(previous->IsEnabled());
     EXPECT_FALSE(next->IsEnabled());
     EXPECT_EQ(spill->GetSelection(), kSpillSolid);
-    EXPECT_EQ(key(), firstKey);
+    EXPECT_TRUE(set().getBool(kParamEnableAutoMask));
     // Then it goes its own way.
     chooseSpill(kSpillDefocusBackground);
     set().setString("", kParamBackdropFiles);

@@ -1,0 +1,143 @@
+// The built program itself, started as a user starts it, on the test's display with a window
+// manager, HOME and XDG_CONFIG_HOME in a scratch folder: the help switch, and leaving with Ctrl-X
+// or the window manager's close, which change no file and no stored setting.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/vantrelo_app.h"
+#include "plugin/parameter_schema.h"
+#include "tests/app/program_test_support.h"
+
+#ifdef VANTRELO_PROGRAM_PATH
+
+namespace {
+
+using namespace program_test;
+
+// A started process; ended by its own process id when the test did not see it end.
+class Process {
+public:
+    Process(const std::vector<std::string>& arguments, const std::filesystem::path& output) {
+        std::vector<char*> argv;
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Process() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // The exit status once the process ended within the time, else nothing.
+    std::optional<int> waitExit(std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = 0;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return std::nullopt;
+    }
+
+private:
+    pid_t pid_ = 0;
+};
+
+// Runs a shell command (xdotool) and returns its output.
+std::string shell(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        ::pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+    return output;
+}
+
+class ProgramBinary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VANTRELO_REQUIRE_TOOLKIT();
+        if (shell("command -v xdotool").empty()) GTEST_SKIP() << "xdotool is not installed";
+        home = std::make_unique<ScratchHome>();
+        first = home->home() / "first.png";
+        second = home->home() / "second.jpg";
+        auto subject = [](int x, int y) { return subjectOnGreen(x, y, 120, 80); };
+        ASSERT_TRUE(writePicture(first, PictureFormat::Png, 120, 80, subject));
+        ASSERT_TRUE(writePicture(second, PictureFormat::Jpeg, 120, 80, subject));
+        output = home->root() / "output.txt";
+    }
+    void TearDown() override { home.reset(); }
+
+    std::unique_ptr<ScratchHome> home;
+    std::filesystem::path first, second, output;
+};
+
+TEST_F(ProgramBinary, HelpShowsTheUsageAndOpensNoWindow) {
+    Process program({VANTRELO_PROGRAM_PATH, "--help"}, output);
+    ASSERT_TRUE(program.started());
+    const auto status = program.waitExit(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_NE(*status, 0);
+    const std::string text = fileBytes(output);
+    EXPECT_NE(text.find("image files"), std::string::npos) << text;
+    EXPECT_NE(text.find("--verbose"), std::string::npos) << text;
+    EXPECT_EQ(home->storeBytes(), "<none>");
+}
+
+TEST_F(ProgramBinary, CtrlXAndTheWindowManagersCloseLeaveFilesAndSettingsAsTheyWere) {
+    WindowManager windowManager;
+    const std::string firstBytes = fileBytes(first);
+    const std::string secondBytes = fileBytes(second);
+    for (const char* keys : {"ctrl+x", "alt+F4"}) {
+        SCOPED_TRACE(keys);
+        Process program({VANTRELO_PROGRAM_PATH, first.string(), second.string()}, output);
+        ASSERT_TRUE(program.started());
+        const std::string window =
+            shell("timeout 30 xdotool search --sync --onlyvisible --name '^Vantrelo$' | head -1");
+        ASSERT_FALSE(window.empty()) << fileBytes(output);
+        // The window opens maximised: as big as the screen less the window manager's title.
+        const std::string geometry = shell("xdotool getwindowgeometry " + window);
+        EXPECT_NE(geometry.find("Geometry: 1600x"), std::string::npos) << geometry;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        shell("xdotool windowactivate --sync " + window + " key --clearmodifiers " + keys);
+        const auto status = program.waitExit(std::chrono::seconds(30));
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        EXPECT_EQ(*status, 0) << fileBytes(output);
+        EXPECT_EQ(fileBytes(first), firstBytes);
+        EXPECT_EQ(fileBytes(second), secondBytes);
+        EXPECT_EQ(home->storeBytes(), "<none>");
+    }
+}
+
+}  // namespace
+
+#endif
