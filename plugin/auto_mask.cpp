@@ -294,7 +294,8 @@ int sureRegionSamples(const Quelt_Environ& environment, bool subject,
     filters.run(!subject, morphology, morphology, window);
     const std::uint16_t sure = subject ? 65535 : 0;
     Thinner kept{samples};
-    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    const std::uint64_t count =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     for (std::uint64_t i = 0; i < count; ++i)
         if (morphology[4 * i + 3] == sure) kept.offer(pixels + 4 * i);
     return kept.kept;
@@ -323,7 +324,8 @@ bool analyseAutoMask(const Quelt_Environ& environment, const std::uint16_t* pixe
     if (!pixels || !outColour || !state) return false;
     if (static_cast<std::uint64_t>(width) > kLargestImage / static_cast<std::uint64_t>(height))
         throwBadAllocation();
-    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    const std::uint64_t count =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (count > kLargestImage) throwBadAllocation();
 
     // Matte (first the fill mask, then the keyed image), morphology and samples (two fills of
@@ -347,7 +349,8 @@ bool analyseAutoMask(const Quelt_Environ& environment, const std::uint16_t* pixe
     assert(accumulator.count <= 2 * count);
     std::uint16_t colour[4];
     for (int c = 0; c < 4; ++c)
-        colour[c] = truncToUint16(std::trunc(accumulator.sum[c] / static_cast<double>(accumulator.count)));
+        colour[c] = truncToUint16(
+            std::trunc(accumulator.sum[c] / static_cast<double>(accumulator.count)));
 
     // Every step works on a copy: the caller's key changes only when all of them succeeded.
     KeyState key = *state;

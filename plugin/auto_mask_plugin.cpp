@@ -50,8 +50,8 @@ void VantreloPlugin::updateAutoMask(Parameters& set, const Rect&) {
     KeyState key = states.keyState;
     std::uint16_t colour[4] = {0, 0, 0, 0};
     bool ok = autoMask(pixels, width, height, colour, &key, radius);
-    if (ok && ease > 0.0f) ok = refineAutoMask(pixels, width, height, colour, &key, 0.0f, 0.0f, ease,
-                                               correction);
+    if (ok && ease > 0.0f)
+        ok = refineAutoMask(pixels, width, height, colour, &key, 0.0f, 0.0f, ease, correction);
     if (ok) {
         for (int c = 0; c < 3; ++c) key.backdrop[c] = static_cast<float>(colour[c]);
         states.keyState = key;

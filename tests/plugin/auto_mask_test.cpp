@@ -225,7 +225,8 @@ TEST(AutoMaskSteps, FirstKeyStartsFromTheColourAndTakesEverySixteenthFillSample)
     KeyStateSet states;
     states.reset();
     // A grey colour gets the engine's grey start, any other the start by its hue.
-    for (const Colour& colour : {Colour{30000, 30500, 31000, 65535}, Colour{9000, 41000, 15000, 65535}}) {
+    for (const Colour& colour :
+         {Colour{30000, 30500, 31000, 65535}, Colour{9000, 41000, 15000, 65535}}) {
         SCOPED_TRACE(testing::PrintToString(colour));
         std::vector<std::uint16_t> fill;
         for (int i = 0; i < 40; ++i)
@@ -243,12 +244,14 @@ TEST(AutoMaskSteps, FirstKeyStartsFromTheColourAndTakesEverySixteenthFillSample)
         startFirstKey(colour.data(), fill.data(), 40, &state);
 
         KeyState expected = states.keyState;
-        if (isNearGrey(colour.data()))
+        if (isNearGrey(colour.data())) {
             ASSERT_TRUE(setBackdropColour(colour.data(), &expected));
-        else
+        } else {
             ASSERT_TRUE(selectBackdropColour(colour.data(), &expected));
+        }
         std::vector<std::uint16_t> thinned;
-        for (int i : {0, 16, 32}) thinned.insert(thinned.end(), &original[4 * i], &original[4 * i + 4]);
+        for (int i : {0, 16, 32})
+            thinned.insert(thinned.end(), &original[4 * i], &original[4 * i + 4]);
         EXPECT_TRUE(std::equal(thinned.begin(), thinned.end(), fill.begin()));
         growInnerToSamples(thinned.data(), 3, 1, &expected);
         enforceNesting(0, &expected);
@@ -333,7 +336,8 @@ struct MatteFixture {
                 p[2] = static_cast<std::uint16_t>(x * y + 3);
                 p[3] = static_cast<std::uint16_t>(x + 23 * y);
                 // Clear on the left, opaque on the right, a soft band between, and specks.
-                std::uint16_t alpha = x < 8 ? 0 : x < 14 ? static_cast<std::uint16_t>(20000 + 97 * x * y) : 65535;
+                std::uint16_t alpha =
+                    x < 8 ? 0 : x < 14 ? static_cast<std::uint16_t>(20000 + 97 * x * y) : 65535;
                 if ((x == 3 && y == 5) || (x == 11 && y == 2)) alpha = 65535;
                 if ((x == 5 && y == 12) || (x == 19 && y == 8)) alpha = 0;
                 if (x == 2 && y == 14) alpha = 30000;
@@ -370,7 +374,8 @@ struct MatteFixture {
             for (int x = 0; x < kWidth; ++x)
                 if (extreme(firstAlpha, x, y, window, !subject) == (subject ? 65535 : 0) &&
                     seen++ % 16 == 0)
-                    list.insert(list.end(), &pixels[4 * (y * kWidth + x)], &pixels[4 * (y * kWidth + x) + 4]);
+                    list.insert(list.end(), &pixels[4 * (y * kWidth + x)],
+                                &pixels[4 * (y * kWidth + x) + 4]);
         return list;
     }
 
@@ -391,9 +396,9 @@ TEST(AutoMaskSteps, SureRegionsAreTheMatteOpenedOrClosedByTheWindow) {
                 std::vector<std::uint16_t> samples(2 * f.matte.size());
                 Quelt_Environ environment;
                 environment.bandCount = bands;
-                const int n = sureRegionSamples(environment, subject, f.pixels.data(), f.matte.data(),
-                                                morphology.data(), samples.data(), f.kWidth,
-                                                f.kHeight, window);
+                const int n = sureRegionSamples(environment, subject, f.pixels.data(),
+                                                f.matte.data(), morphology.data(), samples.data(),
+                                                f.kWidth, f.kHeight, window);
                 ASSERT_EQ(std::size_t(n), expected.size() / 4);
                 EXPECT_TRUE(std::equal(expected.begin(), expected.end(), samples.begin()));
             }
@@ -482,7 +487,8 @@ bool sameRecord(const KeyState& a, const KeyState& b) { return std::memcmp(&a, &
 
 // The three states as records (a KeyStateSet copy would point its key state at its own lists).
 struct StatesSnapshot {
-    explicit StatesSnapshot(const KeyStateSet& s) : key(s.keyState), edge(s.edgeState), body(s.bodyState) {}
+    explicit StatesSnapshot(const KeyStateSet& s)
+        : key(s.keyState), edge(s.edgeState), body(s.bodyState) {}
     bool same(const KeyStateSet& s) const {
         return sameRecord(s.keyState, key) && sameRecord(s.edgeState, edge) &&
                sameRecord(s.bodyState, body);
@@ -771,7 +777,8 @@ protected:
         const auto w = work.bounds.width(), h = work.bounds.height();
         EXPECT_TRUE(autoMask(pixels, w, h, colour.data(), &start, radius));
         if (ease > 0) {
-            EXPECT_TRUE(refineAutoMask(pixels, w, h, colour.data(), &start, 0, 0, ease, correction));
+            EXPECT_TRUE(
+                refineAutoMask(pixels, w, h, colour.data(), &start, 0, 0, ease, correction));
         }
         return start;
     }
