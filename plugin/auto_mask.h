@@ -49,8 +49,8 @@ void allocateWorkBuffer(AutoMaskBuffer& holder, std::size_t bytes);
 void releaseWorkBuffer(AutoMaskBuffer& holder) noexcept;
 
 // pixels: width x height packed RGBA16.  outColour receives the backdrop colour found (RGBA16, the
-// average of both corner fills).  radius (0..1, "automask radius" / 100) sizes the windows of the
-// sure regions: trunc(min(width, height) x radius / 4 + 0.5), at least 1.
+// average of both corner fills).  radius (0..1, "automask radius" / 100) sizes the wide window of
+// the sure regions (sureRegionWindow).
 //
 // True when it built a key into *state.  False, with *state and outColour untouched, for an image
 // under 16 x 16, missing pixels or state, or corners whose fills found nothing.
