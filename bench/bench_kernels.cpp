@@ -1,8 +1,8 @@
 // Image kernels on a 6000 x 4000 16-bit RGBA image in memory: the recursive Gaussian blur at sigma
 // 2, 10 and 50 (whole image into a second image, the intermediate allocated by each run as in the
-// render), the foreground warp through a rotation-and-scale transform, and the min/max filters with
-// windows 3, 21 and 101.  Each on 1 band and on one band per processor; items are pixels of the
-// destination.
+// render), the foreground warp through a rotation-and-scale transform, an 8-bit backdrop layer
+// drawn twice enlarged, and the min/max filters with windows 3, 21 and 101.  Each on 1 band and on
+// one band per processor; items are pixels of the destination.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -118,6 +118,36 @@ void BM_WarpForegroundRgba16(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kPixels);
 }
 BENCHMARK(BM_WarpForegroundRgba16)->Apply(oneAndAll);
+
+// An opaque 3000 x 2000 8-bit photograph drawn twice enlarged over the 16-bit image: the backdrop
+// layer of a render over a backdrop image (opaque layers take the premultiplied variant).
+void BM_WarpLayerPremultiplied16(benchmark::State& state) {
+    static std::unique_ptr<ImageBuffer> layer = [] {
+        auto im = std::make_unique<ImageBuffer>(&host());
+        im->allocateSize(kWidth / 2, kHeight / 2, 8);
+        for (std::int32_t y = 0; y < kHeight / 2; ++y) {
+            std::uint8_t* p = im->pixelAddress(0, y);
+            for (std::int32_t x = 0; x < kWidth / 2; ++x, p += 4) {
+                p[0] = static_cast<std::uint8_t>(x * 255 / (kWidth / 2));
+                p[1] = static_cast<std::uint8_t>(y * 255 / (kHeight / 2));
+                p[2] = static_cast<std::uint8_t>((x + y) & 255);
+                p[3] = 255;
+            }
+        }
+        return im;
+    }();
+    ImageBuffer& destination = destinationImage();
+    vantrelo::Matrix3 m;
+    m.m = {2, 0, 0, 0, 2, 0, 0, 0, 1};
+    vantrelo::WarpJob job{&host(), &destination, layer.get(), &m};
+    const auto bands = static_cast<std::uint64_t>(state.range(0));
+    for (auto _ : state) {
+        vantrelo::runBands(host(), vantrelo::warpLayerPremultiplied16Band, &job, bands);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kPixels);
+}
+BENCHMARK(BM_WarpLayerPremultiplied16)->Apply(oneAndAll);
 
 void minMax(benchmark::State& state, bool maximum) {
     ImageBuffer& source = sourceImage();

@@ -2,26 +2,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "kernels/band_job.h"
+#include "plugin/blend16_rows.h"
 #include "plugin/keying_pass.h"
 
 namespace vantrelo {
 
 namespace {
 
-// One band of a BandJob's area: op(output pixel, source pixel) for every pixel, the output stepping
-// by its own channel count and the source by `sourceStep` elements (4 for the keyed image, 0 for a
-// fill colour).  The pixel format is fixed by the template, so the loop carries no format test.
-template <class Out, class Source, std::ptrdiff_t sourceStep, class Op>
-void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op) {
+// One band of a BandJob's area: rowOp(output row, source row, width) for each of its rows, the
+// source row being the keyed image's row (sourceStep 4) or the fill colour (sourceStep 0).
+template <class Out, class Source, std::ptrdiff_t sourceStep, class RowOp>
+void bandRowsBy(void* jobPointer, std::uint64_t index, std::uint64_t count, RowOp rowOp) {
     const BandJob& job = *static_cast<const BandJob*>(jobPointer);
     const Rect& area = *job.area;
     const BandRange rows = bandRange(area.y0, area.y1, index, count);
     const std::ptrdiff_t width = area.width();
     if (rows.empty() || width == 0) return;
     ImageBuffer& output = *job.destination;
-    const std::ptrdiff_t outStep = output.channels;
     for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {
         Out* o = reinterpret_cast<Out*>(output.pixelAddress(area.x0, static_cast<std::int32_t>(y)));
         const Source* s;
@@ -31,8 +31,36 @@ void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op)
             const ImageBuffer& keyed = *static_cast<const ImageBuffer*>(job.source);
             s = reinterpret_cast<const Source*>(keyed.pixelAddress(area.x0, static_cast<std::int32_t>(y)));
         }
-        for (std::ptrdiff_t x = 0; x < width; ++x, o += outStep, s += sourceStep) op(o, s);
+        rowOp(o, s, width);
     }
+}
+
+// The same with op(output pixel, source pixel) for every pixel, the output stepping by its own
+// channel count and the source by `sourceStep` elements.  The pixel format is fixed by the
+// template, so the loop carries no format test.
+template <class Out, class Source, std::ptrdiff_t sourceStep, class Op>
+void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op) {
+    const std::ptrdiff_t outStep = static_cast<const BandJob*>(jobPointer)->destination->channels;
+    bandRowsBy<Out, Source, sourceStep>(jobPointer, index, count,
+                                        [&](Out* o, const Source* s, std::ptrdiff_t width) {
+                                            for (std::ptrdiff_t x = 0; x < width; ++x, o += outStep, s += sourceStep)
+                                                op(o, s);
+                                        });
+}
+
+// The fill followed by the over blend in one pass: the source is a KeyedOverColour.
+template <class Out, class Fill, class Over>
+void keyedOverColourRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Fill fill, Over over) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    const KeyedOverColour& parts = *static_cast<const KeyedOverColour*>(job.source);
+    using Keyed = std::conditional_t<sizeof(Out) == 4, float, std::uint16_t>;
+    const std::uint16_t* colour = parts.colour;
+    BandJob keyedJob = job;
+    keyedJob.source = parts.keyed;
+    bandRows<Out, Keyed, 4>(&keyedJob, index, count, [&](Out* o, const Keyed* s) {
+        fill(o, colour);
+        over(o, s);
+    });
 }
 
 template <class Out, class Op>
@@ -56,20 +84,55 @@ inline std::uint8_t over8(std::uint32_t s, std::uint32_t a, std::uint32_t o) {
     return static_cast<std::uint8_t>((s * a / 256u + o * (65535u - a)) / 65535u);
 }
 
+// The per-pixel fills and over blends, named so that the fused fill-and-over members are made of
+// the very same operations as the separate ones.
+template <int N>
+inline void fillFloat(float* o, const std::uint16_t* c) {
+    for (int i = 0; i < N; ++i) o[i] = static_cast<float>(c[i]) / kUnit16;
+}
+template <int N>
+inline void fill16(std::uint16_t* o, const std::uint16_t* c) {
+    for (int i = 0; i < N; ++i) o[i] = c[i];
+}
+template <int N>
+inline void fill8(std::uint8_t* o, const std::uint16_t* c) {
+    for (int i = 0; i < N; ++i) o[i] = static_cast<std::uint8_t>(c[i] >> 8);
+}
+
+inline void overFloat4(float* o, const float* s) {
+    const float a = s[3];
+    for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
+    o[3] = (1.0f - a) * o[3] + a;
+}
+inline void overFloat3(float* o, const float* s) {
+    const float a = s[3];
+    for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
+}
+inline void over16x3(std::uint16_t* o, const std::uint16_t* s) {
+    const std::uint32_t a = s[3];
+    for (int i = 0; i < 3; ++i)
+        o[i] = static_cast<std::uint16_t>(std::uint32_t{s[i]} * a / 65535u + std::uint32_t{o[i]} * (65535u - a) / 65535u);
+}
+inline void over8x4(std::uint8_t* o, const std::uint16_t* s) {
+    const std::uint32_t a = s[3];
+    for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
+    o[3] = static_cast<std::uint8_t>((std::uint32_t{o[3]} * (65535u - a) + a * 255u) / 65535u);
+}
+inline void over8x3(std::uint8_t* o, const std::uint16_t* s) {
+    const std::uint32_t a = s[3];
+    for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
+}
+
 }  // namespace
 
 // ---- Float ----
 
 void fillColorRows4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<float>(job, index, count, [](float* o, const std::uint16_t* c) {
-        for (int i = 0; i < 4; ++i) o[i] = static_cast<float>(c[i]) / kUnit16;
-    });
+    colourRows<float>(job, index, count, fillFloat<4>);
 }
 
 void fillColorRows3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<float>(job, index, count, [](float* o, const std::uint16_t* c) {
-        for (int i = 0; i < 3; ++i) o[i] = static_cast<float>(c[i]) / kUnit16;
-    });
+    colourRows<float>(job, index, count, fillFloat<3>);
 }
 
 void copyKeyedRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
@@ -96,32 +159,29 @@ void matteGreyRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, st
 }
 
 void compositeOverRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<float>(job, index, count, [](float* o, const float* s) {
-        const float a = s[3];
-        for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
-        o[3] = (1.0f - a) * o[3] + a;
-    });
+    keyedRows<float>(job, index, count, overFloat4);
 }
 
 void compositeOverRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<float>(job, index, count, [](float* o, const float* s) {
-        const float a = s[3];
-        for (int i = 0; i < 3; ++i) o[i] = a * s[i] + (1.0f - a) * o[i];
-    });
+    keyedRows<float>(job, index, count, overFloat3);
+}
+
+void compositeOverColourRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverColourRows<float>(job, index, count, fillFloat<4>, overFloat4);
+}
+
+void compositeOverColourRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverColourRows<float>(job, index, count, fillFloat<3>, overFloat3);
 }
 
 // ---- 16-bit ----
 
 void fillColorRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* c) {
-        for (int i = 0; i < 4; ++i) o[i] = c[i];
-    });
+    colourRows<std::uint16_t>(job, index, count, fill16<4>);
 }
 
 void fillColorRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* c) {
-        for (int i = 0; i < 3; ++i) o[i] = c[i];
-    });
+    colourRows<std::uint16_t>(job, index, count, fill16<3>);
 }
 
 void copyKeyedRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
@@ -149,31 +209,36 @@ void matteGreyRows16x3(void* job, std::uint64_t index, std::uint64_t count, std:
 }
 
 void compositeOverRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<std::uint16_t>(job, index, count,
-                             [](std::uint16_t* o, const std::uint16_t* s) { blendRgba16Over16(o, s); });
+    bandRowsBy<std::uint16_t, std::uint16_t, 4>(job, index, count, blend16::overRow);
 }
 
 void compositeOverRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<std::uint16_t>(job, index, count, [](std::uint16_t* o, const std::uint16_t* s) {
-        const std::uint32_t a = s[3];
-        for (int i = 0; i < 3; ++i)
-            o[i] = static_cast<std::uint16_t>(std::uint32_t{s[i]} * a / 65535u +
-                                              std::uint32_t{o[i]} * (65535u - a) / 65535u);
-    });
+    keyedRows<std::uint16_t>(job, index, count, over16x3);
+}
+
+void compositeOverColourRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    const BandJob& whole = *static_cast<const BandJob*>(job);
+    const KeyedOverColour& parts = *static_cast<const KeyedOverColour*>(whole.source);
+    BandJob keyedJob = whole;
+    keyedJob.source = parts.keyed;
+    bandRowsBy<std::uint16_t, std::uint16_t, 4>(
+        &keyedJob, index, count, [&](std::uint16_t* o, const std::uint16_t* s, std::ptrdiff_t width) {
+            blend16::overColourRow(o, s, parts.colour, width);
+        });
+}
+
+void compositeOverColourRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverColourRows<std::uint16_t>(job, index, count, fill16<3>, over16x3);
 }
 
 // ---- 8-bit ----
 
 void fillColorRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* c) {
-        for (int i = 0; i < 4; ++i) o[i] = static_cast<std::uint8_t>(c[i] >> 8);
-    });
+    colourRows<std::uint8_t>(job, index, count, fill8<4>);
 }
 
 void fillColorRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    colourRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* c) {
-        for (int i = 0; i < 3; ++i) o[i] = static_cast<std::uint8_t>(c[i] >> 8);
-    });
+    colourRows<std::uint8_t>(job, index, count, fill8<3>);
 }
 
 void copyKeyedRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
@@ -202,18 +267,19 @@ void matteGreyRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::
 }
 
 void compositeOverRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
-        const std::uint32_t a = s[3];
-        for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
-        o[3] = static_cast<std::uint8_t>((std::uint32_t{o[3]} * (65535u - a) + a * 255u) / 65535u);
-    });
+    keyedRows<std::uint8_t>(job, index, count, over8x4);
 }
 
 void compositeOverRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedRows<std::uint8_t>(job, index, count, [](std::uint8_t* o, const std::uint16_t* s) {
-        const std::uint32_t a = s[3];
-        for (int i = 0; i < 3; ++i) o[i] = over8(s[i], a, o[i]);
-    });
+    keyedRows<std::uint8_t>(job, index, count, over8x3);
+}
+
+void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverColourRows<std::uint8_t>(job, index, count, fill8<4>, over8x4);
+}
+
+void compositeOverColourRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverColourRows<std::uint8_t>(job, index, count, fill8<3>, over8x3);
 }
 
 }  // namespace vantrelo

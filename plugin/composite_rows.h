@@ -22,10 +22,21 @@
 //               (the keyed value stays 16-bit until the one division: opaque 65535 gives 255)
 //   fill        o = colour (8-bit: the high byte of each value; float: value / 65535 in single
 //               precision, so 65535 is exactly 1 and 32768 is 0.50000763)
+//   over colour the fill, then over, in one pass that never reads the output: the source is a
+//               KeyedOverColour (the keyed image and the four fill values), so a render over a
+//               solid colour writes its output once instead of filling it and blending over it
 
 #include <cstdint>
 
+#include "host/system/image_buffer.h"
+
 namespace vantrelo {
+
+// The source of the "over colour" members.
+struct KeyedOverColour {
+    const Mav::Host::System::ImageBuffer* keyed = nullptr;
+    const std::uint16_t* colour = nullptr;  // R, G, B, A as the fills take them
+};
 
 // Float outputs (their colour fills, fillColorRows4 and fillColorRows3, are in plugin/keying_pass.h).
 void copyKeyedRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -34,6 +45,8 @@ void matteGreyRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, st
 void matteGreyRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 // 16-bit outputs.
 void fillColorRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -44,6 +57,8 @@ void matteGreyRows16x4(void* job, std::uint64_t index, std::uint64_t count, std:
 void matteGreyRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 // 8-bit outputs (the keyed image is 16-bit).
 void fillColorRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -54,5 +69,7 @@ void matteGreyRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::
 void matteGreyRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverColourRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 }  // namespace vantrelo

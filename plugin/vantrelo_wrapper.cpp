@@ -3,10 +3,13 @@
 #include <cstdlib>
 
 #include "engine/effects/defocus.h"
+#include "engine/keying/keying_workers.h"
 #include "engine/keying/numeric.h"
 #include "engine/keying/polyhedron.h"
 #include "engine/keying/processing.h"
+#include "engine/keying/vant_thread.h"
 #include "host/system/exceptions.h"
+#include "plugin/blend16_rows.h"
 #include "plugin/engine_status.h"
 
 namespace vantrelo {
@@ -43,15 +46,31 @@ void VantreloWrapper::resetSettings() {
     lightWrapBrightness = 1.0f;
 }
 
+namespace {
+
+// Calls of at least this many pixels (whole-image runs: the lighting correction, the hybrid key)
+// spread their per-pixel pass after the keying over the engine's workers, as the keying itself
+// is; row-by-row calls come from band workers already.  Starting the workers costs about as much
+// as the 16-bit pass over 50 000 pixels on one thread.
+constexpr std::ptrdiff_t kWorkerPixels = std::ptrdiff_t{1} << 18;
+
+// body(first pixel, pixel count) over `count` pixels, on the engine's workers for large counts.
+template <class Body>
+void overPixels(std::ptrdiff_t count, Body body) {
+    if (count >= kWorkerPixels && keyingBandCount() > 1 && runSpanWorkers(keyingBandCount(), count, body)) return;
+    // runSpanWorkers fails only when its workers could not be made, before any band ran.
+    body(std::ptrdiff_t{0}, count);
+}
+
+}  // namespace
+
 void VantreloWrapper::keyPixels16(const std::uint16_t* source, const std::uint16_t* background,
                                   std::uint16_t* destination, std::ptrdiff_t width, std::ptrdiff_t rows) const {
     if (width <= 0 || rows <= 0) return;
     keyStates.processPixels16(source, destination, background, nullptr, width, rows);
-    const std::ptrdiff_t count = width * rows;
-    for (std::ptrdiff_t i = 0; i < count; ++i) {
-        std::uint16_t& alpha = destination[4 * i + 3];
-        alpha = static_cast<std::uint16_t>(std::uint32_t{alpha} * source[4 * i + 3] / 65535u);
-    }
+    overPixels(width * rows, [&](std::ptrdiff_t first, std::ptrdiff_t count) {
+        blend16::multiplyAlphaRow(destination + 4 * first, source + 4 * first, count);
+    });
 }
 
 void VantreloWrapper::keyPixelsFloat(float* source, float* background, float* destination, std::ptrdiff_t width,
@@ -59,14 +78,15 @@ void VantreloWrapper::keyPixelsFloat(float* source, float* background, float* de
     if (width <= 0 || rows <= 0) return;
     throwOnEngineFailure(processImageFloat(floatMaximum, source, destination, background, nullptr, width, rows,
                                            &keyStates.keyState, &keyStates.keyingInset));
-    const std::ptrdiff_t count = width * rows;
-    for (std::ptrdiff_t i = 0; i < count; ++i) {
-        float* pixel = destination + 4 * i;
-        // The engine leaves the matte on 0..65535; the source's own alpha brings it to 0..1.
-        pixel[3] = source[4 * i + 3] * pixel[3] / 65535.0f;
-        for (int c = 0; c < 4; ++c)
-            if (pixel[c] < 0.0f) pixel[c] = 0.0f;
-    }
+    overPixels(width * rows, [&](std::ptrdiff_t first, std::ptrdiff_t count) {
+        for (std::ptrdiff_t i = first; i < first + count; ++i) {
+            float* pixel = destination + 4 * i;
+            // The engine leaves the matte on 0..65535; the source's own alpha brings it to 0..1.
+            pixel[3] = source[4 * i + 3] * pixel[3] / 65535.0f;
+            for (int c = 0; c < 4; ++c)
+                if (pixel[c] < 0.0f) pixel[c] = 0.0f;
+        }
+    });
 }
 
 CVantreloBridge::CVantreloBridge() {

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 
 #include "kernel_test_support.h"
 #include "kernels/band_job.h"
 #include "kernels/bilinear.h"
+#include "kernels/warp_variants.h"
 
 namespace vantrelo {
 namespace {
@@ -764,6 +766,49 @@ TEST(WarpVariants, FractionalSamplesOfEveryDepthFollowTheField) {
             }
         EXPECT_GT(drawn, 200);
     }
+}
+
+// The warps sample four-channel blocks with vector arithmetic; each lane must be bit for bit the
+// scalar sampler's channel, for weights formed as the warp forms them, the block's ends (fx or fy
+// 0 and 1) and values at the top of the range included.
+TEST(Bilinear, VectorSamplesAreTheScalarSamplersBitForBit) {
+    std::mt19937 random(77);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    int differing = 0;
+    for (int i = 0; i < 200000; ++i) {
+        float fx = static_cast<float>(fraction(random)), fy = static_cast<float>(fraction(random));
+        if (i % 7 == 0) fx = float(i % 2);
+        if (i % 11 == 0) fy = float(i % 3 == 0);
+        const float w00 = (1.0f - fy) * (1.0f - fx), w10 = (1.0f - fy) * fx,
+                    w01 = fy * (1.0f - fx), w11 = fy * fx;
+        std::uint8_t b[4][4];
+        std::uint16_t h[4][4];
+        float f[4][4];
+        for (int p = 0; p < 4; ++p)
+            for (int c = 0; c < 4; ++c) {
+                const std::uint32_t r = random();
+                b[p][c] = i % 5 == 0 ? 255 : static_cast<std::uint8_t>(r);
+                h[p][c] = i % 5 == 0 ? 65535 : static_cast<std::uint16_t>(r >> 8);
+                f[p][c] = static_cast<float>(r) / 3e9f - 0.2f;
+            }
+        std::uint8_t scalar8[4], vector8[4];
+        bilinearRgba8(scalar8, b[0], b[1], b[2], b[3], w00, w10, w01, w11);
+        warp_detail::sampleRgba8(vector8, b[0], b[1], b[2], b[3], w00, w10, w01, w11);
+        differing += std::memcmp(scalar8, vector8, 4) != 0;
+        std::uint16_t scalar16[4], vector16[4];
+        bilinearRgba16(scalar16, h[0], h[1], h[2], h[3], w00, w10, w01, w11);
+        warp_detail::sampleRgba16(vector16, h[0], h[1], h[2], h[3], w00, w10, w01, w11);
+        differing += std::memcmp(scalar16, vector16, 8) != 0;
+        float vectorFloat[4];
+        _mm_storeu_ps(vectorFloat,
+                      warp_detail::weightedSum(f[0], f[1], f[2], f[3], w00, w10, w01, w11));
+        for (int c = 0; c < 4; ++c) {
+            const float scalar =
+                ((f[0][c] * w00 + f[1][c] * w10) + f[2][c] * w01) + f[3][c] * w11;
+            differing += std::memcmp(&scalar, &vectorFloat[c], 4) != 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
 }
 
 TEST(Bilinear, SamplersTruncateAndStayWithinTheBlock) {

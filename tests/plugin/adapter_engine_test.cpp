@@ -204,6 +204,38 @@ TEST(EngineAdapter, Keying16BitMultipliesTheKeyedMatteBySubjectAlpha) {
     EXPECT_EQ(fixture.bridge.keyStates.keyState.keySpan16Callback, nullptr);
 }
 
+// A whole-image call (the lighting correction's, the hybrid key's) spreads the alpha product over
+// the engine's workers and forms it with vector arithmetic: every pixel must get what the scalar
+// rule gives, at the ends of each worker's share and the run's odd last pixel included.  Subject
+// alphas cover the whole range and every colour differs, so a lane or share mixed up shows.
+TEST(EngineAdapter, LargeRunsGetTheScalarAlphaProductOnEveryPixel) {
+    const std::int32_t savedWorkers = workerThreadCount();
+    setWorkerThreadCount(5);
+    CompiledBridge fixture;
+    const std::ptrdiff_t width = 1021, rows = 263;  // 268 523 pixels: above the workers' threshold
+    const std::vector<std::uint16_t> pattern = subjectRun();
+    std::vector<std::uint16_t> source(static_cast<std::size_t>(4 * width * rows));
+    for (std::size_t i = 0; i < source.size() / 4; ++i) {
+        for (int c = 0; c < 3; ++c) source[4 * i + c] = pattern[4 * (i % 6) + c];
+        source[4 * i + 3] = static_cast<std::uint16_t>(i % 11 == 0 ? 65535 : (i * 40503u) & 0xffff);
+    }
+    std::vector<std::uint16_t> keyed(source.size()), engine(source.size());
+    {
+        CompiledKeyGuard compiled(&fixture.bridge.keyStates);
+        fixture.bridge.keyPixels16(source.data(), nullptr, keyed.data(), width, rows);
+        ASSERT_EQ(processImage(source.data(), engine.data(), nullptr, nullptr, width, rows,
+                               &fixture.bridge.keyStates.keyState, nullptr),
+                  ProcessStatus::Done);
+    }
+    setWorkerThreadCount(savedWorkers);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < source.size() / 4; ++i) {
+        for (int c = 0; c < 3; ++c) wrong += keyed[4 * i + c] != engine[4 * i + c];
+        wrong += keyed[4 * i + 3] != std::uint32_t{engine[4 * i + 3]} * source[4 * i + 3] / 65535u;
+    }
+    EXPECT_EQ(wrong, 0u);
+}
+
 TEST(EngineAdapter, KeyingDoesNotWriteTheSet) {
     CompiledBridge fixture;
     const std::vector<std::uint16_t> source = subjectRun();

@@ -6,10 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "kernels/band_job.h"
+#include "plugin/blend16_rows.h"
 #include "plugin/composite_rows.h"
 #include "plugin/keying_pass.h"
 #include "tests/plugin/render_stage_support.h"
@@ -170,6 +172,96 @@ TEST(CompositeRows, ResultDoesNotDependOnTheBandCount) {
             }
         }
     }
+}
+
+// A render over a plain colour lays the colour and blends the keyed image over it in one pass:
+// each fused member must leave exactly what its fill followed by its over leaves, in every depth
+// and channel count.  The area is odd-sized inside both images, so the vector rows' ends and any
+// write outside the area show; keyed alphas include 0, the maximum and values between.
+TEST(CompositeRows, OverColourIsTheFillFollowedByTheOver) {
+    struct Members {
+        const char* name;
+        BandWorker fill, over, overColour;
+        int bits, channels;
+    };
+    const Members members[] = {
+        {"float x4", fillColorRows4, compositeOverRowsFloat4, compositeOverColourRowsFloat4, 32, 4},
+        {"float x3", fillColorRows3, compositeOverRowsFloat3, compositeOverColourRowsFloat3, 32, 3},
+        {"16 x4", fillColorRows16x4, compositeOverRows16x4, compositeOverColourRows16x4, 16, 4},
+        {"16 x3", fillColorRows16x3, compositeOverRows16x3, compositeOverColourRows16x3, 16, 3},
+        {"8 x4", fillColorRows8x4, compositeOverRows8x4, compositeOverColourRows8x4, 8, 4},
+        {"8 x3", fillColorRows8x3, compositeOverRows8x3, compositeOverColourRows8x3, 8, 3},
+    };
+    TestHost host;
+    const Rect bounds{-4, 3, 19, 14};
+    const Rect area{-3, 4, 12, 13};  // 15 x 9
+    const std::uint16_t colours[][4] = {{52000, 30000, 12000, 65535}, {0, 0, 0, 0}, {65535, 1, 257, 65535}};
+    for (const Members& m : members) {
+        SCOPED_TRACE(m.name);
+        auto keyed = makeImage(&host, bounds, m.bits == 32 ? 32 : 16, 4, 4);
+        for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
+            for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
+                for (int c = 0; c < 4; ++c) {
+                    const std::uint32_t v = (x * 7919u + y * 104729u + c * 3571u) & 0xffff;
+                    const std::uint32_t a = (x + y) % 4 == 0 ? 0 : (x + y) % 4 == 1 ? 65535 : v;
+                    const double value = c == 3 ? a : v;
+                    write(*keyed, x, y, c, m.bits == 32 ? value / 65535.0 : value);
+                }
+        for (const auto& colour : colours) {
+            auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
+            auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+            for (auto* image : {fused.get(), separate.get()})
+                for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
+                    for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
+                        for (int c = 0; c < m.channels; ++c)
+                            write(*image, x, y, c, m.bits == 32 ? 0.25 * c : (x * 13 + y * 29 + c * 5) % 200);
+            BandJob fill{&host, separate.get(), colour, &area};
+            runBands(host, m.fill, &fill, 2);
+            BandJob over{&host, separate.get(), keyed.get(), &area};
+            runBands(host, m.over, &over, 3);
+            const KeyedOverColour parts{keyed.get(), colour};
+            BandJob both{&host, fused.get(), &parts, &area};
+            runBands(host, m.overColour, &both, 4);
+            EXPECT_TRUE(stage_test::samePixels(*fused, *separate)) << "colour " << colour[0];
+        }
+    }
+}
+
+// The vector rows of the 16-bit blends against the scalar formulas, pixel for pixel, on every
+// kind of value (alpha 0, 65535, 1, 32768, random) and an odd length so the scalar end runs too.
+TEST(OverBlends, VectorRowsAreTheScalarFormulasBitForBit) {
+    constexpr std::ptrdiff_t n = 4099;
+    std::vector<std::uint16_t> s(4 * n), d(4 * n), source(4 * n);
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<std::uint16_t>(seed >> 16);
+    };
+    const std::uint16_t special[] = {0, 1, 32768, 65534, 65535};
+    for (std::ptrdiff_t i = 0; i < 4 * n; ++i) {
+        s[i] = i % 9 == 0 ? special[(i / 9) % 5] : next();
+        d[i] = i % 7 == 0 ? special[(i / 7) % 5] : next();
+        source[i] = i % 5 == 0 ? special[(i / 5) % 5] : next();
+    }
+    std::vector<std::uint16_t> vector = d, scalar = d;
+    blend16::overRow(vector.data(), s.data(), n);
+    for (std::ptrdiff_t i = 0; i < n; ++i) blendRgba16Over16(scalar.data() + 4 * i, s.data() + 4 * i);
+    EXPECT_EQ(vector, scalar);
+
+    const std::uint16_t colour[4] = {52000, 7, 65535, 40000};
+    std::vector<std::uint16_t> laid(4 * n), expected(4 * n);
+    blend16::overColourRow(laid.data(), s.data(), colour, n);
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        std::memcpy(expected.data() + 4 * i, colour, sizeof colour);
+        blendRgba16Over16(expected.data() + 4 * i, s.data() + 4 * i);
+    }
+    EXPECT_EQ(laid, expected);
+
+    std::vector<std::uint16_t> multiplied = d, product = d;
+    blend16::multiplyAlphaRow(multiplied.data(), source.data(), n);
+    for (std::ptrdiff_t i = 0; i < n; ++i)
+        product[4 * i + 3] = static_cast<std::uint16_t>(std::uint32_t{d[4 * i + 3]} * source[4 * i + 3] / 65535u);
+    EXPECT_EQ(multiplied, product);
 }
 
 TEST(OverBlends, EightBitLayerOverSixteenBits) {

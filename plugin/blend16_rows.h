@@ -1,0 +1,95 @@
+#pragma once
+// Rows of 16-bit RGBA blends with SSE2 (the x86-64 base set, so no dispatch), two pixels a vector,
+// bit for bit the scalar formulas they stand for; the rows' ends take the scalar formulas.
+//
+// Every one of them is a sum of truncated quotients floor(a b / 65535) of two 16-bit values.  With
+// a b = 65536 hi + lo (hi and lo the high and low halves of the 32-bit product),
+// floor(a b / 65535) = (a b + 1 + hi) >> 16 = hi + ((lo + hi + 1) >> 16), and (lo + hi + 1) >> 16 is
+// the top bit of the rounding average (lo + hi + 1) >> 1: a multiply-high, a multiply-low, an
+// average, a shift and an add a lane.  Checked against the division for all 2^32 pairs (a, b).
+//
+// Measured on the 6000 x 4000 render benchmark (8 threads, median of 5): the scalar 16-bit over,
+// with its two divisions a channel, cost about a fifth of the render's processor time.
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "plugin/keying_pass.h"
+
+namespace vantrelo::blend16 {
+
+// floor(a b / 65535) in each 16-bit lane.
+inline __m128i quotient65535(__m128i a, __m128i b) {
+    const __m128i hi = _mm_mulhi_epu16(a, b);
+    const __m128i lo = _mm_mullo_epi16(a, b);
+    return _mm_add_epi16(hi, _mm_srli_epi16(_mm_avg_epu16(lo, hi), 15));
+}
+
+// Each pixel's alpha in all four of its lanes.
+inline __m128i alphaLanes(__m128i pixels) {
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(pixels, 0xff), 0xff);
+}
+
+inline __m128i alphaMask() { return _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0); }
+
+// blendRgba16Over16 on two pixels: each lane d (65535 - a) / 65535 + s' a / 65535 with s' the
+// keyed pixel whose alpha lane is 65535, so the alpha lane is floor(d.A (65535 - a) / 65535) + a,
+// which is the one quotient (d.A (65535 - a) + a 65535) / 65535.  No lane overflows: the two
+// truncated terms add up to at most (65535 - a) + a.
+inline __m128i over(__m128i d, __m128i s) {
+    const __m128i a = alphaLanes(s);
+    const __m128i keep = _mm_xor_si128(a, _mm_set1_epi16(-1));
+    const __m128i top = _mm_or_si128(s, alphaMask());
+    return _mm_add_epi16(quotient65535(d, keep), quotient65535(top, a));
+}
+
+// o := s over o for n pixels (blendRgba16Over16).
+inline void overRow(std::uint16_t* o, const std::uint16_t* s, std::ptrdiff_t n) {
+    std::ptrdiff_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + 4 * i));
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(d, k));
+    }
+    for (; i < n; ++i) blendRgba16Over16(o + 4 * i, s + 4 * i);
+}
+
+// o := s over `colour` for n pixels: the fill with colour followed by overRow, in one pass that
+// does not read the output.
+inline void overColourRow(std::uint16_t* o, const std::uint16_t* s, const std::uint16_t* colour,
+                          std::ptrdiff_t n) {
+    std::uint64_t packed;
+    std::memcpy(&packed, colour, sizeof packed);
+    const __m128i d = _mm_set1_epi64x(static_cast<long long>(packed));
+    std::ptrdiff_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(d, k));
+    }
+    for (; i < n; ++i) {
+        std::memcpy(o + 4 * i, colour, 4 * sizeof(std::uint16_t));
+        blendRgba16Over16(o + 4 * i, s + 4 * i);
+    }
+}
+
+// keyed.A := keyed.A x source.A / 65535, truncated, for n pixels; colour untouched.
+inline void multiplyAlphaRow(std::uint16_t* keyed, const std::uint16_t* source, std::ptrdiff_t n) {
+    const __m128i mask = alphaMask();
+    std::ptrdiff_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keyed + 4 * i));
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i));
+        const __m128i product = quotient65535(k, s);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(keyed + 4 * i),
+                         _mm_or_si128(_mm_andnot_si128(mask, k), _mm_and_si128(mask, product)));
+    }
+    for (; i < n; ++i) {
+        std::uint16_t& alpha = keyed[4 * i + 3];
+        alpha = static_cast<std::uint16_t>(std::uint32_t{alpha} * source[4 * i + 3] / 65535u);
+    }
+}
+
+}  // namespace vantrelo::blend16
