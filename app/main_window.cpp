@@ -485,10 +485,6 @@ void VantreloUIApp::stepTo(std::uint64_t index) {
     // The window is bound to the same set object, which now holds the other input's values: every
     // control, and every open floating window, shows them (and the lists' paths are that input's).
     TransferDataToWindow();
-    for (Mav::Host::Param::ParamSubFrame* frame :
-         {autoMaskFrame, fineTuneFrame, lightWrapFrame, removeNoiseFrame, softenMatteFrame}) {
-        if (frame) frame->TransferDataToWindow();
-    }
     updateEnables();
 }
 

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,15 @@ namespace {
 
 using namespace program_test;
 
+// The desktop libraries under the toolkit keep caches for the life of the process that they never
+// free; in the sanitizer build the program's leak check is told so (as the test programs' is, in
+// tests/support/gui_support.cpp), so that it still reports leaks of the program's own code.
+const char* const kLeakSuppressions =
+    "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libglib-2.0.so\nleak:libgobject-2.0.so\n"
+    "leak:libgio-2.0.so\nleak:libgtk-3.so\nleak:libgdk-3.so\nleak:libpango-1.0.so\n"
+    "leak:libpangoft2-1.0.so\nleak:libcairo.so\nleak:libatk-1.0.so\nleak:libatk-bridge-2.0.so\n"
+    "leak:libatspi.so\nleak:libharfbuzz.so\n";
+
 // A started process; ended by its own process id when the test did not see it end.
 class Process {
 public:
@@ -34,12 +44,22 @@ public:
         std::vector<char*> argv;
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
+        const std::filesystem::path suppressions = output.parent_path() / "leak-suppressions.txt";
+        std::ofstream(suppressions) << kLeakSuppressions;
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry; ++entry)
+            if (std::string(*entry).rfind("LSAN_OPTIONS=", 0) != 0) environment.push_back(*entry);
+        environment.push_back("LSAN_OPTIONS=suppressions=" + suppressions.string());
+        std::vector<char*> envp;
+        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = 0;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Process() {
