@@ -76,7 +76,8 @@ wxBitmapButton* pictureButton(wxWindow* parent, wxWindowID id, int picture, wxSi
 }
 
 wxBitmapToggleButton* pictureToggle(wxWindow* parent, wxWindowID id, int picture, wxSize size) {
-    return new Compact<wxBitmapToggleButton>(parent, id, makeToolBitmap(picture), wxDefaultPosition, size,
+    return new Compact<wxBitmapToggleButton>(parent, id, makeToolBitmap(picture),
+                                             wxDefaultPosition, size,
                                     0, wxDefaultValidator, "check");
 }
 

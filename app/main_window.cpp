@@ -213,7 +213,8 @@ void VantreloUIBase::updateEnables() {
         if (lightingGridSlider) lightingGridSlider->Enable(lighting);
         const std::int32_t mode = set->getInt(kParamBackgroundMode);
         if (backdropColourButton) backdropColourButton->Enable(mode == kBackgroundColor);
-        if (layerChoice) layerChoice->Enable(mode == kBackgroundLayer && layerChoice->GetCount() > 0);
+        if (layerChoice)
+            layerChoice->Enable(mode == kBackgroundLayer && layerChoice->GetCount() > 0);
     }
     for (Mav::Host::Param::ParamSubFrame* frame :
          {autoMaskFrame, fineTuneFrame, lightWrapFrame, removeNoiseFrame, softenMatteFrame}) {
@@ -499,7 +500,8 @@ void VantreloUIApp::onNextImage(wxCommandEvent&) {
 }
 
 void VantreloUIApp::onOk(wxCommandEvent&) {
-    if (Parameters* set = parameters(); set && bridge) vantrelo::syncAllParamsFromBridge(*bridge, *set);
+    if (Parameters* set = parameters(); set && bridge)
+        vantrelo::syncAllParamsFromBridge(*bridge, *set);
     embeddedViewer().stop(false);
     host->commit();
 }

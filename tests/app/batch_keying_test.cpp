@@ -38,7 +38,9 @@ struct Levels {
     int width = 0;
     int height = 0;
     std::vector<int> values;
-    int at(int x, int y, int c) const { return values[(static_cast<std::size_t>(y) * width + x) * 3 + c]; }
+    int at(int x, int y, int c) const {
+        return values[(static_cast<std::size_t>(y) * width + x) * 3 + c];
+    }
 };
 
 Levels previewLevels(const Mav::Host::System::ImageBuffer& result, int width, int height) {
@@ -56,8 +58,8 @@ Levels previewLevels(const Mav::Host::System::ImageBuffer& result, int width, in
                 else if (result.bitsPerChannel == 16)
                     level = reinterpret_cast<const std::uint16_t*>(p)[c] >> 8;
                 else
-                    level = static_cast<int>(
-                        std::lround(255.0 * std::clamp(reinterpret_cast<const float*>(p)[c], 0.0f, 1.0f)));
+                    level = static_cast<int>(std::lround(
+                        255.0 * std::clamp(reinterpret_cast<const float*>(p)[c], 0.0f, 1.0f)));
                 levels.values[(static_cast<std::size_t>(y) * width + x) * 3 + c] = level;
             }
         }
@@ -150,8 +152,10 @@ TEST(BatchKeying, ThreePhotosKeepTheirFormatsLoseTheirBackdropAndMatchThe100Perc
                 if (photo.format == PictureFormat::Jpeg &&
                     !inFlatBlock(x, y, photo.width, photo.height))
                     continue;
-                for (int c = 0; c < 3; ++c)
-                    worst = std::max(worst, std::abs(written->level(x, y, c) - preview.at(x, y, c)));
+                for (int c = 0; c < 3; ++c) {
+                    const int difference = written->level(x, y, c) - preview.at(x, y, c);
+                    worst = std::max(worst, std::abs(difference));
+                }
                 ++compared;
             }
         EXPECT_GT(compared, photo.width * photo.height / 2);

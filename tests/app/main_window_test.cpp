@@ -582,7 +582,8 @@ TEST_F(MainWindow, OpenAppendsInputsAndCreatesTheNavigationButtonsWhenThereAreTw
         bool buttons;
     };
     const std::filesystem::path third = home->home() / "third.png";
-    ASSERT_TRUE(writePicture(third, PictureFormat::Png, 30, 20, [](int, int) { return kBackdropGreen; }));
+    ASSERT_TRUE(
+        writePicture(third, PictureFormat::Png, 30, 20, [](int, int) { return kBackdropGreen; }));
     for (const Case& c : {Case{{first}, {second, third}, true}, Case{{}, {second}, false},
                           Case{{}, {second, third}, true}, Case{{first}, {}, false}}) {
         SCOPED_TRACE(testing::Message() << c.atStart.size() << " + " << c.opened.size());

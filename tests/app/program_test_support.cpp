@@ -74,7 +74,8 @@ std::optional<Picture> readPicture(const std::filesystem::path& path) {
     for (int y = 0; y < p.height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(dib, p.height - 1 - y);
         for (int x = 0; x < p.width; ++x) {
-            std::uint16_t* out = &p.pixels[(static_cast<std::size_t>(y) * p.width + x) * p.channels];
+            std::uint16_t* out =
+                &p.pixels[(static_cast<std::size_t>(y) * p.width + x) * p.channels];
             if (p.bitsPerChannel == 16) {
                 const auto* in = reinterpret_cast<const WORD*>(line) + x * p.channels;
                 for (int c = 0; c < p.channels; ++c) out[c] = in[c];
