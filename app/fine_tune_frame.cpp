@@ -186,20 +186,6 @@ void FineTuneFrame::resetOffsets() {
 void FineTuneFrame::springBack() {
     for (ParamRecord& record : records_) record.value().setDouble(0.0);
     TransferDataToWindow();
-    // The sliders follow their fields without scroll events, so each slider's validator still
-    // remembers the position it was let go at and would take a later move back to that same
-    // position for no move at all.  An end-of-scroll at the shown position brings it up to date;
-    // the record already holds that value, so nothing is announced.
-    for (const SliderRow& row : kRows) {
-        auto* slider = dynamic_cast<wxSlider*>(FindWindow(row.slider));
-        if (!slider) continue;
-        const int orientation =
-            slider->GetWindowStyle() & wxSL_VERTICAL ? wxVERTICAL : wxHORIZONTAL;
-        wxScrollEvent settle(wxEVT_SCROLL_CHANGED, slider->GetId(), slider->GetValue(),
-                             orientation);
-        settle.SetEventObject(slider);
-        slider->GetEventHandler()->ProcessEvent(settle);
-    }
 }
 
 void FineTuneFrame::onParamChanging(wxCommandEvent& event) {

@@ -319,6 +319,13 @@ void ParamValidator::setSliderPartner(SliderValidator* partner) {
     }
 }
 
+int ParamValidator::sliderPositionOfValue() const {
+    if (!record_) return 0;
+    const ParamValue& value = record_->value();
+    if (record_->kind == ParamFloat) return sliderPositionFor(value.getDouble(), sliderStep_);
+    return value.getInt();
+}
+
 void ParamValidator::applySliderPosition(int position, wxEventType type, long extra) {
     if (!record_) return;
     auto* field = dynamic_cast<wxTextCtrl*>(GetWindow());

@@ -76,6 +76,8 @@ public:
     SliderValidator* sliderPartner() const { return sliderPartner_; }
     // A slider position into the field and the record, then endEdit(type, extra).
     void applySliderPosition(int position, wxEventType type, long extra);
+    // The slider position that stands for the record's current value.
+    int sliderPositionOfValue() const;
 
     ParamRecord* record() const { return record_; }
     std::uint64_t index() const { return index_; }

@@ -13,9 +13,7 @@ wxEND_EVENT_TABLE()
 
 SliderValidator::SliderValidator(const SliderValidator& other)
     : wxValidator(),
-      partner_(other.partner_),
-      lastPosition_(other.lastPosition_),
-      hasLastPosition_(other.hasLastPosition_) {
+      partner_(other.partner_) {
     wxValidator::Copy(other);
 }
 
@@ -52,14 +50,13 @@ void SliderValidator::onScroll(wxScrollEvent& event) {
         // The end of a drag is reported even where it started, so the window that followed the
         // live events hears that the drag is over.
         dragging_ = false;
-        lastPosition_ = position;
-        hasLastPosition_ = true;
         partner_->applySliderPosition(position, EVT_PARAM_CHANGED, 1);
         return;
     }
-    if (hasLastPosition_ && position == lastPosition_) return;
-    lastPosition_ = position;
-    hasLastPosition_ = true;
+    // Compared with the value the parameter holds now, not with the slider's last event: typing
+    // in the field, undo or a spring-back move the slider without a scroll event, and a move back
+    // to the earlier position must still count.
+    if (position == partner_->sliderPositionOfValue()) return;
     partner_->applySliderPosition(position, type, 0);
 }
 

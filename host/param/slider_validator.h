@@ -7,7 +7,7 @@
 //                                reported even at an unchanged position, but only when an edit was
 //                                opened);
 //   a click on the track or a key  EVT_PARAM_CHANGING and EVT_PARAM_CHANGED at once.
-// Repeated events at one position send nothing.
+// Events at the position of the parameter's current value send nothing.
 //
 // Link it to the field's validator with bindParameter (host/param/param_binding.h); each side
 // clears the other's link when it is destroyed.
@@ -25,7 +25,7 @@ class ParamValidator;
 class SliderValidator : public wxValidator {
 public:
     SliderValidator() = default;
-    // Copies the partner and the last position; the copy is not dragging.
+    // Copies the partner; the copy is not dragging.
     SliderValidator(const SliderValidator& other);
     SliderValidator& operator=(const SliderValidator&) = delete;
     ~SliderValidator() override;
@@ -47,8 +47,6 @@ private:
     friend class ParamValidator;
 
     ParamValidator* partner_ = nullptr;
-    std::int32_t lastPosition_ = 0;
-    bool hasLastPosition_ = false;
     bool dragging_ = false;
 
     wxDECLARE_EVENT_TABLE();

@@ -176,6 +176,28 @@ TEST_F(SliderBinding, TypingMovesTheSliderBeforeTheValueIsCommitted) {
     EXPECT_EQ(eventKinds(frame->events), "changing changed");
 }
 
+TEST_F(SliderBinding, AMoveBackToAnEarlierPositionCountsAfterTheValueChangedElsewhere) {
+    ParamRecord record = floatRecord("Amount", 20, 0, 100, 0, 0, 100);
+    bindPair(record, 0);
+    scroll(wxEVT_SCROLL_LINEDOWN, 30);
+    ASSERT_EQ(record.value().getDouble(), 30.0);
+    // A typed value moves the slider without a scroll event.
+    typeInto(field, "55");
+    pressEnter();
+    ASSERT_EQ(record.value().getDouble(), 55.0);
+    frame->events.clear();
+    scroll(wxEVT_SCROLL_LINEUP, 30);
+    EXPECT_EQ(record.value().getDouble(), 30.0);
+    EXPECT_EQ(eventKinds(frame->events), "changing changed");
+    // So does a transfer (undo, a spring-back).
+    record.value().setDouble(70.0);
+    frame->TransferDataToWindow();
+    frame->events.clear();
+    scroll(wxEVT_SCROLL_LINEUP, 30);
+    EXPECT_EQ(record.value().getDouble(), 30.0);
+    EXPECT_EQ(eventKinds(frame->events), "changing changed");
+}
+
 // The slider driven by the pointer: press on the thumb, drag, release.
 TEST_F(SliderBinding, APointerDragOfTheThumb) {
     ParamRecord record = floatRecord("Amount", 0, 0, 100, 0, 0, 100);
