@@ -202,11 +202,22 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const Rect backdropRect =
         plugin.computeInputRegion(set, bounds, clip, domain, true, false, true, v);
     const float sigma = v == 0 ? plugin.pixelScale() * bridge.lightWrapRadius : 0.0f;
+    const bool lighting = set.getBool(kParamAdjustLighting);
+    // The keying margin serves the matte softening and the light wrap, which read keyed pixels
+    // outside the region, and the engine runs whose result depends on their extent (the lighting
+    // correction's and the hybrid key's whole-rectangle runs, the background spill blurred along
+    // each row).  Without them every keyed pixel depends on its own subject and backdrop pixels
+    // alone and nothing reads past the region, so only the region is keyed: in the batch's
+    // 1024-pixel tiles that is 8% fewer pixels, with the same result.
+    const KeyStateSet& keys = bridge.keyStates;
+    const bool marginRead = keys.softenRadius > 0 || (sigma > 0.0f && bridge.lightWrapOn) ||
+                            lighting || keys.hybrid ||
+                            !(keys.keyState.flags & (KeyFlagSpillComplement | KeyFlagSpillSolid));
+    if (!marginRead) keyingRect = intersectRect(keyingRect, bounds);
     const std::uint16_t* replacement = bridge.keyStates.keyState.replacementColour;
     const std::uint16_t solid[4] = {replacement[0], replacement[1], replacement[2], 65535};
     const std::uint16_t none[4] = {0, 0, 0, 0};
     const std::uint16_t* fillColour = modes.plainColour ? solid : none;
-    const bool lighting = set.getBool(kParamAdjustLighting);
     const bool keying = (v == 0 || v == 1) && !keyingRect.empty();
 
     // 2. The keyed image: packed rows, so the keying hands the engine several rows as one run.

@@ -131,6 +131,26 @@ TEST_F(TileInvariance, TilesAgreeUnderATurnedForeground) {
     expectTilesAgree(c);
 }
 
+// Without softening and light wrap a tile keys its own region only (for spill modes 0 and 1,
+// where each keyed pixel depends on its own pixels alone); over a backdrop image and over a plain
+// colour, whose fill the composite lays in its own pass.
+TEST_F(TileInvariance, TilesAgreeWithNothingReadingPastTheRegion) {
+    for (int spill : {0, 1})
+        for (bool colour : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "spill " << spill << (colour ? ", colour" : ", image"));
+            const TileCase c{false, 0, 0, true, true, spill, false};
+            configure(c);
+            PluginHarness& h = scene_->harness;
+            h.setBool(kParamEnableSoftenMatte, false);
+            h.setBool(kParamEnableLightWrap, false);
+            if (colour) {
+                h.setInt(kParamBackgroundMode, kBackgroundColor);
+                h.plugin.backdropLayers.clear();
+            }
+            expectTilesAgree(c);
+        }
+}
+
 void TileInvariance::expectTilesAgree(const TileCase& c) {
     PluginHarness& h = scene_->harness;
     const Rect domain = scene_->domain;
