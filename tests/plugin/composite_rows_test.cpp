@@ -208,8 +208,8 @@ TEST(CompositeRows, OverColourIsTheFillFollowedByTheOver) {
                     write(*keyed, x, y, c, m.bits == 32 ? value / 65535.0 : value);
                 }
         for (const auto& colour : colours) {
-            auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
-            auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+            auto fused = makeImage(&host, bounds, m.bits, m.channels, 8);
+            auto separate = makeImage(&host, bounds, m.bits, m.channels, 8);
             for (auto* image : {fused.get(), separate.get()})
                 for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
                     for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)

@@ -45,7 +45,8 @@ private:
 };
 
 // An image over `bounds` of `channels` channels (3 or 4) and `bits` per channel, rows padded by
-// `padding` bytes so that row bytes differ from the width; zero-filled.
+// `padding` bytes so that row bytes differ from the width (a whole number of samples, or float and
+// 16-bit rows start misaligned); zero-filled.
 inline std::unique_ptr<ImageBuffer> makeImage(Mav::Host::System::Host* host, Rect bounds, int bits, int channels,
                                               std::ptrdiff_t padding = 0) {
     auto image = std::make_unique<ImageBuffer>(host);
