@@ -9,7 +9,9 @@
 // render alone.
 //
 // items_per_second is pixels per second; the render benchmarks also report `keying_ratio`, their
-// time over the keying-only time.  A summary goes to standard error at the end.
+// time over the keying-only time, and `cpu_keying_ratio`, the same for the processor time of all
+// threads.  A summary goes to standard error at the end.  For instruction counts run one benchmark
+// under valgrind --tool=callgrind --instr-atstart=no: only the measured passes are counted.
 
 #include <benchmark/benchmark.h>
 
@@ -31,6 +33,10 @@
 
 #include <time.h>
 #include <unistd.h>
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#endif
 
 #include "host/system/image_buffer.h"
 #include "plugin/key_state_set.h"
@@ -190,6 +196,16 @@ std::map<std::string, double>& processorSeconds() {
     return table;
 }
 
+// Under callgrind started with --instr-atstart=no, only the measured passes are counted, on
+// every thread: instruction counts stay put on a busy machine where times do not.
+#if __has_include(<valgrind/callgrind.h>)
+void startInstrumentation() { CALLGRIND_START_INSTRUMENTATION; }
+void stopInstrumentation() { CALLGRIND_STOP_INSTRUMENTATION; }
+#else
+void startInstrumentation() {}
+void stopInstrumentation() {}
+#endif
+
 template <class Pass>
 void timed(benchmark::State& state, const std::string& name, std::int64_t items, Pass pass) {
     double total = 0.0, processor = 0.0;
@@ -197,8 +213,11 @@ void timed(benchmark::State& state, const std::string& name, std::int64_t items,
         const auto start = std::chrono::steady_clock::now();
         const double startProcessor = processSeconds();
         try {
+            startInstrumentation();
             pass();
+            stopInstrumentation();
         } catch (const std::exception& e) {
+            stopInstrumentation();
             state.SkipWithError(e.what());
             return;
         }

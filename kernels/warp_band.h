@@ -167,6 +167,63 @@ inline int leftNeighbour(const Vertex* corners, int top) {
     return corners[a].x <= corners[b].x ? a : b;
 }
 
+// What a span needs of the source: the sampling range, the last 2 x 2 block and the addressing.
+struct SampleArea {
+    double uLow, uHigh, vLow, vHigh;
+    std::int64_t x0, y0, lastBlockX, lastBlockY;
+    const std::uint8_t* first;
+    std::ptrdiff_t rowBytes, pixelBytes, nextColumn, nextRow;
+};
+
+// Columns k0 .. k1 - 1 of one row: each pixel's source point formed from its column number, the
+// sample test, then the variant's sample operation.  Level: dvdx is 0, so v is the row's l.v.
+template <class Variant, int DC, bool Level>
+void drawSpan(typename Variant::Destination* d, std::ptrdiff_t k0, std::ptrdiff_t k1,
+              const EdgePoint& l, double dudx, double dvdx, const SampleArea& a) {
+    using S = typename Variant::Source;
+    std::int64_t rowSy = 0;
+    float rowFy = 0.0f;
+    if constexpr (Level) {
+        const double v = l.v;
+        if (!(v >= a.vLow && v <= a.vHigh)) return;
+        rowSy = static_cast<std::int64_t>(v);
+        rowSy -= static_cast<double>(rowSy) > v;
+        if (rowSy > a.lastBlockY) rowSy = a.lastBlockY;
+        rowFy = static_cast<float>(v - static_cast<double>(rowSy));
+    }
+    for (std::ptrdiff_t k = k0; k < k1; ++k, d += DC) {
+        const double t = static_cast<double>(k) - l.x;
+        const double u = l.u + t * dudx;
+        std::int64_t sy;
+        float fy;
+        if constexpr (Level) {
+            // The range test also turns NaN away, and leaves u small enough for the conversion.
+            if (!(u >= a.uLow && u <= a.uHigh)) continue;
+            sy = rowSy;
+            fy = rowFy;
+        } else {
+            const double v = l.v + t * dvdx;
+            if (!(u >= a.uLow && u <= a.uHigh && v >= a.vLow && v <= a.vHigh)) continue;
+            sy = static_cast<std::int64_t>(v);
+            sy -= static_cast<double>(sy) > v;
+            if (sy > a.lastBlockY) sy = a.lastBlockY;
+            fy = static_cast<float>(v - static_cast<double>(sy));
+        }
+        std::int64_t sx = static_cast<std::int64_t>(u);
+        sx -= static_cast<double>(sx) > u;  // floor
+        if (sx > a.lastBlockX) sx = a.lastBlockX;
+        const float fx = static_cast<float>(u - static_cast<double>(sx));
+        const std::uint8_t* p00 = a.first + (sy - a.y0) * a.rowBytes + (sx - a.x0) * a.pixelBytes;
+        const std::uint8_t* p01 = p00 + a.nextRow;
+        Variant::template sample<DC>(d, reinterpret_cast<const S*>(p00),
+                                     reinterpret_cast<const S*>(p00 + a.nextColumn),
+                                     reinterpret_cast<const S*>(p01),
+                                     reinterpret_cast<const S*>(p01 + a.nextColumn),
+                                     (1.0f - fy) * (1.0f - fx), (1.0f - fy) * fx, fy * (1.0f - fx),
+                                     fy * fx);
+    }
+}
+
 template <class Variant, int DC>
 void warpBandChannels(const WarpJob& job, std::uint64_t index, std::uint64_t count,
                       std::uint64_t key) {
@@ -224,16 +281,20 @@ void warpBandChannels(const WarpJob& job, std::uint64_t index, std::uint64_t cou
 
     // The sampling range and the 2 x 2 block: a source one pixel wide (high) takes its one column
     // (row) as both columns (rows) of the block, over [x0, x0 + 1].
-    const std::int64_t lastBlockX = sb.x1 - 2 > sb.x0 ? sb.x1 - 2 : sb.x0;
-    const std::int64_t lastBlockY = sb.y1 - 2 > sb.y0 ? sb.y1 - 2 : sb.y0;
-    const double uLow = static_cast<double>(sb.x0);
-    const double vLow = static_cast<double>(sb.y0);
-    const double uHigh = static_cast<double>(lastBlockX + 1);
-    const double vHigh = static_cast<double>(lastBlockY + 1);
-    const std::ptrdiff_t pixelBytes = kSourcePixel * std::ptrdiff_t{sizeof(S)};
-    const std::ptrdiff_t nextColumn = sb.width() > 1 ? pixelBytes : 0;
-    const std::ptrdiff_t nextRow = sb.height() > 1 ? source.rowBytes : 0;
-    const std::uint8_t* const sourceFirst = source.firstPixel;
+    SampleArea area;
+    area.lastBlockX = sb.x1 - 2 > sb.x0 ? sb.x1 - 2 : sb.x0;
+    area.lastBlockY = sb.y1 - 2 > sb.y0 ? sb.y1 - 2 : sb.y0;
+    area.x0 = sb.x0;
+    area.y0 = sb.y0;
+    area.uLow = static_cast<double>(sb.x0);
+    area.vLow = static_cast<double>(sb.y0);
+    area.uHigh = static_cast<double>(area.lastBlockX + 1);
+    area.vHigh = static_cast<double>(area.lastBlockY + 1);
+    area.first = source.firstPixel;
+    area.rowBytes = source.rowBytes;
+    area.pixelBytes = kSourcePixel * std::ptrdiff_t{sizeof(S)};
+    area.nextColumn = sb.width() > 1 ? area.pixelBytes : 0;
+    area.nextRow = sb.height() > 1 ? source.rowBytes : 0;
 
     for (; r < b1; ++r) {
         const double p = static_cast<double>(r);
@@ -254,31 +315,13 @@ void warpBandChannels(const WarpJob& job, std::uint64_t index, std::uint64_t cou
             if (k0 < k1) {
                 D* d = reinterpret_cast<D*>(destination.pixelAddress(static_cast<std::int32_t>(k0),
                                                                      static_cast<std::int32_t>(r)));
-                for (std::ptrdiff_t k = k0; k < k1; ++k, d += DC) {
-                    const double t = static_cast<double>(k) - l.x;
-                    const double u = l.u + t * dudx;
-                    const double v = l.v + t * dvdx;
-                    // The range test also turns NaN away, and leaves u and v small enough for the
-                    // conversions below.
-                    if (!(u >= uLow && u <= uHigh && v >= vLow && v <= vHigh)) continue;
-                    std::int64_t sx = static_cast<std::int64_t>(u);
-                    sx -= static_cast<double>(sx) > u;  // floor
-                    std::int64_t sy = static_cast<std::int64_t>(v);
-                    sy -= static_cast<double>(sy) > v;
-                    if (sx > lastBlockX) sx = lastBlockX;
-                    if (sy > lastBlockY) sy = lastBlockY;
-                    const float fx = static_cast<float>(u - static_cast<double>(sx));
-                    const float fy = static_cast<float>(v - static_cast<double>(sy));
-                    const std::uint8_t* p00 =
-                        sourceFirst + (sy - sb.y0) * source.rowBytes + (sx - sb.x0) * pixelBytes;
-                    const std::uint8_t* p01 = p00 + nextRow;
-                    Variant::template sample<DC>(d, reinterpret_cast<const S*>(p00),
-                                                 reinterpret_cast<const S*>(p00 + nextColumn),
-                                                 reinterpret_cast<const S*>(p01),
-                                                 reinterpret_cast<const S*>(p01 + nextColumn),
-                                                 (1.0f - fy) * (1.0f - fx), (1.0f - fy) * fx,
-                                                 fy * (1.0f - fx), fy * fx);
-                }
+                // A row along which the source row does not change (any transform without a
+                // turn or shear: v has the same value at both ends) takes its source row, the
+                // row weights and the row test once; the values are those of the general loop.
+                if (dvdx == 0.0)
+                    drawSpan<Variant, DC, true>(d, k0, k1, l, dudx, dvdx, area);
+                else
+                    drawSpan<Variant, DC, false>(d, k0, k1, l, dudx, dvdx, area);
             }
         }
         if (r % 32 == 0) host.tickProgress(key);

@@ -132,18 +132,21 @@ TEST_F(TileInvariance, TilesAgreeUnderATurnedForeground) {
 }
 
 // Without softening and light wrap a tile keys its own region only (for spill modes 0 and 1,
-// where each keyed pixel depends on its own pixels alone); over a backdrop image and over a plain
-// colour, whose fill the composite lays in its own pass.
+// where each keyed pixel depends on its own pixels alone), and draws its backdrop image over its
+// own region only when the backdrop is not blurred either; over a backdrop image, blurred and not,
+// and over a plain colour, whose fill the composite lays in its own pass.
 TEST_F(TileInvariance, TilesAgreeWithNothingReadingPastTheRegion) {
+    enum Backdrop { kBlurredImage, kSharpImage, kColour };
     for (int spill : {0, 1})
-        for (bool colour : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "spill " << spill << (colour ? ", colour" : ", image"));
+        for (Backdrop backdrop : {kBlurredImage, kSharpImage, kColour}) {
+            SCOPED_TRACE(testing::Message() << "spill " << spill << ", backdrop " << backdrop);
             const TileCase c{false, 0, 0, true, true, spill, false};
             configure(c);
             PluginHarness& h = scene_->harness;
             h.setBool(kParamEnableSoftenMatte, false);
             h.setBool(kParamEnableLightWrap, false);
-            if (colour) {
+            if (backdrop == kSharpImage) h.setDouble(kParamBackdropBlur, 0.0);
+            if (backdrop == kColour) {
                 h.setInt(kParamBackgroundMode, kBackgroundColor);
                 h.plugin.backdropLayers.clear();
             }
