@@ -1,6 +1,8 @@
 #pragma once
 // Rows of 16-bit RGBA blends with SSE2 (the x86-64 base set, so no dispatch), two pixels a vector,
-// bit for bit the scalar formulas they stand for; the rows' ends take the scalar formulas.
+// bit for bit the scalar formulas they stand for (blendRgba16Over16 in plugin/keying_pass.h, the
+// keyed alpha product of VantreloWrapper::keyPixels16); an odd last pixel goes through the same
+// vector code in a two-pixel copy.
 //
 // Every one of them is a sum of truncated quotients floor(a b / 65535) of two 16-bit values.  With
 // a b = 65536 hi + lo (hi and lo the high and low halves of the 32-bit product),
@@ -16,8 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include "plugin/keying_pass.h"
 
 namespace vantrelo::blend16 {
 
@@ -46,15 +46,27 @@ inline __m128i over(__m128i d, __m128i s) {
     return _mm_add_epi16(quotient65535(d, keep), quotient65535(top, a));
 }
 
+// body(o, s) on every pair of pixels of a row; the odd last pixel is handled in a copy padded to a
+// pair.  body reads and writes one vector at o and reads one at s.
+template <class Body>
+inline void pairs(std::uint16_t* o, const std::uint16_t* s, std::ptrdiff_t n, Body body) {
+    std::ptrdiff_t i = 0;
+    for (; i + 2 <= n; i += 2) body(o + 4 * i, s + 4 * i);
+    if (i < n) {
+        std::uint16_t lastO[8] = {}, lastS[8] = {};
+        std::memcpy(lastO, o + 4 * i, 4 * sizeof(std::uint16_t));
+        std::memcpy(lastS, s + 4 * i, 4 * sizeof(std::uint16_t));
+        body(lastO, lastS);
+        std::memcpy(o + 4 * i, lastO, 4 * sizeof(std::uint16_t));
+    }
+}
+
+inline __m128i load(const std::uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void store(std::uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
 // o := s over o for n pixels (blendRgba16Over16).
 inline void overRow(std::uint16_t* o, const std::uint16_t* s, std::ptrdiff_t n) {
-    std::ptrdiff_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + 4 * i));
-        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(d, k));
-    }
-    for (; i < n; ++i) blendRgba16Over16(o + 4 * i, s + 4 * i);
+    pairs(o, s, n, [](std::uint16_t* op, const std::uint16_t* sp) { store(op, over(load(op), load(sp))); });
 }
 
 // o := s over `colour` for n pixels: the fill with colour followed by overRow, in one pass that
@@ -64,32 +76,17 @@ inline void overColourRow(std::uint16_t* o, const std::uint16_t* s, const std::u
     std::uint64_t packed;
     std::memcpy(&packed, colour, sizeof packed);
     const __m128i d = _mm_set1_epi64x(static_cast<long long>(packed));
-    std::ptrdiff_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(d, k));
-    }
-    for (; i < n; ++i) {
-        std::memcpy(o + 4 * i, colour, 4 * sizeof(std::uint16_t));
-        blendRgba16Over16(o + 4 * i, s + 4 * i);
-    }
+    pairs(o, s, n, [d](std::uint16_t* op, const std::uint16_t* sp) { store(op, over(d, load(sp))); });
 }
 
 // keyed.A := keyed.A x source.A / 65535, truncated, for n pixels; colour untouched.
 inline void multiplyAlphaRow(std::uint16_t* keyed, const std::uint16_t* source, std::ptrdiff_t n) {
     const __m128i mask = alphaMask();
-    std::ptrdiff_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keyed + 4 * i));
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i));
-        const __m128i product = quotient65535(k, s);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(keyed + 4 * i),
-                         _mm_or_si128(_mm_andnot_si128(mask, k), _mm_and_si128(mask, product)));
-    }
-    for (; i < n; ++i) {
-        std::uint16_t& alpha = keyed[4 * i + 3];
-        alpha = static_cast<std::uint16_t>(std::uint32_t{alpha} * source[4 * i + 3] / 65535u);
-    }
+    pairs(keyed, source, n, [mask](std::uint16_t* kp, const std::uint16_t* sp) {
+        const __m128i k = load(kp);
+        const __m128i product = quotient65535(k, load(sp));
+        store(kp, _mm_or_si128(_mm_andnot_si128(mask, k), _mm_and_si128(mask, product)));
+    });
 }
 
 }  // namespace vantrelo::blend16
