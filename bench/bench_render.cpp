@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <time.h>
@@ -108,9 +109,15 @@ const std::filesystem::path& photoFile() {
         }
         FreeImage_Save(FIF_TIFF, bitmap, file.c_str(), TIFF_NONE);
         FreeImage_Unload(bitmap);
-        std::atexit([] { std::filesystem::remove_all(photoFile().parent_path()); });
         return file;
     }();
+    // Registered once the path is complete: a handler registered while it is being initialised
+    // would run after the path is destroyed.
+    static const int removal = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(photoFile().parent_path(), ignored);
+    });
+    static_cast<void>(removal);
     return path;
 }
 
