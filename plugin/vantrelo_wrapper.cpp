@@ -11,6 +11,7 @@
 #include "host/system/exceptions.h"
 #include "plugin/blend16_rows.h"
 #include "plugin/engine_status.h"
+#include "plugin/parameter_schema.h"
 
 namespace vantrelo {
 
@@ -41,7 +42,9 @@ void VantreloWrapper::resetSettings() {
     autoMaskJustEnabled = 0;
     fitEnabled = 0;
     fitJustEnabled = 0;
-    autoMaskRadius = 0.4f;
+    // On the parameter's own 0..100 scale: undo records a pull, and before the first push a pull
+    // must give the parameter its default, not a radius a hundred times too small.
+    autoMaskRadius = static_cast<float>(keyerSchema()[kParamAutoMaskRadius].defaultValue[0]);
     lightWrapRadius = 0.0f;
     lightWrapBrightness = 1.0f;
 }

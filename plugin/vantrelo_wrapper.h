@@ -82,8 +82,8 @@ public:
     void keyPixelsFloat(float* source, float* background, float* destination, std::ptrdiff_t width,
                         std::ptrdiff_t rows) const;
 
-    // KeyStateSet::reset, then floatMaximum 1, triggers and enables off, autoMaskRadius 0.4,
-    // lightWrapRadius 0, lightWrapBrightness 1; lightWrapOn is kept.
+    // KeyStateSet::reset, then floatMaximum 1, triggers and enables off, autoMaskRadius the default
+    // of "automask radius" (40), lightWrapRadius 0, lightWrapBrightness 1; lightWrapOn is kept.
     void resetSettings();
 
     // Applies the active sample list by sampleMode (nothing for an empty list).  Mode 0 throws
@@ -108,7 +108,7 @@ public:
     std::uint8_t autoMaskJustEnabled = 0;
     std::uint8_t fitEnabled = 0;
     std::uint8_t fitJustEnabled = 0;
-    float autoMaskRadius = 0.4f;       // "automask radius", 0..100 as the parameter holds it
+    float autoMaskRadius = 40.0f;      // "automask radius", 0..100 as the parameter holds it
     std::uint8_t lightWrapOn = 0;
     float lightWrapRadius = 0.0f;      // pixels
     float lightWrapBrightness = 1.0f;  // 0..100

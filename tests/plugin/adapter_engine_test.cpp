@@ -49,7 +49,7 @@ TEST(EngineAdapter, StartsWithEqualResetStatesAndDefaultSettings) {
     EXPECT_EQ(set.keyingInset.left | set.keyingInset.right | set.keyingInset.top | set.keyingInset.bottom, 0);
 
     EXPECT_EQ(bridge.floatMaximum, 1.0f);
-    EXPECT_EQ(bridge.autoMaskRadius, 0.4f);
+    EXPECT_EQ(bridge.autoMaskRadius, 40.0f);
     EXPECT_EQ(bridge.lightWrapBrightness, 1.0f);
     EXPECT_EQ(bridge.lightWrapRadius, 0.0f);
     EXPECT_EQ(bridge.lightWrapOn, 0);
@@ -83,7 +83,7 @@ TEST(EngineAdapter, ResetSettingsRestoresEverythingButLightWrapOn) {
     EXPECT_EQ(bridge.keyStates.softenRadius, 0);
     EXPECT_EQ(bridge.keyStates.hybrid, 0);
     EXPECT_EQ(bridge.autoMaskEnabled | bridge.autoMaskJustEnabled | bridge.fitEnabled | bridge.fitJustEnabled, 0);
-    EXPECT_EQ(bridge.autoMaskRadius, 0.4f);
+    EXPECT_EQ(bridge.autoMaskRadius, 40.0f);
     EXPECT_EQ(bridge.lightWrapRadius, 0.0f);
     EXPECT_EQ(bridge.lightWrapBrightness, 1.0f);
     EXPECT_EQ(bridge.lightWrapOn, 1);

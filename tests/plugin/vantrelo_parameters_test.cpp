@@ -370,6 +370,16 @@ TEST_F(KeyerParameterSet, PushAllThenPullAllKeepsEveryValue) {
     }
 }
 
+// Undo records what a pull gives; before the first push that must be the radius on the record's
+// own 0..100 scale, where the auto-mask divides it by 100.
+TEST_F(KeyerParameterSet, AFreshAdapterPullsTheAutoMaskRadiusDefault) {
+    setDouble(kParamAutoMaskRadius, 71);
+    pull(kParamAutoMaskRadius);
+    EXPECT_EQ(value(kParamAutoMaskRadius).getDouble(), 40.0);
+    EXPECT_EQ(value(kParamAutoMaskRadius).getDouble(),
+              set.record(kParamAutoMaskRadius).defaultValue().getDouble());
+}
+
 TEST_F(KeyerParameterSet, UnknownCodesChangeNothingEitherWay) {
     ParamRecord stranger(ParamFloat, "stranger", fourCharCode("zzzz"), 0, 0);
     stranger.value().setDouble(3);
