@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -28,6 +27,18 @@ bool isRegularFile(const std::string& name) {
     std::error_code error;
     const std::filesystem::path path(std::u8string(name.begin(), name.end()));
     return std::filesystem::is_regular_file(path, error) && !error;
+}
+
+// True when some pixel of the 8-bit RGBA image has a colour component above its alpha.
+bool hasColourAboveAlpha(const ImageBuffer& image) {
+    const std::ptrdiff_t width = image.bounds.width();
+    const std::ptrdiff_t height = image.bounds.height();
+    for (std::ptrdiff_t y = 0; y < height; ++y) {
+        const std::uint8_t* p = image.firstPixel + y * image.rowBytes;
+        for (std::ptrdiff_t x = 0; x < width; ++x, p += 4)
+            if (p[0] > p[3] || p[1] > p[3] || p[2] > p[3]) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -50,35 +61,12 @@ void LayerEntry::load(Mav::Host::System::Host* host, const std::string& name) {
         !read.IsOk() || read.GetWidth() <= 0 || read.GetHeight() <= 0)
         return;
 
-    const std::ptrdiff_t width = read.GetWidth();
-    const std::ptrdiff_t height = read.GetHeight();
     auto buffer = std::make_shared<ImageBuffer>(host);
     buffer->allocateSize(read.GetWidth(), read.GetHeight(), 8, 4);
-    const unsigned char* rgb = read.GetData();
-    const unsigned char* alpha = read.HasAlpha() ? read.GetAlpha() : nullptr;
-    bool straight = false;
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
-        std::uint8_t* d = buffer->firstPixel + y * buffer->rowBytes;
-        const unsigned char* c = rgb + y * width * 3;
-        if (alpha) {
-            const unsigned char* a = alpha + y * width;
-            for (std::ptrdiff_t x = 0; x < width; ++x, d += 4, c += 3) {
-                d[0] = c[0];
-                d[1] = c[1];
-                d[2] = c[2];
-                d[3] = a[x];
-                straight |= a[x] < c[0] || a[x] < c[1] || a[x] < c[2];
-            }
-        } else {
-            for (std::ptrdiff_t x = 0; x < width; ++x, d += 4, c += 3) {
-                d[0] = c[0];
-                d[1] = c[1];
-                d[2] = c[2];
-                d[3] = 255;
-            }
-        }
-    }
-    premultiplied = !straight;
+    // Without an alpha array the copy lays every alpha at 255.
+    buffer->hasAlpha = read.HasAlpha();
+    buffer->fromWxImage(read);
+    premultiplied = !buffer->hasAlpha || !hasColourAboveAlpha(*buffer);
     setImage(std::move(buffer));
 }
 
