@@ -136,14 +136,22 @@ void keyRows(void* jobPointer, std::uint64_t index, std::uint64_t count, std::ui
     constexpr bool kReadsInPlace = kReadOnly && sizeof(Source) == 2;
     using RowPointer = std::conditional_t<kReadOnly, const Work*, Work*>;
 
-    // Row by row: the band's own work row (unless the work image is ready) and background row.
+    // Row by row: the band's own work row (unless the work image is ready) and background row,
+    // and with a row step its keyed row.
     AlignedBuffer ownRows;
     Work* workRow = nullptr;
     Work* backgroundOfRow = nullptr;
+    Work* keyedRow = nullptr;
     if (!wholeBackground) {
-        ownRows.resize(static_cast<std::uint64_t>(rowValues) * sizeof(Work) * (work ? 1 : 2));
+        const std::uint64_t rows = 1 + (work ? 0 : 1) + (job.rowStep ? 1 : 0);
+        ownRows.resize(static_cast<std::uint64_t>(rowValues) * sizeof(Work) * rows);
         backgroundOfRow = reinterpret_cast<Work*>(ownRows.pointer());
-        if (!work) workRow = backgroundOfRow + rowValues;
+        Work* next = backgroundOfRow + rowValues;
+        if (!work) {
+            workRow = next;
+            next += rowValues;
+        }
+        if (job.rowStep) keyedRow = next;
     }
     bool colourLaid = false;
 
@@ -170,8 +178,13 @@ void keyRows(void* jobPointer, std::uint64_t index, std::uint64_t count, std::ui
                 backgroundRow<Source>(job, fill, y, backgroundOfRow);
                 colourLaid = !job.backdrop;
             }
-            keyRun(*job.adapter, subjectRow, background,
-                   reinterpret_cast<Work*>(job.keyed->pixelAddress(area.x0, y)), width, 1);
+            if (keyedRow) {
+                keyRun(*job.adapter, subjectRow, background, keyedRow, width, 1);
+                job.rowStep->run(job.rowStep->context, y, keyedRow);
+            } else {
+                keyRun(*job.adapter, subjectRow, background,
+                       reinterpret_cast<Work*>(job.keyed->pixelAddress(area.x0, y)), width, 1);
+            }
         }
         if (u % 32 == 0) job.host->reportProgress(key, static_cast<std::uint64_t>(u - band.begin), total);
     }
@@ -208,8 +221,12 @@ void keyPass(const char* name, BandWorker worker, const KeyPassContext& context,
     if (!context.host || !context.adapter) refuse(name, "no host or adapter");
     if (lighting && !context.lighting) refuse(name, "lighting correction without its cache");
     if (keyingRect.empty()) return;
-    if (keyed.bitsPerChannel != kBits<Work> || keyed.channels != 4 || keyed.bounds != keyingRect ||
-        !keyed.firstPixel || keyed.rowBytes != keyingRect.width() * 4 * std::ptrdiff_t{sizeof(Work)})
+    const bool wholeRun = lighting || context.adapter->keyStates.hybrid;
+    if (context.rowStep && wholeRun)
+        refuse(name, "a keyed-row step needs row-by-row keying, not one run over the area");
+    if (!context.rowStep &&
+        (keyed.bitsPerChannel != kBits<Work> || keyed.channels != 4 || keyed.bounds != keyingRect ||
+         !keyed.firstPixel || keyed.rowBytes != keyingRect.width() * 4 * std::ptrdiff_t{sizeof(Work)}))
         refuse(name, "the keyed image is not a packed four-channel image over the keying rectangle");
     if (!input.firstPixel || !fitsDepth(input, kBits<Source>))
         refuse(name, "the input does not have the render's depth");
@@ -223,7 +240,6 @@ void keyPass(const char* name, BandWorker worker, const KeyPassContext& context,
     const std::ptrdiff_t height = keyingRect.height();
     const bool drawsSubject = transformed && !warpedForeground.firstPixel;
     const bool workReady = lighting || drawsSubject;
-    const bool wholeRun = lighting || context.adapter->keyStates.hybrid;
 
     ImageBuffer work(&host);
     work.rowAligned = false;
@@ -264,6 +280,7 @@ void keyPass(const char* name, BandWorker worker, const KeyPassContext& context,
     job.transformed = transformed;
     job.lighting = lighting;
     job.workReady = workReady;
+    job.rowStep = context.rowStep;
 
     CompiledKeyGuard compiled(&context.adapter->keyStates);
     runBands(host, worker, &job, context.bandCount);

@@ -35,6 +35,17 @@ class VantreloPlugin;
 class CVantreloBridge;
 struct LightingContext;
 
+// A step that takes each keyed row while it is still in cache, in place of the keyed image: the
+// render's composite, when nothing after the keying reads the keyed image (no softening, no light
+// wrap).  run(context, y, row) receives row y of the keying rectangle, four channels of the keyed
+// type a pixel, its columns from the rectangle's x0 to x1 - 1; it runs on the band that keyed the
+// row and may write only what belongs to that row.  With a step the keyed image is neither checked
+// nor written; a pass that keys its area as one run (lighting correction, hybrid key) refuses one.
+struct KeyedRowStep {
+    void (*run)(const void* context, std::int32_t y, const void* row) = nullptr;
+    const void* context = nullptr;
+};
+
 // What the pass takes from the plug-in (VantreloPlugin builds it for its own entries).
 struct KeyPassContext {
     Mav::Host::System::Host* host = nullptr;  // runner, progress, owner of the scratch images
@@ -44,6 +55,7 @@ struct KeyPassContext {
     // Bands of the keying rows: 0 (the render's choice) one per processor of the host; tests and
     // benchmarks set other counts, which give the same result.
     std::uint64_t bandCount = 0;
+    const KeyedRowStep* rowStep = nullptr;  // optional: the keyed rows go to it
 };
 
 // The job of the keying rows, on the pass's stack for one run.
@@ -65,6 +77,7 @@ struct KeyRowsJob {
     std::uint8_t transformed = 0;  // 1: the foreground transform is not the identity
     std::uint8_t lighting = 0;     // 1: "adjust lighting" is on
     std::uint8_t workReady = 0;    // 1: the work image already holds the subject
+    const KeyedRowStep* rowStep = nullptr;  // takes each keyed row in place of `keyed`
 };
 
 // keyed: four channels over exactly `keyingRect` with packed rows, float (float pass) or 16-bit;
@@ -92,25 +105,25 @@ void keyPass8(const KeyPassContext& context, const Mav::Host::System::ImageBuffe
               bool plainColour, bool transformed, bool lighting);
 
 // The plug-in's entries: the context from the plug-in (its adapter, lighting cache and the
-// foreground matrix of `domain`, the output's domain).
+// foreground matrix of `domain`, the output's domain) and the optional row step.
 void keyPassFloat(VantreloPlugin& host, const Mav::Host::System::ImageBuffer& input,
                   const Mav::Host::System::ImageBuffer& warpedForeground,
                   const Mav::Host::System::ImageBuffer* backdrop,
                   Mav::Host::System::ImageBuffer& keyed, const Mav::Host::System::Rect& keyingRect,
                   const Mav::Host::System::Rect& domain, bool plainColour, bool transformed,
-                  bool lighting);
+                  bool lighting, const KeyedRowStep* rowStep = nullptr);
 void keyPass16(VantreloPlugin& host, const Mav::Host::System::ImageBuffer& input,
                const Mav::Host::System::ImageBuffer& warpedForeground,
                const Mav::Host::System::ImageBuffer* backdrop,
                Mav::Host::System::ImageBuffer& keyed, const Mav::Host::System::Rect& keyingRect,
                const Mav::Host::System::Rect& domain, bool plainColour, bool transformed,
-               bool lighting);
+               bool lighting, const KeyedRowStep* rowStep = nullptr);
 void keyPass8(VantreloPlugin& host, const Mav::Host::System::ImageBuffer& input,
               const Mav::Host::System::ImageBuffer& warpedForeground,
               const Mav::Host::System::ImageBuffer* backdrop,
               Mav::Host::System::ImageBuffer& keyed, const Mav::Host::System::Rect& keyingRect,
               const Mav::Host::System::Rect& domain, bool plainColour, bool transformed,
-              bool lighting);
+              bool lighting, const KeyedRowStep* rowStep = nullptr);
 
 // Band workers over a KeyRowsJob: band k of n takes the area's rows as bandRange says and reports
 // progress after every row whose number is a multiple of 32 (done = row - band start).

@@ -15,8 +15,10 @@ using Mav::Host::System::Rect;
 
 namespace {
 
-KeyPassContext contextOf(VantreloPlugin& plugin, const Rect& domain, LightingContext& lighting) {
+KeyPassContext contextOf(VantreloPlugin& plugin, const Rect& domain, LightingContext& lighting,
+                         const KeyedRowStep* rowStep) {
     KeyPassContext context;
+    context.rowStep = rowStep;
     context.host = &plugin;
     context.adapter = &plugin.bridge;
     context.foreground = plugin.foregroundMatrix(domain);
@@ -28,26 +30,26 @@ KeyPassContext contextOf(VantreloPlugin& plugin, const Rect& domain, LightingCon
 
 void keyPassFloat(VantreloPlugin& host, const ImageBuffer& input, const ImageBuffer& warpedForeground,
                   const ImageBuffer* backdrop, ImageBuffer& keyed, const Rect& keyingRect, const Rect& domain,
-                  bool plainColour, bool transformed, bool lighting) {
+                  bool plainColour, bool transformed, bool lighting, const KeyedRowStep* rowStep) {
     LightingContext lightingOf = lightingContext(host);
-    keyPassFloat(contextOf(host, domain, lightingOf), input, warpedForeground, backdrop, keyed, keyingRect,
-                 plainColour, transformed, lighting);
+    keyPassFloat(contextOf(host, domain, lightingOf, rowStep), input, warpedForeground, backdrop, keyed,
+                 keyingRect, plainColour, transformed, lighting);
 }
 
 void keyPass16(VantreloPlugin& host, const ImageBuffer& input, const ImageBuffer& warpedForeground,
                const ImageBuffer* backdrop, ImageBuffer& keyed, const Rect& keyingRect, const Rect& domain,
-               bool plainColour, bool transformed, bool lighting) {
+               bool plainColour, bool transformed, bool lighting, const KeyedRowStep* rowStep) {
     LightingContext lightingOf = lightingContext(host);
-    keyPass16(contextOf(host, domain, lightingOf), input, warpedForeground, backdrop, keyed, keyingRect,
-              plainColour, transformed, lighting);
+    keyPass16(contextOf(host, domain, lightingOf, rowStep), input, warpedForeground, backdrop, keyed,
+              keyingRect, plainColour, transformed, lighting);
 }
 
 void keyPass8(VantreloPlugin& host, const ImageBuffer& input, const ImageBuffer& warpedForeground,
               const ImageBuffer* backdrop, ImageBuffer& keyed, const Rect& keyingRect, const Rect& domain,
-              bool plainColour, bool transformed, bool lighting) {
+              bool plainColour, bool transformed, bool lighting, const KeyedRowStep* rowStep) {
     LightingContext lightingOf = lightingContext(host);
-    keyPass8(contextOf(host, domain, lightingOf), input, warpedForeground, backdrop, keyed, keyingRect,
-             plainColour, transformed, lighting);
+    keyPass8(contextOf(host, domain, lightingOf, rowStep), input, warpedForeground, backdrop, keyed,
+             keyingRect, plainColour, transformed, lighting);
 }
 
 }  // namespace vantrelo

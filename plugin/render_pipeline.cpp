@@ -31,7 +31,7 @@ using Mav::Host::System::unionRect;
 using Warp = void (*)(SystemHost&, ImageBuffer&, const ImageBuffer&, const Matrix3&);
 using KeyPass = void (*)(VantreloPlugin&, const ImageBuffer&, const ImageBuffer&,
                          const ImageBuffer*, ImageBuffer&, const Rect&, const Rect&, bool, bool,
-                         bool);
+                         bool, const KeyedRowStep*);
 using LightWrapStep = void (*)(SystemHost&, ImageBuffer&, const ImageBuffer*,
                                const std::uint16_t*, float, float, int);
 
@@ -168,6 +168,33 @@ void drawLayers(VantreloPlugin& plugin, const Depth& depth, const LayerList& lay
     }
 }
 
+// The composite of one keyed row as the keying band hands it over (a KeyedRowStep): the
+// composite member run as band 0 of 1 on that row, reading the band's keyed row as a one-row
+// image.
+struct RowComposite {
+    BandWorker worker = nullptr;
+    ImageBuffer* output = nullptr;
+    const std::uint16_t* colour = nullptr;  // set for the "over colour" members
+    std::int32_t x0 = 0;
+    std::int32_t x1 = 0;
+    std::int32_t keyedBits = 16;
+};
+
+void compositeKeyedRow(const void* context, std::int32_t y, const void* row) {
+    const RowComposite& c = *static_cast<const RowComposite*>(context);
+    const Rect area{c.x0, y, c.x1, y + 1};
+    ImageBuffer keyedRow(nullptr);
+    keyedRow.bitsPerChannel = c.keyedBits;
+    keyedRow.channels = 4;
+    keyedRow.bounds = keyedRow.domain = area;
+    keyedRow.rowBytes = std::ptrdiff_t{c.x1 - c.x0} * 4 * (c.keyedBits / 8);
+    keyedRow.firstPixel = static_cast<std::uint8_t*>(const_cast<void*>(row));
+    const KeyedOverColour overColour{&keyedRow, c.colour};
+    const void* source = c.colour ? static_cast<const void*>(&overColour) : &keyedRow;
+    BandJob job{nullptr, c.output, source, &area};
+    c.worker(&job, 0, 1, 0);
+}
+
 // Clears every channel above the diagonal from the domain's top-left to its bottom-right corner.
 void clearAboveDiagonal(ImageBuffer& output) {
     const Rect& d = output.domain;
@@ -225,10 +252,15 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const std::uint16_t none[4] = {0, 0, 0, 0};
     const std::uint16_t* fillColour = modes.plainColour ? solid : none;
     const bool keying = (v == 0 || v == 1) && !keyingRect.empty();
+    // With nothing between the keying and the composite that reads other rows (the conditions of
+    // the unread margin) and the keyed rows those of the region, each row is composited by the
+    // band that keyed it while the row is in cache, and no keyed image is kept: that spares the
+    // writing and reading back of a keyed image the size of the region.
+    const bool compositeByRow = keying && !marginRead && keyingRect == bounds;
 
     // 2. The keyed image: packed rows, so the keying hands the engine several rows as one run.
     ImageBuffer keyed(&plugin);
-    if (keying) {
+    if (keying && !compositeByRow) {
         keyed.rowAligned = false;
         keyed.allocate(keyingRect, depth.keyedBits);
     }
@@ -284,36 +316,51 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
                                            plugin.foregroundMatrix(domain));
     }
 
-    // 8. Keying and softening.
+    // 8 and 9. Keying and softening, light wrap and the final composite, whose member is chosen
+    // by view mode and transparency.
+    BandWorker composite = nullptr;
+    const void* compositeSource = &keyed;
+    const KeyedOverColour overColour{&keyed, fillColour};
+    if (keying && v == 0) {
+        if (modes.transparent) {
+            composite = depth.copy[memberFor(output)];
+        } else if (compositeFills) {
+            composite = depth.overColour[memberFor(output)];
+            compositeSource = &overColour;
+        } else {
+            composite = depth.over[memberFor(output)];
+        }
+    } else if (keying && v == 1) {
+        composite = depth.matteGrey[memberFor(output)];
+    }
+    RowComposite rowComposite;
+    rowComposite.worker = composite;
+    rowComposite.output = &output;
+    rowComposite.colour = compositeSource == &overColour ? fillColour : nullptr;
+    rowComposite.x0 = bounds.x0;
+    rowComposite.x1 = bounds.x1;
+    rowComposite.keyedBits = depth.keyedBits;
+    const KeyedRowStep rowStep{compositeKeyedRow, &rowComposite};
+
     if (keying) {
         depth.keyPass(plugin, input, warped, backdrop.firstPixel ? &backdrop : nullptr, keyed,
-                      keyingRect, domain, modes.plainColour, transformed, lighting);
+                      keyingRect, domain, modes.plainColour, transformed, lighting,
+                      compositeByRow ? &rowStep : nullptr);
+    }
+    if (keying && !compositeByRow) {
         if (depth.floatKeyed)
             bridge.defocusMatteFloat(reinterpret_cast<float*>(keyed.firstPixel),
                                      keyingRect.width(), keyingRect.height(), 1.0f);
         else
             bridge.defocusMatte16(reinterpret_cast<std::uint16_t*>(keyed.firstPixel),
                                   keyingRect.width(), keyingRect.height(), 1.0f);
-    }
-
-    // 9. Final composite.
-    if (keying && v == 0) {
-        if (sigma > 0.0f && bridge.lightWrapOn) {
+        if (v == 0 && sigma > 0.0f && bridge.lightWrapOn) {
             const float brightness =
                 static_cast<float>(static_cast<double>(bridge.lightWrapBrightness) / 100.0);
-            depth.lightWrap(plugin, keyed, backdrop.firstPixel ? &backdrop : nullptr, solid, sigma,
-                            brightness, set.getInt(kParamLightWrapBlendMode));
+            depth.lightWrap(plugin, keyed, backdrop.firstPixel ? &backdrop : nullptr, solid,
+                            sigma, brightness, set.getInt(kParamLightWrapBlendMode));
         }
-        if (modes.transparent) {
-            runRows(plugin, depth.copy[memberFor(output)], output, &keyed, bounds);
-        } else if (compositeFills) {
-            const KeyedOverColour overColour{&keyed, fillColour};
-            runRows(plugin, depth.overColour[memberFor(output)], output, &overColour, bounds);
-        } else {
-            runRows(plugin, depth.over[memberFor(output)], output, &keyed, bounds);
-        }
-    } else if (keying && v == 1) {
-        runRows(plugin, depth.matteGrey[memberFor(output)], output, &keyed, bounds);
+        runRows(plugin, composite, output, compositeSource, bounds);
     }
 
     // 10. Overlays.

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/keying/key_state.h"
@@ -244,6 +246,56 @@ TEST_F(PassFixture, KeyIsReleasedAfterThePassAndWhenProgressAbandonsIt) {
                  Mav::Interrupted);
     EXPECT_EQ(key.faceTable, nullptr);
     EXPECT_EQ(key.keySpan16Callback, nullptr);
+}
+
+// The render's composite can take each keyed row from the band that keyed it: the step must get
+// every row of the area once, with the pixels the keyed image would have held, whatever the band
+// count; the keyed image is then left alone.  A pass that keys the area as one run refuses a step.
+TEST_F(PassFixture, ARowStepGetsEveryKeyedRowOnceInPlaceOfTheKeyedImage) {
+    auto input = makeImage(&host, kInputBounds, 16, 4, 6);
+    stage_test::fillSubject(*input);
+    auto backdrop = makeImage(&host, kBackdropBounds, 16, 3);
+    fillBackdrop<std::uint16_t>(*backdrop);
+    ImageBuffer noWarp(&host);
+    auto expected = makePacked(&host, kArea, 16);
+    keyPass16(context(), *input, noWarp, backdrop.get(), *expected, kArea, false, false, false);
+
+    struct Rows {
+        std::unique_ptr<ImageBuffer> keyed;
+        std::vector<int> seen;
+        std::mutex lock;
+    };
+    for (std::uint64_t bands : {1u, 3u, 90u}) {
+        SCOPED_TRACE(testing::Message() << bands << " bands");
+        Rows rows;
+        rows.keyed = makePacked(&host, kArea, 16);
+        rows.seen.assign(static_cast<std::size_t>(kArea.height()), 0);
+        KeyedRowStep step;
+        step.context = &rows;
+        step.run = [](const void* context, std::int32_t y, const void* row) {
+            auto& r = *static_cast<Rows*>(const_cast<void*>(context));
+            std::memcpy(r.keyed->pixelAddress(kArea.x0, y), row,
+                        static_cast<std::size_t>(kArea.width()) * 4 * sizeof(std::uint16_t));
+            std::lock_guard<std::mutex> hold(r.lock);
+            ++r.seen[static_cast<std::size_t>(y - kArea.y0)];
+        };
+        KeyPassContext c = context(bands);
+        c.rowStep = &step;
+        ImageBuffer untouched(&host);  // holds no pixels: the step takes the rows
+        keyPass16(c, *input, noWarp, backdrop.get(), untouched, kArea, false, false, false);
+        EXPECT_EQ(untouched.firstPixel, nullptr);
+        EXPECT_EQ(rows.seen, std::vector<int>(rows.seen.size(), 1));
+        EXPECT_TRUE(samePixels(*rows.keyed, *expected));
+    }
+
+    KeyedRowStep step;
+    step.run = [](const void*, std::int32_t, const void*) {};
+    KeyPassContext c = context();
+    c.rowStep = &step;
+    bridge.keyStates.hybrid = 1;
+    auto keyed = makePacked(&host, kArea, 16);
+    EXPECT_THROW(keyPass16(c, *input, noWarp, nullptr, *keyed, kArea, true, false, false), Mav::Exception);
+    bridge.keyStates.hybrid = 0;
 }
 
 // Hybrid keying merges two keyings over a whole image: the pass hands the engine the whole area in
