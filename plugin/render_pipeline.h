@@ -3,8 +3,10 @@
 // depth (float, 16-bit, 8-bit; the 8-bit render keys in 16 bits).
 //
 // Steps, each finished before the next: colour fill, backdrop layers, backdrop blur, split,
-// foreground warp, keying pass, matte softening, light wrap, composite rows, overlay layers.  Which
-// run is settled by the view mode: in the preview "mask mode" (0 the composite, 1 the matte as
+// foreground warp, keying pass, matte softening, light wrap, composite rows, overlay layers (where
+// no softening and no light wrap come between them, each keyed row is composited as soon as it is
+// keyed, and over a plain colour the composite lays the fill).  Which run is settled by the view
+// mode: in the preview "mask mode" (0 the composite, 1 the matte as
 // grey, 2 the input, 3 the backdrop alone); in the batch the composite, or the matte for mask mode
 // 1 into an image with alpha when "Render against BD" is off.
 //
