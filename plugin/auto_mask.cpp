@@ -9,16 +9,16 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <string>
 
 #include "engine/effects/auto_key.h"
 #include "engine/keying/initial_key.h"
-#include "engine/keying/key_compile.h"
 #include "engine/keying/numeric.h"
 #include "engine/keying/processing.h"
 #include "engine/keying/sampling_tools.h"
 #include "host/system/exceptions.h"
 #include "host/system/system_info.h"
+#include "plugin/engine_status.h"
+#include "plugin/key_state_set.h"
 
 namespace vantrelo {
 
@@ -86,29 +86,13 @@ bool matchesSeed(AutoMaskAccumulator& accumulator, const HueValue& seed,
     return true;
 }
 
-// Compiled for one keying and released on every path out.
-class CompiledState {
-public:
-    explicit CompiledState(KeyState* state) : state_(state) { compileKey(state_); }
-    ~CompiledState() { releaseKey(state_); }
-    CompiledState(const CompiledState&) = delete;
-    CompiledState& operator=(const CompiledState&) = delete;
-
-private:
-    KeyState* state_;
-};
-
 // The image keyed against itself as spill source; only the matte is read afterwards.  A keying the
 // engine did not finish would leave the matte partly unwritten, so it fails the detection.
 void keyImage(const std::uint16_t* pixels, std::uint16_t* matte, std::ptrdiff_t width,
               std::ptrdiff_t height, KeyState* state) {
-    CompiledState compiled(state);
-    const ProcessStatus status =
-        processImage(pixels, matte, pixels, nullptr, width, height, state, nullptr);
-    if (status == ProcessStatus::OutOfMemory) throwBadAllocation();
-    if (status != ProcessStatus::Done)
-        throw Mav::Exception("The automatic mask could not key the image (engine status " +
-                             std::to_string(static_cast<int>(status)) + ").");
+    CompiledKeyGuard compiled(state);
+    throwOnEngineFailure(
+        processImage(pixels, matte, pixels, nullptr, width, height, state, nullptr));
 }
 
 // Every 16th of the first `count` samples, moved to the front in order.

@@ -130,15 +130,18 @@ void releaseCompiledKey(KeyStateSet* set) {
     if (set) releaseKey(&set->keyState);
 }
 
-CompiledKeyGuard::CompiledKeyGuard(KeyStateSet* set) : set_(set) {
-    if (set_) compileKey(&set_->keyState);
+CompiledKeyGuard::CompiledKeyGuard(KeyStateSet* set)
+    : CompiledKeyGuard(set ? &set->keyState : nullptr) {}
+
+CompiledKeyGuard::CompiledKeyGuard(KeyState* state) : state_(state) {
+    if (state_) compileKey(state_);
 }
 
 CompiledKeyGuard::~CompiledKeyGuard() { release(); }
 
 void CompiledKeyGuard::release() {
-    releaseCompiledKey(set_);
-    set_ = nullptr;
+    if (state_) releaseKey(state_);
+    state_ = nullptr;
 }
 
 }  // namespace vantrelo

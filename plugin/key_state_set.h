@@ -93,18 +93,19 @@ struct KeyStateSet {
 // Releases the compiled data of the set's key state (releaseKey).
 void releaseCompiledKey(KeyStateSet* set);
 
-// Compiles the set's key state for the length of one use and releases it when the scope ends, also
-// on the exceptional path.  release() releases early.
+// Compiles the set's key state (or a state of its own) for the length of one use and releases it
+// when the scope ends, also on the exceptional path.  release() releases early.
 class CompiledKeyGuard {
 public:
     explicit CompiledKeyGuard(KeyStateSet* set);
+    explicit CompiledKeyGuard(KeyState* state);
     ~CompiledKeyGuard();
     CompiledKeyGuard(const CompiledKeyGuard&) = delete;
     CompiledKeyGuard& operator=(const CompiledKeyGuard&) = delete;
     void release();
 
 private:
-    KeyStateSet* set_;
+    KeyState* state_;
 };
 
 }  // namespace vantrelo
