@@ -26,6 +26,7 @@
 
 #include "host/app/decoded_image.h"
 #include "host/app/image_io_support.h"
+#include "host/system/shell_folders.h"
 
 extern char** environ;
 
@@ -39,13 +40,9 @@ std::atomic<long long> g_timeBaseMs{10'000};
 // put it, which is where the program and the tests of a build tree find it.
 const std::string& helperPath() {
     static const std::string path = [] {
-        std::string self(PATH_MAX, '\0');
-        const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size());
-        if (length > 0 && static_cast<std::size_t>(length) < self.size()) {
-            self.resize(static_cast<std::size_t>(length));
-            const std::string beside = self.substr(0, self.rfind('/') + 1) + "vantrelo-decode";
-            if (::access(beside.c_str(), X_OK) == 0) return beside;
-        }
+        const std::string folder = System::programFolder();
+        const std::string beside = folder + "vantrelo-decode";
+        if (!folder.empty() && ::access(beside.c_str(), X_OK) == 0) return beside;
         return std::string(VANTRELO_DECODE_HELPER);
     }();
     return path;
