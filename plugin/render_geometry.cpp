@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "engine/keying/numeric.h"
 #include "plugin/parameter_schema.h"
 #include "plugin/vantrelo_plugin.h"
 
@@ -17,14 +18,9 @@ namespace {
 using Mav::Host::System::intersectRect;
 using Mav::Host::System::Rect;
 
-std::int32_t toInt32(std::int64_t v) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
-
 Rect grown(const Rect& r, std::int64_t by) {
-    return {toInt32(std::int64_t{r.x0} - by), toInt32(std::int64_t{r.y0} - by),
-            toInt32(std::int64_t{r.x1} + by), toInt32(std::int64_t{r.y1} + by)};
+    return {saturateToInt32(std::int64_t{r.x0} - by), saturateToInt32(std::int64_t{r.y0} - by),
+            saturateToInt32(std::int64_t{r.x1} + by), saturateToInt32(std::int64_t{r.y1} + by)};
 }
 
 // 2 x trunc(extent x 2.5 + 0.5): a blur reaches about five of its radii; held to 2^30, so that a
@@ -91,10 +87,10 @@ Rect VantreloPlugin::computeInputRegion(const Parameters& set, const Rect& outpu
             const auto holdY = [&](double v) {
                 return std::clamp(v, double(frame.y0) - 1.0, double(frame.y1) + 1.0);
             };
-            narrow = {toInt32(static_cast<std::int64_t>(std::floor(holdX(minX))) - 1),
-                      toInt32(static_cast<std::int64_t>(std::floor(holdY(minY))) - 1),
-                      toInt32(static_cast<std::int64_t>(std::ceil(holdX(maxX))) + 1),
-                      toInt32(static_cast<std::int64_t>(std::ceil(holdY(maxY))) + 1)};
+            narrow = {saturateToInt32(static_cast<std::int64_t>(std::floor(holdX(minX))) - 1),
+                      saturateToInt32(static_cast<std::int64_t>(std::floor(holdY(minY))) - 1),
+                      saturateToInt32(static_cast<std::int64_t>(std::ceil(holdX(maxX))) + 1),
+                      saturateToInt32(static_cast<std::int64_t>(std::ceil(holdY(maxY))) + 1)};
         }
     }
     narrow = intersectRect(narrow, frame);
