@@ -1,12 +1,10 @@
 #include "app/floating_windows.h"
 
 #include <wx/accel.h>
-#include <wx/checkbox.h>
-#include <wx/choice.h>
 #include <wx/slider.h>
-#include <wx/stattext.h>
-#include <wx/textctrl.h>
 #include <wx/tglbtn.h>
+
+#include <utility>
 
 #include "app/floating_layouts.h"
 #include "app/main_layout.h"
@@ -16,45 +14,48 @@
 #include "plugin/parameter_schema.h"
 
 using Mav::Host::Param::Parameters;
-using Mav::Host::Param::ParamSubFrame;
-
-namespace {
-
-template <class Control>
-Control* child(wxWindow* window, int id) {
-    return dynamic_cast<Control*>(window->FindWindow(id));
-}
-
-// The set when it holds the keyer's parameters; the windows bind nothing to any other set.
-Parameters* keyerSet(Parameters* set) {
-    return set && set->count() >= vantrelo::kKeyerParamCount ? set : nullptr;
-}
-
-void bindField(Parameters* set, std::size_t index, wxWindow* window, int fieldId,
-               int sliderId = 0) {
-    wxWindow* field = window->FindWindow(fieldId);
-    if (!set || !field) return;
-    Mav::Host::Param::bindParameter(&set->record(index), index, field,
-                                    sliderId ? child<wxSlider>(window, sliderId) : nullptr);
-}
-
-void enableAll(bool enable, std::initializer_list<wxWindow*> controls) {
-    for (wxWindow* control : controls)
-        if (control) control->Enable(enable);
-}
-
-}  // namespace
 
 // ---- FloatingSettingsFrame.
 
 FloatingSettingsFrame::FloatingSettingsFrame(Parameters* set, wxWindow* parent, wxWindowID id,
                                              const wxString& title, const wxPoint& pos,
-                                             const wxSize& size, long style, Slot slot)
+                                             const wxSize& size, long style, Slot slot,
+                                             int toggleId)
     : ParamSubFrame(set, parent, id, title, pos, size, style),
       main_(dynamic_cast<VantreloUIBase*>(parent)),
-      slot_(slot) {}
+      slot_(slot),
+      toggleId_(toggleId) {
+    // Bound, not in a table: the fine tune window has a close box of its own and no toggle.
+    if (toggleId_) Bind(wxEVT_CLOSE_WINDOW, &FloatingSettingsFrame::closeFromCloseBox, this);
+}
 
 FloatingSettingsFrame::~FloatingSettingsFrame() { forgetInMainWindow(); }
+
+Parameters* FloatingSettingsFrame::keyerParameters() const {
+    Parameters* set = parameters();
+    return set && set->count() >= vantrelo::kKeyerParamCount ? set : nullptr;
+}
+
+void FloatingSettingsFrame::bindField(std::size_t index, int fieldId, int sliderId) {
+    Parameters* set = keyerParameters();
+    wxWindow* field = FindWindow(fieldId);
+    if (!set || !field) return;
+    auto* slider = sliderId ? dynamic_cast<wxSlider*>(FindWindow(sliderId)) : nullptr;
+    Mav::Host::Param::bindParameter(&set->record(index), index, field, slider);
+}
+
+void FloatingSettingsFrame::setEnablingRule(EnablingRule rule, std::vector<int> ids) {
+    rule_ = std::move(rule);
+    ruled_ = std::move(ids);
+}
+
+void FloatingSettingsFrame::updateEnables() {
+    const Parameters* set = keyerParameters();
+    if (!set || !rule_) return;
+    const bool enable = rule_(*set);
+    for (int id : ruled_)
+        if (wxWindow* control = FindWindow(id)) control->Enable(enable);
+}
 
 void FloatingSettingsFrame::routeParamEventsToMainWindow() {
     if (!main_) return;
@@ -73,10 +74,11 @@ void FloatingSettingsFrame::forgetInMainWindow() {
     if (main_ && slot_ && main_->*slot_ == this) main_->*slot_ = nullptr;
 }
 
-void FloatingSettingsFrame::closeFromCloseBox(wxCloseEvent& event, int toggleId) {
+void FloatingSettingsFrame::closeFromCloseBox(wxCloseEvent& event) {
     if (main_) {
         // SetValue sends no toggle event, so the main window's toggle handler stays out of it.
-        if (auto* toggle = child<wxToggleButtonBase>(main_, toggleId)) toggle->SetValue(false);
+        if (auto* toggle = dynamic_cast<wxToggleButtonBase*>(main_->FindWindow(toggleId_)))
+            toggle->SetValue(false);
         main_->saveSubFramePositions(false);
     }
     forgetInMainWindow();
@@ -84,146 +86,76 @@ void FloatingSettingsFrame::closeFromCloseBox(wxCloseEvent& event, int toggleId)
     event.Skip();
 }
 
-// ---- AutoMaskFrame.
-
-wxBEGIN_EVENT_TABLE(AutoMaskFrame, ParamSubFrame)
-    EVT_CLOSE(AutoMaskFrame::onClose)
-wxEND_EVENT_TABLE()
+// ---- The four settings windows.
 
 AutoMaskFrame::AutoMaskFrame(Parameters* set, wxWindow* parent, wxWindowID id,
                              const wxString& title, const wxPoint& pos, const wxSize& size,
                              long style)
     : FloatingSettingsFrame(set, parent, id, title, pos, size, style,
-                            &VantreloUIBase::autoMaskFrame) {
+                            &VantreloUIBase::autoMaskFrame, kAutoMaskToggleId) {
     using namespace vantrelo;
     buildAutoMaskLayout(this, true, true);
-    Parameters* keyer = keyerSet(set);
-    bindField(keyer, kParamAutoMaskRadius, this, kAutoMaskRadiusTextId, kAutoMaskRadiusSliderId);
-    bindField(keyer, kParamEnableAutoMask, this, kAutoMaskAlwaysOnId);
-    bindField(keyer, kParamAutoMaskEaseBleach, this, kAutoMaskSpillTextId, kAutoMaskSpillSliderId);
-    bindField(keyer, kParamAutoMaskColorCorrection, this, kAutoMaskColourTextId,
-              kAutoMaskColourSliderId);
+    bindField(kParamAutoMaskRadius, kAutoMaskRadiusTextId, kAutoMaskRadiusSliderId);
+    bindField(kParamEnableAutoMask, kAutoMaskAlwaysOnId);
+    bindField(kParamAutoMaskEaseBleach, kAutoMaskSpillTextId, kAutoMaskSpillSliderId);
+    bindField(kParamAutoMaskColorCorrection, kAutoMaskColourTextId, kAutoMaskColourSliderId);
     routeParamEventsToMainWindow();
     copyMainWindowAccelerators();
 }
-
-void AutoMaskFrame::onClose(wxCloseEvent& event) { closeFromCloseBox(event, kAutoMaskToggleId); }
-
-// ---- LightWrapFrame.
-
-wxBEGIN_EVENT_TABLE(LightWrapFrame, ParamSubFrame)
-    EVT_CLOSE(LightWrapFrame::onClose)
-wxEND_EVENT_TABLE()
 
 LightWrapFrame::LightWrapFrame(Parameters* set, wxWindow* parent, wxWindowID id,
                                const wxString& title, const wxPoint& pos, const wxSize& size,
                                long style)
     : FloatingSettingsFrame(set, parent, id, title, pos, size, style,
-                            &VantreloUIBase::lightWrapFrame) {
+                            &VantreloUIBase::lightWrapFrame, kLightWrapToggleId) {
     using namespace vantrelo;
     buildLightWrapLayout(this, true, true);
-    Parameters* keyer = keyerSet(set);
-    bindField(keyer, kParamLightWrapRadius, this, kLightWrapRadiusTextId,
-              kLightWrapRadiusSliderId);
-    bindField(keyer, kParamLightWrapBrightness, this, kLightWrapBrightnessTextId,
+    bindField(kParamLightWrapRadius, kLightWrapRadiusTextId, kLightWrapRadiusSliderId);
+    bindField(kParamLightWrapBrightness, kLightWrapBrightnessTextId,
               kLightWrapBrightnessSliderId);
-    bindField(keyer, kParamLightWrapBlendMode, this, kLightWrapBlendChoiceId);
-    radiusCaption_ = child<wxStaticText>(this, kLightWrapRadiusCaptionId);
-    radiusText_ = child<wxTextCtrl>(this, kLightWrapRadiusTextId);
-    radiusSlider_ = child<wxSlider>(this, kLightWrapRadiusSliderId);
-    brightnessCaption_ = child<wxStaticText>(this, kLightWrapBrightnessCaptionId);
-    brightnessText_ = child<wxTextCtrl>(this, kLightWrapBrightnessTextId);
-    brightnessSlider_ = child<wxSlider>(this, kLightWrapBrightnessSliderId);
-    blendCaption_ = child<wxStaticText>(this, kLightWrapBlendCaptionId);
-    blendChoice_ = child<wxChoice>(this, kLightWrapBlendChoiceId);
+    bindField(kParamLightWrapBlendMode, kLightWrapBlendChoiceId);
+    setEnablingRule([](const Parameters& keyer) { return keyer.getBool(kParamEnableLightWrap); },
+                    {kLightWrapRadiusCaptionId, kLightWrapRadiusTextId, kLightWrapRadiusSliderId,
+                     kLightWrapBrightnessCaptionId, kLightWrapBrightnessTextId,
+                     kLightWrapBrightnessSliderId, kLightWrapBlendCaptionId,
+                     kLightWrapBlendChoiceId});
     routeParamEventsToMainWindow();
     copyMainWindowAccelerators();
 }
-
-void LightWrapFrame::updateEnables() {
-    Parameters* set = keyerSet(parameters());
-    if (!set) return;
-    enableAll(set->getBool(vantrelo::kParamEnableLightWrap),
-              {radiusCaption_, radiusText_, radiusSlider_, brightnessCaption_, brightnessText_,
-               brightnessSlider_, blendCaption_, blendChoice_});
-}
-
-void LightWrapFrame::onClose(wxCloseEvent& event) { closeFromCloseBox(event, kLightWrapToggleId); }
-
-// ---- RemoveNoiseFrame.
-
-wxBEGIN_EVENT_TABLE(RemoveNoiseFrame, ParamSubFrame)
-    EVT_CLOSE(RemoveNoiseFrame::onClose)
-wxEND_EVENT_TABLE()
 
 RemoveNoiseFrame::RemoveNoiseFrame(Parameters* set, wxWindow* parent, wxWindowID id,
                                    const wxString& title, const wxPoint& pos, const wxSize& size,
                                    long style)
     : FloatingSettingsFrame(set, parent, id, title, pos, size, style,
-                            &VantreloUIBase::removeNoiseFrame) {
+                            &VantreloUIBase::removeNoiseFrame, kRemoveNoiseToggleId) {
     using namespace vantrelo;
     buildRemoveNoiseLayout(this, true, true);
-    if (Parameters* keyer = keyerSet(set)) {
-        bindField(keyer, kParamGrainTolerance, this, kToleranceTextId, kToleranceSliderId);
+    bindField(kParamGrainTolerance, kToleranceTextId, kToleranceSliderId);
+    if (Parameters* keyer = keyerParameters())
         Mav::Host::Param::bindRadioGroupByIndex(
             *keyer, kParamGrainType, FindWindow(kGrainOffId), FindWindow(kGrainSmallId),
             FindWindow(kGrainMediumId), FindWindow(kGrainLargeId), nullptr);
-    }
-    toleranceCaption_ = child<wxStaticText>(this, kToleranceCaptionId);
-    toleranceText_ = child<wxTextCtrl>(this, kToleranceTextId);
-    toleranceSlider_ = child<wxSlider>(this, kToleranceSliderId);
+    // The grain buttons stay usable: they are how the row gets enabled.
+    setEnablingRule(
+        [](const Parameters& keyer) { return keyer.getInt(kParamGrainType) != kNoGrain; },
+        {kToleranceCaptionId, kToleranceTextId, kToleranceSliderId});
     routeParamEventsToMainWindow();
     copyMainWindowAccelerators();
 }
-
-void RemoveNoiseFrame::updateEnables() {
-    Parameters* set = keyerSet(parameters());
-    if (!set) return;
-    // The grain buttons stay usable: they are how the row gets enabled.
-    enableAll(set->getInt(vantrelo::kParamGrainType) != vantrelo::kNoGrain,
-              {toleranceCaption_, toleranceText_, toleranceSlider_});
-}
-
-void RemoveNoiseFrame::onClose(wxCloseEvent& event) {
-    closeFromCloseBox(event, kRemoveNoiseToggleId);
-}
-
-// ---- SoftenMatteFrame.
-
-wxBEGIN_EVENT_TABLE(SoftenMatteFrame, ParamSubFrame)
-    EVT_CLOSE(SoftenMatteFrame::onClose)
-wxEND_EVENT_TABLE()
 
 SoftenMatteFrame::SoftenMatteFrame(Parameters* set, wxWindow* parent, wxWindowID id,
                                    const wxString& title, const wxPoint& pos, const wxSize& size,
                                    long style)
     : FloatingSettingsFrame(set, parent, id, title, pos, size, style,
-                            &VantreloUIBase::softenMatteFrame) {
+                            &VantreloUIBase::softenMatteFrame, kMatteSettingsToggleId) {
     using namespace vantrelo;
     buildSoftenMatteLayout(this, true, true);
-    Parameters* keyer = keyerSet(set);
-    bindField(keyer, kParamSoftenMatte, this, kSoftenTextId, kSoftenSliderId);
-    bindField(keyer, kParamShrinkMatte, this, kShrinkTextId, kShrinkSliderId);
-    bindField(keyer, kParamBlurInward, this, kInOnlyId);
-    softenCaption_ = child<wxStaticText>(this, kSoftenCaptionId);
-    softenText_ = child<wxTextCtrl>(this, kSoftenTextId);
-    softenSlider_ = child<wxSlider>(this, kSoftenSliderId);
-    shrinkCaption_ = child<wxStaticText>(this, kShrinkCaptionId);
-    shrinkText_ = child<wxTextCtrl>(this, kShrinkTextId);
-    shrinkSlider_ = child<wxSlider>(this, kShrinkSliderId);
-    inOnly_ = child<wxCheckBox>(this, kInOnlyId);
+    bindField(kParamSoftenMatte, kSoftenTextId, kSoftenSliderId);
+    bindField(kParamShrinkMatte, kShrinkTextId, kShrinkSliderId);
+    bindField(kParamBlurInward, kInOnlyId);
+    setEnablingRule([](const Parameters& keyer) { return keyer.getBool(kParamEnableSoftenMatte); },
+                    {kSoftenCaptionId, kSoftenTextId, kSoftenSliderId, kShrinkCaptionId,
+                     kShrinkTextId, kShrinkSliderId, kInOnlyId});
     routeParamEventsToMainWindow();
     copyMainWindowAccelerators();
-}
-
-void SoftenMatteFrame::updateEnables() {
-    Parameters* set = keyerSet(parameters());
-    if (!set) return;
-    enableAll(set->getBool(vantrelo::kParamEnableSoftenMatte),
-              {softenCaption_, softenText_, softenSlider_, shrinkCaption_, shrinkText_,
-               shrinkSlider_, inOnly_});
-}
-
-void SoftenMatteFrame::onClose(wxCloseEvent& event) {
-    closeFromCloseBox(event, kMatteSettingsToggleId);
 }

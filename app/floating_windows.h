@@ -26,15 +26,13 @@
 
 #include <wx/string.h>
 
+#include <functional>
+#include <vector>
+
 #include "host/param/param_frame.h"
 
 class VantreloUIBase;
-class wxCheckBox;
-class wxChoice;
 class wxCloseEvent;
-class wxSlider;
-class wxStaticText;
-class wxTextCtrl;
 
 // Caption, system menu, close box, clipped children, no taskbar button, kept above the main
 // window; no resizable border and no minimise or maximise box.
@@ -42,46 +40,62 @@ inline constexpr long kFloatingWindowStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE
                                              wxCLIP_CHILDREN | wxFRAME_TOOL_WINDOW |
                                              wxFRAME_FLOAT_ON_PARENT;
 
-// What the five windows share: the main window they belong to and which of its pointers is theirs.
+// What the five windows share: the main window they belong to, which of its pointers is theirs,
+// and for the four settings windows the toggle that opens them and their enabling rule.
 class FloatingSettingsFrame : public Mav::Host::Param::ParamSubFrame {
 public:
     using Slot = Mav::Host::Param::ParamSubFrame* VantreloUIBase::*;
+    using EnablingRule = std::function<bool(const Mav::Host::Param::Parameters& keyer)>;
 
     // `slot` names the main window's pointer for this window; a parent that is not the main window
-    // (a test's stand-in) leaves the window without one.
+    // (a test's stand-in) leaves the window without one.  With a `toggleId`, the close box
+    // releases that toggle of the main window and records the positions (closeFromCloseBox).
     FloatingSettingsFrame(Mav::Host::Param::Parameters* set, wxWindow* parent, wxWindowID id,
                           const wxString& title, const wxPoint& pos, const wxSize& size, long style,
-                          Slot slot);
+                          Slot slot, int toggleId = 0);
     ~FloatingSettingsFrame() override;
 
     // The main window, or null.
     VantreloUIBase* mainWindow() const { return main_; }
 
+    // Enables the rule's controls when it holds for the keyer's parameters, disables them when
+    // not; a window without a rule enables everything.
+    void updateEnables() override;
+
 protected:
+    // The set when it holds the keyer's parameters; the windows bind nothing to any other set.
+    Mav::Host::Param::Parameters* keyerParameters() const;
+    // Binds the control `fieldId` (and the slider `sliderId` beside it) to keyer parameter
+    // `index`; nothing without the keyer's set or the control.
+    void bindField(std::size_t index, int fieldId, int sliderId = 0);
+    // The controls `ids` follow `rule`.
+    void setEnablingRule(EnablingRule rule, std::vector<int> ids);
     // The main window's parameter handlers receive this window's parameter events.
     void routeParamEventsToMainWindow();
     // The main window's accelerators, also while this window has the focus.
     void copyMainWindowAccelerators();
     // The main window no longer points here (when it still did).
     void forgetInMainWindow();
-    // The close box of the four settings windows: releases the toggle `toggleId` of the main
-    // window, records the positions, forgets and destroys this window.
-    void closeFromCloseBox(wxCloseEvent& event, int toggleId);
 
 private:
+    // The close box of the four settings windows: releases the toggle of the main window, records
+    // the positions, forgets and destroys this window.
+    void closeFromCloseBox(wxCloseEvent& event);
+
     VantreloUIBase* main_ = nullptr;
     Slot slot_ = nullptr;
+    int toggleId_ = 0;
+    EnablingRule rule_;
+    std::vector<int> ruled_;
 };
 
+// The four settings windows: each constructor builds its layout, binds its controls and states its
+// enabling rule.
 class AutoMaskFrame : public FloatingSettingsFrame {
 public:
     AutoMaskFrame(Mav::Host::Param::Parameters* set, wxWindow* parent, wxWindowID id,
                   const wxString& title, const wxPoint& pos = wxDefaultPosition,
                   const wxSize& size = wxDefaultSize, long style = kFloatingWindowStyle);
-    void onClose(wxCloseEvent& event);
-
-private:
-    wxDECLARE_EVENT_TABLE();
 };
 
 class LightWrapFrame : public FloatingSettingsFrame {
@@ -89,20 +103,6 @@ public:
     LightWrapFrame(Mav::Host::Param::Parameters* set, wxWindow* parent, wxWindowID id,
                    const wxString& title, const wxPoint& pos = wxDefaultPosition,
                    const wxSize& size = wxDefaultSize, long style = kFloatingWindowStyle);
-    void updateEnables() override;
-    void onClose(wxCloseEvent& event);
-
-private:
-    wxStaticText* radiusCaption_ = nullptr;
-    wxTextCtrl* radiusText_ = nullptr;
-    wxSlider* radiusSlider_ = nullptr;
-    wxStaticText* brightnessCaption_ = nullptr;
-    wxTextCtrl* brightnessText_ = nullptr;
-    wxSlider* brightnessSlider_ = nullptr;
-    wxStaticText* blendCaption_ = nullptr;
-    wxChoice* blendChoice_ = nullptr;
-
-    wxDECLARE_EVENT_TABLE();
 };
 
 class RemoveNoiseFrame : public FloatingSettingsFrame {
@@ -110,15 +110,6 @@ public:
     RemoveNoiseFrame(Mav::Host::Param::Parameters* set, wxWindow* parent, wxWindowID id,
                      const wxString& title, const wxPoint& pos = wxDefaultPosition,
                      const wxSize& size = wxDefaultSize, long style = kFloatingWindowStyle);
-    void updateEnables() override;
-    void onClose(wxCloseEvent& event);
-
-private:
-    wxStaticText* toleranceCaption_ = nullptr;
-    wxTextCtrl* toleranceText_ = nullptr;
-    wxSlider* toleranceSlider_ = nullptr;
-
-    wxDECLARE_EVENT_TABLE();
 };
 
 class SoftenMatteFrame : public FloatingSettingsFrame {
@@ -126,17 +117,4 @@ public:
     SoftenMatteFrame(Mav::Host::Param::Parameters* set, wxWindow* parent, wxWindowID id,
                      const wxString& title, const wxPoint& pos = wxDefaultPosition,
                      const wxSize& size = wxDefaultSize, long style = kFloatingWindowStyle);
-    void updateEnables() override;
-    void onClose(wxCloseEvent& event);
-
-private:
-    wxStaticText* softenCaption_ = nullptr;
-    wxTextCtrl* softenText_ = nullptr;
-    wxSlider* softenSlider_ = nullptr;
-    wxStaticText* shrinkCaption_ = nullptr;
-    wxTextCtrl* shrinkText_ = nullptr;
-    wxSlider* shrinkSlider_ = nullptr;
-    wxCheckBox* inOnly_ = nullptr;
-
-    wxDECLARE_EVENT_TABLE();
 };
