@@ -52,14 +52,14 @@ KeyStateSet& KeyStateSet::operator=(const KeyStateSet& other) {
 void KeyStateSet::reset() {
     for (KeyState* state : {&keyState, &edgeState, &bodyState}) {
         resetKeyState(state);
-        setSpillMode(0);
         state->flags |= KeyFlagDirectCallbacks;
         std::fill(state->replacementColour, state->replacementColour + 3, kResetReplacement);
         state->replacementColour[3] = 65535;
         std::fill(std::begin(state->label1), std::end(state->label1), '\0');
         std::fill(std::begin(state->label2), std::end(state->label2), '\0');
-        hybrid = 0;
     }
+    setSpillMode(0);
+    hybrid = 0;
     softenRadius = 0;
     shrinkAmount = 0.0f;
     blurInward = 0;

@@ -25,11 +25,6 @@ void freeWithHook(void* block) { std::free(block); }
 
 VantreloWrapper::VantreloWrapper() {
     initPolyhedronTables();
-    keyStates.reset();
-    samples = nullptr;
-    sampleMode = SampleSelect;
-    sampleColumns = 0;
-    sampleRows = 0;
     resetSettings();
 }
 
