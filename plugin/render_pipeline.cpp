@@ -195,14 +195,46 @@ void compositeKeyedRow(const void* context, std::int32_t y, const void* row) {
     c.worker(&job, 0, 1, 0);
 }
 
+// Whole-region row work in bands (band workers over a BandJob whose area is the rows to touch):
+// on the render's own thread, copying a tile's backdrop image into the output took 2.4% of the
+// processor time of a render over a backdrop image while seven of eight processors waited.
+
+// ImageBuffer::copyOverlap row by row: the source is an ImageBuffer of the destination's format.
+void copyRows(void* jobPointer, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    const ImageBuffer& source = *static_cast<const ImageBuffer*>(job.source);
+    const Rect& area = *job.area;
+    const BandRange rows = bandRange(area.y0, area.y1, index, count);
+    const auto length = static_cast<std::size_t>(area.width() * job.destination->bytesPerPixel());
+    for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {  // memmove: a view may share the rows
+        const auto row = static_cast<std::int32_t>(y);
+        std::memmove(job.destination->pixelAddress(area.x0, row), source.pixelAddress(area.x0, row),
+                     length);
+    }
+}
+
+// ImageBuffer::clearRect row by row.
+void clearRows(void* jobPointer, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    const Rect& area = *job.area;
+    const BandRange rows = bandRange(area.y0, area.y1, index, count);
+    const auto length = static_cast<std::size_t>(area.width() * job.destination->bytesPerPixel());
+    for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y)
+        std::memset(job.destination->pixelAddress(area.x0, static_cast<std::int32_t>(y)), 0, length);
+}
+
 // Clears every channel above the diagonal from the domain's top-left to its bottom-right corner.
-void clearAboveDiagonal(ImageBuffer& output) {
+void clearAboveDiagonalRows(void* jobPointer, std::uint64_t index, std::uint64_t count,
+                            std::uint64_t) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    ImageBuffer& output = *job.destination;
     const Rect& d = output.domain;
-    const Rect& b = output.bounds;
+    const Rect& b = *job.area;
     const std::int64_t height = std::int64_t{d.y1} - d.y0;
-    if (height <= 0) return;
     const std::ptrdiff_t pixelBytes = output.bytesPerPixel();
-    for (std::int32_t y = b.y0; y < b.y1; ++y) {
+    const BandRange rows = bandRange(b.y0, b.y1, index, count);
+    for (std::ptrdiff_t row = rows.begin; row < rows.end; ++row) {
+        const auto y = static_cast<std::int32_t>(row);
         const std::int64_t n =
             d.x0 + ((std::int64_t{d.x1} - d.x0) * (std::int64_t{y} - d.y0)) / height;
         const std::int64_t from = std::max<std::int64_t>(b.x0, n);
@@ -210,6 +242,24 @@ void clearAboveDiagonal(ImageBuffer& output) {
         std::memset(output.pixelAddress(static_cast<std::int32_t>(from), y), 0,
                     static_cast<std::size_t>((b.x1 - from) * pixelBytes));
     }
+}
+
+void copyOverlap(VantreloPlugin& plugin, ImageBuffer& destination, const ImageBuffer& source) {
+    const Rect area = intersectRect(destination.bounds, source.bounds);
+    if (area.empty() || !destination.firstPixel || !source.firstPixel) return;
+    if (source.bitsPerChannel != destination.bitsPerChannel || source.channels != destination.channels)
+        return;
+    runRows(plugin, copyRows, destination, &source, area);
+}
+
+void clearAll(VantreloPlugin& plugin, ImageBuffer& image) {
+    if (!image.firstPixel || image.bounds.empty()) return;
+    runRows(plugin, clearRows, image, nullptr, image.bounds);
+}
+
+void clearAboveDiagonal(VantreloPlugin& plugin, ImageBuffer& output) {
+    if (std::int64_t{output.domain.y1} - output.domain.y0 <= 0 || output.bounds.empty()) return;
+    runRows(plugin, clearAboveDiagonalRows, output, nullptr, output.bounds);
 }
 
 void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
@@ -294,11 +344,11 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
             gaussian.reportProgress = false;
             gaussian.run();
         }
-        output.copyOverlap(backdrop);
+        copyOverlap(plugin, output, backdrop);
     }
 
     // 6. Split.
-    if (modes.split && v == 0) clearAboveDiagonal(output);
+    if (modes.split && v == 0) clearAboveDiagonal(plugin, output);
 
     // 7. Foreground warp.  With the lighting correction on, the keying pass draws the corrected
     // subject itself.
@@ -311,7 +361,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
                 warped.allocate(keyingRect, input.bitsPerChannel);
         }
         ImageBuffer& destination = warped.firstPixel ? warped : output;
-        destination.clearRect(destination.bounds);
+        clearAll(plugin, destination);
         depth.foreground[memberFor(input)](plugin, destination, input,
                                            plugin.foregroundMatrix(domain));
     }
