@@ -20,11 +20,11 @@
 #include "app/vant_image_preview.h"
 #include "host/app/startup_services.h"
 #include "host/param/param_events.h"
-#include "tests/app/floating_test_support.h"
+#include "tests/app/program_test_support.h"
 
 namespace {
 
-using namespace floating_test;
+using namespace program_test;
 using namespace vantrelo;
 
 class FineTuneWindow : public ProgramFixture {

@@ -23,11 +23,11 @@
 #include "app/floating_windows.h"
 #include "app/main_layout.h"
 #include "host/param/param_events.h"
-#include "tests/app/floating_test_support.h"
+#include "tests/app/program_test_support.h"
 
 namespace {
 
-using namespace floating_test;
+using namespace program_test;
 using namespace vantrelo;
 using Mav::Host::Param::ParamSubFrame;
 

@@ -20,11 +20,11 @@
 #include "host/param/file_list_text.h"
 #include "host/param/param_events.h"
 #include "plugin/matrix_text.h"
-#include "tests/app/floating_test_support.h"
+#include "tests/app/program_test_support.h"
 
 namespace {
 
-using namespace floating_test;
+using namespace program_test;
 using namespace vantrelo;
 using Mav::Host::Param::joinFileListText;
 

@@ -43,47 +43,12 @@ using Mav::Host::Param::EVT_PARAM_CHANGED_LIVE;
 using Mav::Host::Param::EVT_PARAM_CHANGING;
 using Mav::Host::Param::sendParamEvent;
 
-// The indices recorded in the newest undo step.
-std::set<std::size_t> newestStep(const Mav::Host::Param::Parameters& set) {
-    std::set<std::size_t> indices;
-    if (set.undoSteps().empty()) return indices;
-    for (const auto& [index, value] : set.undoSteps().back()) indices.insert(index);
-    return indices;
-}
-
-void sendMenu(wxWindow* window, int id) {
-    wxCommandEvent event(wxEVT_MENU, id);
-    event.SetEventObject(window);
-    window->GetEventHandler()->ProcessEvent(event);
-}
-
-class MainWindow : public ::testing::Test {
+// Without a window manager: these tests drive the window's handlers, not its placement.
+class MainWindow : public ProgramFixture {
 protected:
-    void SetUp() override {
-        VANTRELO_REQUIRE_TOOLKIT();
-        home = std::make_unique<ScratchHome>();
-        first = home->home() / "first.png";
-        second = home->home() / "second.tif";
-        ASSERT_TRUE(writePicture(first, PictureFormat::Png, 96, 64,
-                                 [](int x, int y) { return subjectOnGreen(x, y, 96, 64); }));
-        ASSERT_TRUE(writePicture(second, PictureFormat::Tiff, 80, 72,
-                                 [](int x, int y) { return subjectOnGreen(x, y, 80, 72); }));
-        vantrelo_test::takeRecordedBoxes();
-    }
-    void TearDown() override {
-        program.reset();
-        vantrelo_test::takeRecordedBoxes();
-        home.reset();
-    }
+    MainWindow() : ProgramFixture(false) {}
 
 public:
-    void start(std::vector<std::filesystem::path> inputs) {
-        program = std::make_unique<ProgramWindow>(inputs);
-        ASSERT_NE(program->window, nullptr);
-    }
-    Mav::Host::App::Parameters& set() { return program->set(); }
-    std::string key() { return keyTexts(bridge(), set()); }
-    CVantreloBridge& bridge() { return program->host->bridge; }
     std::size_t n() { return set().count(); }
     void sample(std::int32_t phase, bool valid, std::uint16_t r = 0, std::uint16_t g = 0,
                 std::uint16_t b = 0, const std::vector<std::uint16_t>* block = nullptr,
@@ -105,10 +70,6 @@ public:
         event.SetClientData(&s);
         program->preview()->GetEventHandler()->ProcessEvent(event);
     }
-
-    std::unique_ptr<ScratchHome> home;
-    std::filesystem::path first, second;
-    std::unique_ptr<ProgramWindow> program;
 };
 
 TEST_F(MainWindow, ControlsShowTheirParametersAndPreviewRecords) {

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <gtest/gtest.h>
+
 #include <wx/app.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
@@ -24,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -36,6 +39,7 @@
 #include "plugin/parameter_schema.h"
 #include "plugin/vantrelo_plugin.h"
 #include "tests/support/gui_support.h"
+#include "tests/support/ui_input.h"
 
 extern char** environ;
 
@@ -227,6 +231,21 @@ inline std::string keyTexts(const vantrelo::CVantreloBridge& bridge,
     return texts;
 }
 
+// The indices recorded in the newest undo step.
+inline std::set<std::size_t> newestStep(const Mav::Host::Param::Parameters& set) {
+    std::set<std::size_t> indices;
+    if (set.undoSteps().empty()) return indices;
+    for (const auto& [index, value] : set.undoSteps().back()) indices.insert(index);
+    return indices;
+}
+
+// A menu command at the window, as the toolkit delivers a chosen item.
+inline void sendMenu(wxWindow* window, int id) {
+    wxCommandEvent event(wxEVT_MENU, id);
+    event.SetEventObject(window);
+    window->GetEventHandler()->ProcessEvent(event);
+}
+
 // A screenshot of a window's client area.
 inline wxImage screenshot(wxWindow* window) {
     const wxSize size = window->GetClientSize();
@@ -266,32 +285,10 @@ private:
 
 // ---- Real input.
 
-inline void settleInput(int rounds = 8) {
-    for (int i = 0; i < rounds; ++i) {
-        wxMilliSleep(15);
-        if (wxTheApp) wxTheApp->Yield(true);
-        vantrelo_test::pumpToolkit();
-    }
-}
-
-inline void moveTo(wxWindow* window, wxPoint client) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(window->ClientToScreen(client));
-    settleInput();
-}
-
-inline void clickAt(wxWindow* window, wxPoint client) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(window->ClientToScreen(client));
-    settleInput();
-    sim.MouseClick();
-    settleInput();
-}
-
-inline void click(wxWindow* window) {
-    const wxSize size = window->GetClientSize();
-    clickAt(window, wxPoint(size.x / 2, size.y / 2));
-}
+using vantrelo_test::click;
+using vantrelo_test::clickAt;
+using vantrelo_test::moveTo;
+using vantrelo_test::settleInput;
 
 // A left-button drag through the points (client coordinates of `window`), with the modifier keys
 // held from before the press to after the release.
@@ -320,5 +317,53 @@ inline void pressKey(int key, int modifiers = 0) {
     sim.Char(key, modifiers);
     settleInput();
 }
+
+// The program's main window over a scratch home with two subject pictures of different sizes and
+// formats ("first.png" 96 x 64, "second.tif" 80 x 72), with a window manager on the test's
+// display unless the test asks for none.
+class ProgramFixture : public ::testing::Test {
+protected:
+    explicit ProgramFixture(bool withWindowManager = true)
+        : withWindowManager_(withWindowManager) {}
+
+    void SetUp() override {
+        VANTRELO_REQUIRE_TOOLKIT();
+        home = std::make_unique<ScratchHome>();
+        first = home->home() / "first.png";
+        second = home->home() / "second.tif";
+        ASSERT_TRUE(writePicture(first, PictureFormat::Png, 96, 64,
+                                 [](int x, int y) { return subjectOnGreen(x, y, 96, 64); }));
+        ASSERT_TRUE(writePicture(second, PictureFormat::Tiff, 80, 72,
+                                 [](int x, int y) { return subjectOnGreen(x, y, 80, 72); }));
+        if (withWindowManager_) manager = std::make_unique<WindowManager>();
+        vantrelo_test::takeRecordedBoxes();
+    }
+    void TearDown() override {
+        program.reset();
+        vantrelo_test::takeRecordedBoxes();
+        manager.reset();
+        home.reset();
+    }
+
+public:
+    void start(const std::vector<std::filesystem::path>& inputs) {
+        program = std::make_unique<ProgramWindow>(inputs);
+        ASSERT_NE(program->window, nullptr);
+        // The window manager maximises the window; its placement settles first.
+        if (manager) runEvents(20);
+    }
+    VantreloUIApp* window() { return program->window; }
+    Mav::Host::App::Parameters& set() { return program->set(); }
+    vantrelo::CVantreloBridge& bridge() { return program->host->bridge; }
+    std::string key() { return keyTexts(bridge(), set()); }
+
+    std::unique_ptr<ScratchHome> home;
+    std::filesystem::path first, second;
+    std::unique_ptr<WindowManager> manager;
+    std::unique_ptr<ProgramWindow> program;
+
+private:
+    bool withWindowManager_;
+};
 
 }  // namespace program_test

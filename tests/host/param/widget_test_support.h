@@ -20,6 +20,7 @@
 #include "host/param/param_frame.h"
 #include "host/param/param_record.h"
 #include "tests/support/gui_support.h"
+#include "tests/support/ui_input.h"
 
 namespace widget_test {
 
@@ -152,32 +153,10 @@ inline ParamRecord colourRecord(const std::string& name, double r, double g, dou
 }
 
 // Real input on the display.
-inline void settleInput() {
-    for (int i = 0; i < 8; ++i) {
-        wxMilliSleep(15);
-        wxYield();
-        vantrelo_test::pumpToolkit();
-    }
-}
-
-inline void moveTo(wxWindow* window, wxPoint client) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(window->ClientToScreen(client));
-    settleInput();
-}
-
-inline void clickAt(wxWindow* window, wxPoint client) {
-    wxUIActionSimulator sim;
-    sim.MouseMove(window->ClientToScreen(client));
-    settleInput();
-    sim.MouseClick();
-    settleInput();
-}
-
-inline void click(wxWindow* window) {
-    const wxSize size = window->GetClientSize();
-    clickAt(window, wxPoint(size.x / 2, size.y / 2));
-}
+using vantrelo_test::click;
+using vantrelo_test::clickAt;
+using vantrelo_test::moveTo;
+using vantrelo_test::settleInput;
 
 // Focuses a text field by a click, selects its text and types `text` over it.
 inline void typeInto(wxWindow* field, const std::string& text) {
