@@ -23,6 +23,7 @@
 #include "kernels/convert_image.h"
 #include "plugin/auto_mask.h"
 #include "plugin/key_state_set.h"
+#include "tests/plugin/adapter_test_support.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace vantrelo::plugin_test {
@@ -483,20 +484,9 @@ protected:
     KeyStateSet states;
 };
 
-bool sameRecord(const KeyState& a, const KeyState& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The three states as records (a KeyStateSet copy would point its key state at its own lists).
-struct StatesSnapshot {
-    explicit StatesSnapshot(const KeyStateSet& s)
-        : key(s.keyState), edge(s.edgeState), body(s.bodyState) {}
-    bool same(const KeyStateSet& s) const {
-        return sameRecord(s.keyState, key) && sameRecord(s.edgeState, edge) &&
-               sameRecord(s.bodyState, body);
-    }
-    KeyState key;
-    KeyState edge;
-    KeyState body;
-};
+using adapter_test::sameBytes;
+using adapter_test::sameStates;
+using adapter_test::StatesSnapshot;
 
 // The average of both corner fills of the photo: the whole backdrop joins each, and each fill's
 // own seed is its reference, not a sample.
@@ -638,7 +628,7 @@ TEST_F(AutoMaskDetection, ResultDoesNotDependOnTheThreadCounts) {
     }
     setWorkerThreadCount(workers);
     EXPECT_EQ(colours[0], colours[1]);
-    EXPECT_TRUE(sameRecord(results[0], results[1]));
+    EXPECT_TRUE(sameBytes(results[0], results[1]));
 }
 
 TEST_F(AutoMaskDetection, ImagesItCannotUseLeaveTheKeyAndTheColourAlone) {
@@ -651,7 +641,7 @@ TEST_F(AutoMaskDetection, ImagesItCannotUseLeaveTheKeyAndTheColourAlone) {
         KeyState state = before;
         Colour colour = untouched;
         EXPECT_FALSE(autoMask(pixels.data(), width, height, colour.data(), &state, 0.4f));
-        EXPECT_TRUE(sameRecord(state, before));
+        EXPECT_TRUE(sameBytes(state, before));
         EXPECT_EQ(colour, untouched);
     }
 
@@ -669,7 +659,7 @@ TEST_F(AutoMaskDetection, ImagesItCannotUseLeaveTheKeyAndTheColourAlone) {
     KeyState state = before;
     Colour colour = untouched;
     EXPECT_FALSE(autoMask(checker.data(), 40, 20, colour.data(), &state, 0.4f));
-    EXPECT_TRUE(sameRecord(state, before));
+    EXPECT_TRUE(sameBytes(state, before));
     EXPECT_EQ(colour, untouched);
 }
 
@@ -716,7 +706,7 @@ TEST_F(AutoMaskDetection, RefusedAllocationsLeaveTheKeyAsItWas) {
         } catch (const std::bad_alloc& e) {
             ++failures;
             EXPECT_STREQ(e.what(), "bad allocation");
-            EXPECT_TRUE(sameRecord(state, before));
+            EXPECT_TRUE(sameBytes(state, before));
             EXPECT_EQ(colour, (Colour{1, 2, 3, 4}));
         }
     }
@@ -737,17 +727,17 @@ TEST_F(AutoMaskDetection, RefinementIsSkippedForAGreyColourAndRefusedMemoryIsRep
         RefusedAllocations refuse(0);
         EXPECT_TRUE(refineAutoMask(pixels.data(), kPhotoWidth, kPhotoHeight, grey.data(), &state,
                                    0, 0, 0.75f, 2.0f));
-        EXPECT_TRUE(sameRecord(state, started));
+        EXPECT_TRUE(sameBytes(state, started));
         EXPECT_THROW(refineAutoMask(pixels.data(), kPhotoWidth, kPhotoHeight, green.data(), &state,
                                     0, 0, 0.75f, 2.0f),
                      std::bad_alloc);
-        EXPECT_TRUE(sameRecord(state, started));
+        EXPECT_TRUE(sameBytes(state, started));
     }
     // The edge rings of the photo hold colours that count as backdrop-like at a dominance of 0.5
     // ("automask color correction" 150): the refinement takes the outer polyhedron out to them.
     EXPECT_TRUE(refineAutoMask(pixels.data(), kPhotoWidth, kPhotoHeight, green.data(), &state, 0, 0,
                                0.75f, 0.5f));
-    EXPECT_FALSE(sameRecord(state, started));
+    EXPECT_FALSE(sameBytes(state, started));
     EXPECT_FALSE(refineAutoMask(nullptr, kPhotoWidth, kPhotoHeight, green.data(), &state, 0, 0,
                                 0.75f, 2.0f));
 }
@@ -785,9 +775,9 @@ protected:
 
     static void expectStates(const VantreloPlugin& plugin, const KeyState& key) {
         const KeyStateSet& s = plugin.bridge.keyStates;
-        EXPECT_TRUE(sameRecord(s.keyState, key));
-        EXPECT_TRUE(sameRecord(s.edgeState, key));
-        EXPECT_TRUE(sameRecord(s.bodyState, key));
+        EXPECT_TRUE(sameBytes(s.keyState, key));
+        EXPECT_TRUE(sameBytes(s.edgeState, key));
+        EXPECT_TRUE(sameBytes(s.bodyState, key));
     }
 
     // A key no detection makes, so that a detection shows.
@@ -842,7 +832,7 @@ TEST_F(AutoMaskStep, BatchDetectsOncePerPrepareWhenSwitchedOn) {
     fillRadii(55, 2, &s.edgeState);
     const StatesSnapshot before(s);
     analyse(off);
-    EXPECT_TRUE(before.same(s));
+    EXPECT_TRUE(sameStates(s, before));
 }
 
 TEST_F(AutoMaskStep, PreviewRerunsWhenOneOfItsSettingsChanges) {
@@ -925,7 +915,7 @@ TEST_F(AutoMaskStep, NoProxyLeavesEverythingAndKeepsTheTriggerArmed) {
     fillRadii(55, 2, &s.edgeState);
     const StatesSnapshot before(s);
     analyse(h);
-    EXPECT_TRUE(before.same(s));
+    EXPECT_TRUE(sameStates(s, before));
     EXPECT_EQ(h.plugin.bridge.autoMaskJustEnabled, 1);
 }
 
@@ -948,12 +938,12 @@ TEST_F(AutoMaskStep, RefusedMemoryLeavesAllThreeStates) {
             succeeded = true;
         } catch (const std::bad_alloc&) {
             ++failures;
-            EXPECT_TRUE(before.same(s));
+            EXPECT_TRUE(sameStates(s, before));
         }
     }
     EXPECT_TRUE(succeeded);
     EXPECT_GE(failures, 6);
-    EXPECT_FALSE(sameRecord(s.keyState, before.key));
+    EXPECT_FALSE(sameBytes(s.keyState, before.key));
 }
 
 }  // namespace

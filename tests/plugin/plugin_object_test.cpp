@@ -186,7 +186,6 @@ TEST(PluginObject, ForegroundMatrixWorksAboutTheCentreAtFullResolution) {
     move.at(0, 2) = 10.0;
     move.at(1, 2) = -4.0;
     h.plugin.bridge.foregroundTransform = move;
-    map(0, 0, u, v);
     const Matrix3 moved = h.plugin.foregroundMatrix({0, 0, 400, 300});
     EXPECT_DOUBLE_EQ(moved.at(0, 2), 5.0);
     EXPECT_DOUBLE_EQ(moved.at(1, 2), -2.0);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -17,15 +16,14 @@
 #include "plugin/key_data_text.h"
 #include "plugin/param_mapping.h"
 #include "plugin/parameter_schema.h"
+#include "tests/plugin/adapter_test_support.h"
 
 namespace {
 
 using namespace vantrelo;
 using namespace Mav::Host::Param;
 
-bool sameBytes(const KeyState& a, const KeyState& b) {
-    return std::memcmp(&a, &b, sizeof(KeyState)) == 0;
-}
+using vantrelo::adapter_test::sameBytes;
 
 class KeyerParameterSet : public ::testing::Test {
 protected:
