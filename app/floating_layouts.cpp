@@ -10,45 +10,25 @@
 #include <wx/tglbtn.h>
 #include <wx/window.h>
 
-#include "app/tool_images.h"
+#include "app/layout_controls.h"
 
 namespace {
+
+using namespace layout_controls;
 
 // How most items sit in their cell.
 const int kCentred = wxALL | wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL;
 const int kCaption = wxALL | wxALIGN_CENTER_VERTICAL;
 constexpr int kBorder = 5;
-
-wxStaticText* caption(wxWindow* parent, wxWindowID id, const wxString& label) {
-    return new wxStaticText(parent, id, label, wxDefaultPosition, wxDefaultSize, 0, "staticText");
-}
-
-wxTextCtrl* numberField(wxWindow* parent, wxWindowID id, int width = 80) {
-    return new wxTextCtrl(parent, id, wxEmptyString, wxDefaultPosition, wxSize(width, -1), 0,
-                          wxDefaultValidator, "text");
-}
-
-wxSlider* slider(wxWindow* parent, wxWindowID id) {
-    return new wxSlider(parent, id, 0, 0, 100, wxDefaultPosition, wxSize(100, -1), 0,
-                        wxDefaultValidator, "slider");
-}
-
-wxCheckBox* checkBox(wxWindow* parent, wxWindowID id, const wxString& label) {
-    return new wxCheckBox(parent, id, label, wxDefaultPosition, wxDefaultSize, 0,
-                          wxDefaultValidator, "check");
-}
-
-wxBitmapToggleButton* pictureToggle(wxWindow* parent, wxWindowID id, int picture, wxSize size) {
-    return new wxBitmapToggleButton(parent, id, makeToolBitmap(picture), wxDefaultPosition, size,
-                                    0, wxDefaultValidator, "check");
-}
+constexpr int kFieldWidth = 80;
+constexpr int kSliderWidth = 100;
 
 // A caption, its number field and the field's slider, each centred in its cell.
 void addSliderRow(wxWindow* parent, wxSizer* sizer, wxWindowID captionId, const wxString& label,
                   wxWindowID fieldId, wxWindowID sliderId) {
     sizer->Add(caption(parent, captionId, label), 0, kCentred, kBorder);
-    sizer->Add(numberField(parent, fieldId), 0, kCentred, kBorder);
-    sizer->Add(slider(parent, sliderId), 0, kCentred, kBorder);
+    sizer->Add(numberField(parent, fieldId, kFieldWidth), 0, kCentred, kBorder);
+    sizer->Add(slider(parent, sliderId, kSliderWidth), 0, kCentred, kBorder);
 }
 
 wxSizer* finish(wxWindow* parent, wxSizer* top, bool fit, bool setSizer) {
@@ -89,8 +69,8 @@ wxSizer* buildFineTuneLayout(wxWindow* parent, bool fit, bool setSizer,
     };
     for (const auto& r : rows) {
         grid->Add(caption(parent, wxID_ANY, r.label), 0, kCaption, kBorder);
-        grid->Add(numberField(parent, r.field), 0, kCentred, kBorder);
-        grid->Add(slider(parent, r.slider), 0, kCentred, kBorder);
+        grid->Add(numberField(parent, r.field, kFieldWidth), 0, kCentred, kBorder);
+        grid->Add(slider(parent, r.slider, kSliderWidth), 0, kCentred, kBorder);
     }
     row->Add(grid, 0, kCentred, kBorder);
 
@@ -142,13 +122,15 @@ wxSizer* buildSoftenMatteLayout(wxWindow* parent, bool fit, bool setSizer) {
 wxSizer* buildLightWrapLayout(wxWindow* parent, bool fit, bool setSizer) {
     auto* grid = new wxFlexGridSizer(3, 0, 0);
     grid->Add(caption(parent, kLightWrapRadiusCaptionId, _("Radius")), 1, kCaption, kBorder);
-    grid->Add(numberField(parent, kLightWrapRadiusTextId), 0, wxALL | wxEXPAND, kBorder);
-    grid->Add(slider(parent, kLightWrapRadiusSliderId), 0, kCentred, kBorder);
+    grid->Add(numberField(parent, kLightWrapRadiusTextId, kFieldWidth), 0, wxALL | wxEXPAND,
+              kBorder);
+    grid->Add(slider(parent, kLightWrapRadiusSliderId, kSliderWidth), 0, kCentred, kBorder);
 
     grid->Add(caption(parent, kLightWrapBrightnessCaptionId, _("Brightness")), 1, kCaption,
               kBorder);
     grid->Add(numberField(parent, kLightWrapBrightnessTextId, 100), 0, wxALL | wxEXPAND, kBorder);
-    grid->Add(slider(parent, kLightWrapBrightnessSliderId), 0, kCentred, kBorder);
+    grid->Add(slider(parent, kLightWrapBrightnessSliderId, kSliderWidth), 0, kCentred,
+              kBorder);
 
     grid->Add(caption(parent, kLightWrapBlendCaptionId, _("Blend Mode")), 0, kCaption, kBorder);
     // The items are the six choices of "lightwrap blend mode", in order: selection = value.

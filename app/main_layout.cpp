@@ -16,15 +16,18 @@
 
 #include <utility>
 
-#include "app/tool_images.h"
+#include "app/layout_controls.h"
 #include "app/vant_image_preview.h"
 #include "host/param/color_button.h"
 
 namespace {
 
+using namespace layout_controls;
+
 constexpr int kCentred = wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL;
 constexpr int kUsual = wxALL | kCentred;
 constexpr int kBorder = 5;
+constexpr int kFieldWidth = 60;
 
 // The flags without those the toolkit asserts on for an item of `sizer`: in a box, alignment
 // along its own direction (kept only as half of "centred both ways") and alignment across it
@@ -56,31 +59,6 @@ wxSizerItem* add(wxSizer* sizer, wxSizer* inner, int proportion = 0, int flags =
     return sizer->Add(inner, proportion, acceptedFlags(sizer, flags), kBorder);
 }
 
-// A button whose picture fills it.  GTK's theme pads every button by several pixels on each side:
-// a 40-pixel picture on a 40-pixel button would lose its edges, and the 15- and 19-pixel buttons
-// are smaller than the padding alone (GTK then complains on every layout).
-template <class Button>
-class Compact : public Button {
-public:
-    template <class... Args>
-    explicit Compact(Args&&... args) : Button(std::forward<Args>(args)...) {
-#ifdef __WXGTK3__
-        this->GTKApplyCssStyle("* { padding: 0; min-width: 0; min-height: 0; }");
-#endif
-    }
-};
-
-wxBitmapButton* pictureButton(wxWindow* parent, wxWindowID id, int picture, wxSize size) {
-    return new Compact<wxBitmapButton>(parent, id, makeToolBitmap(picture), wxDefaultPosition, size,
-                              wxBU_AUTODRAW, wxDefaultValidator, "button");
-}
-
-wxBitmapToggleButton* pictureToggle(wxWindow* parent, wxWindowID id, int picture, wxSize size) {
-    return new Compact<wxBitmapToggleButton>(parent, id, makeToolBitmap(picture),
-                                             wxDefaultPosition, size,
-                                    0, wxDefaultValidator, "check");
-}
-
 wxToggleButton* toggle(wxWindow* parent, wxWindowID id, const wxString& label) {
     return new wxToggleButton(parent, id, label, wxDefaultPosition, wxDefaultSize, 0,
                               wxDefaultValidator, "check");
@@ -89,25 +67,6 @@ wxToggleButton* toggle(wxWindow* parent, wxWindowID id, const wxString& label) {
 wxButton* button(wxWindow* parent, wxWindowID id, const wxString& label) {
     return new wxButton(parent, id, label, wxDefaultPosition, wxDefaultSize, 0,
                         wxDefaultValidator, "button");
-}
-
-wxCheckBox* checkBox(wxWindow* parent, wxWindowID id, const wxString& label) {
-    return new wxCheckBox(parent, id, label, wxDefaultPosition, wxDefaultSize, 0,
-                          wxDefaultValidator, "check");
-}
-
-wxStaticText* caption(wxWindow* parent, wxWindowID id, const wxString& label) {
-    return new wxStaticText(parent, id, label, wxDefaultPosition, wxDefaultSize, 0, "staticText");
-}
-
-wxTextCtrl* numberField(wxWindow* parent, wxWindowID id) {
-    return new wxTextCtrl(parent, id, wxEmptyString, wxDefaultPosition, wxSize(60, -1), 0,
-                          wxDefaultValidator, "text");
-}
-
-wxSlider* slider(wxWindow* parent, wxWindowID id, int width) {
-    return new wxSlider(parent, id, 0, 0, 100, wxDefaultPosition, wxSize(width, -1), 0,
-                        wxDefaultValidator, "slider");
 }
 
 wxChoice* choice(wxWindow* parent, wxWindowID id, const wxArrayString& items) {
@@ -211,7 +170,7 @@ wxSizer* toolColumn(wxWindow* parent) {
 
     add(column, toggle(parent, kFixLightingId, _("Fix Lighting")));
     auto* grid = new wxBoxSizer(wxHORIZONTAL);
-    add(grid, numberField(parent, kLightingGridTextId));
+    add(grid, numberField(parent, kLightingGridTextId, kFieldWidth));
     add(grid, slider(parent, kLightingGridSliderId, 60));
     add(column, grid);
     return column;
@@ -242,7 +201,7 @@ wxSizer* layerColumn(wxWindow* parent) {
 
     auto* zoom = new wxBoxSizer(wxHORIZONTAL);
     add(zoom, pictureButton(parent, kZoomOutId, 6, wxSize(19, 19)));
-    add(zoom, numberField(parent, kZoomFieldId), 0,
+    add(zoom, numberField(parent, kZoomFieldId, kFieldWidth), 0,
         wxALL | wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL);
     add(zoom, pictureButton(parent, kZoomInId, 5, wxSize(19, 19)));
     add(column, zoom);
@@ -276,7 +235,7 @@ wxSizer* layerColumn(wxWindow* parent) {
     add(column, toggle(parent, kScaleToFitId, _("Scale BD to Fit")));
     auto* blur = new wxBoxSizer(wxHORIZONTAL);
     add(blur, caption(parent, kBackdropBlurCaptionId, _("BD Blur")));
-    add(blur, numberField(parent, kBackdropBlurTextId));
+    add(blur, numberField(parent, kBackdropBlurTextId, kFieldWidth));
     add(column, blur);
     add(column, slider(parent, kBackdropBlurSliderId, 100));
     return column;

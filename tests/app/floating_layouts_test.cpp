@@ -4,14 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <wx/checkbox.h>
+#include <wx/app.h>
 #include <wx/choice.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
 #include <wx/frame.h>
+#include <wx/image.h>
 #include <wx/sizer.h>
 #include <wx/slider.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -357,6 +362,51 @@ TEST(FloatingLayouts, FineTuneSwatchComesFromTheWindowsFactory) {
     EXPECT_EQ(frame->FindWindow(kFineTuneSwatchId), swatch);
     EXPECT_NE(top->GetItem(swatch, true), nullptr);
     EXPECT_GE(swatch->GetSize().x, 160);
+    frame->Destroy();
+    pumpToolkit();
+}
+
+// A picture toggle shows its whole picture: the theme's padding must not crop it.  Picture 27 of
+// the "large grain" button is a black disc from column 3 and "LARGE" up to column 36 over rows 6 to
+// 13, centred in its 50 x 40 button; the dark columns on screen must reach both ends.
+TEST(FloatingLayouts, GrainButtonsShowTheirWholePicture) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    // Away from where other windows usually appear, in case the display is shared.
+    const wxSize display = wxGetDisplaySize();
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "Remove Noise",
+                              wxPoint(20, std::max(0, display.y - 260)));
+    buildRemoveNoiseLayout(frame, true, true);
+    frame->Show();
+    wxWindow* button = frame->FindWindow(kGrainLargeId);
+    ASSERT_NE(button, nullptr);
+    int first = -1, last = -1;
+    for (int attempt = 0; attempt < 5 && first < 0; ++attempt) {
+        frame->Raise();
+        for (int i = 0; i < 30; ++i) {
+            wxTheApp->Yield(true);
+            pumpToolkit();
+            wxMilliSleep(10);
+        }
+        const wxSize size = button->GetSize();
+        wxBitmap shot(size);
+        {
+            wxMemoryDC memory(shot);
+            wxClientDC client(button);
+            memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
+        }
+        const wxImage image = shot.ConvertToImage();
+        const int left = (size.x - 40) / 2, top = (size.y - 20) / 2;
+        for (int x = 0; x < size.x; ++x)
+            for (int y = top + 6; y <= top + 13; ++y) {
+                const int luminance = (image.GetRed(x, y) * 30 + image.GetGreen(x, y) * 59 +
+                                       image.GetBlue(x, y) * 11) / 100;
+                if (luminance >= 100) continue;
+                if (first < 0) first = x - left;
+                last = x - left;
+            }
+    }
+    EXPECT_LE(first, 4) << "the disc's left edge";
+    EXPECT_GE(last, 35) << "the E's right edge";
     frame->Destroy();
     pumpToolkit();
 }
