@@ -79,8 +79,13 @@ inline void overColourRow(std::uint16_t* o, const std::uint16_t* s, const std::u
     std::memcpy(&packed, colour, sizeof packed);
     const __m128i d = _mm_set1_epi64x(static_cast<long long>(packed));
     const auto overPair = [d](std::uint16_t* op, const std::uint16_t* sp) { store(op, over(d, load(sp))); };
+    const auto address = reinterpret_cast<std::uintptr_t>(o);
+    if ((address & 7) != 0) {  // pixels that never meet a 16-byte boundary: stored as usual
+        pairs(o, s, n, overPair);
+        return;
+    }
     std::ptrdiff_t i = 0;
-    if (n > 0 && (reinterpret_cast<std::uintptr_t>(o) & 15) != 0) {
+    if (n > 0 && (address & 15) != 0) {
         pairs(o, s, 1, overPair);  // to the next 16-byte boundary
         i = 1;
     }
@@ -88,6 +93,32 @@ inline void overColourRow(std::uint16_t* o, const std::uint16_t* s, const std::u
         _mm_stream_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(d, load(s + 4 * i)));
     _mm_sfence();  // the streamed stores are seen before the band reports its row done
     if (i < n) pairs(o + 4 * i, s + 4 * i, n - i, overPair);
+}
+
+// o := s over b for n pixels, b a row of the backdrop image: the backdrop's copy into the output
+// followed by overRow, in one pass that does not read the output (written past the cache, as in
+// overColourRow).
+inline void overImageRow(std::uint16_t* o, const std::uint16_t* s, const std::uint16_t* b,
+                         std::ptrdiff_t n) {
+    std::ptrdiff_t i = 0;
+    const auto one = [&](std::ptrdiff_t at) {
+        std::uint16_t lastB[8] = {}, lastS[8] = {};
+        std::memcpy(lastB, b + 4 * at, 4 * sizeof(std::uint16_t));
+        std::memcpy(lastS, s + 4 * at, 4 * sizeof(std::uint16_t));
+        store(lastB, over(load(lastB), load(lastS)));
+        std::memcpy(o + 4 * at, lastB, 4 * sizeof(std::uint16_t));
+    };
+    const auto address = reinterpret_cast<std::uintptr_t>(o);
+    if ((address & 7) != 0) {  // pixels that never meet a 16-byte boundary: stored as usual
+        for (; i + 2 <= n; i += 2) store(o + 4 * i, over(load(b + 4 * i), load(s + 4 * i)));
+        if (i < n) one(i);
+        return;
+    }
+    if (n > 0 && (address & 15) != 0) one(i++);
+    for (; i + 2 <= n; i += 2)
+        _mm_stream_si128(reinterpret_cast<__m128i*>(o + 4 * i), over(load(b + 4 * i), load(s + 4 * i)));
+    _mm_sfence();
+    if (i < n) one(i);
 }
 
 // keyed.A := keyed.A x source.A / 65535, truncated, for n pixels; colour untouched.

@@ -64,6 +64,40 @@ void keyedOverColourRows(void* jobPointer, std::uint64_t index, std::uint64_t co
     });
 }
 
+// The backdrop image's pixel followed by the over blend in one pass: the source is a
+// KeyedOverImage whose backdrop has the output's format and covers the area.  rowOp(output row,
+// keyed row, backdrop row, width).
+template <class Out, class RowOp>
+void keyedOverImageRows(void* jobPointer, std::uint64_t index, std::uint64_t count, RowOp rowOp) {
+    const BandJob& job = *static_cast<const BandJob*>(jobPointer);
+    const KeyedOverImage& parts = *static_cast<const KeyedOverImage*>(job.source);
+    using Keyed = std::conditional_t<sizeof(Out) == 4, float, std::uint16_t>;
+    const Rect& area = *job.area;
+    const BandRange rows = bandRange(area.y0, area.y1, index, count);
+    const std::ptrdiff_t width = area.width();
+    if (rows.empty() || width == 0) return;
+    for (std::ptrdiff_t y = rows.begin; y < rows.end; ++y) {
+        const auto row = static_cast<std::int32_t>(y);
+        rowOp(reinterpret_cast<Out*>(job.destination->pixelAddress(area.x0, row)),
+              reinterpret_cast<const Keyed*>(parts.keyed->pixelAddress(area.x0, row)),
+              reinterpret_cast<const Out*>(parts.backdrop->pixelAddress(area.x0, row)), width);
+    }
+}
+
+// The same per pixel: the whole backdrop pixel copied (every channel the output has), then over.
+template <class Out, class Over>
+void keyedOverImagePixels(void* jobPointer, std::uint64_t index, std::uint64_t count, Over over) {
+    const std::ptrdiff_t step = static_cast<const BandJob*>(jobPointer)->destination->channels;
+    using Keyed = std::conditional_t<sizeof(Out) == 4, float, std::uint16_t>;
+    keyedOverImageRows<Out>(jobPointer, index, count,
+                            [&](Out* o, const Keyed* s, const Out* b, std::ptrdiff_t width) {
+                                for (std::ptrdiff_t x = 0; x < width; ++x, o += step, b += step, s += 4) {
+                                    for (std::ptrdiff_t c = 0; c < step; ++c) o[c] = b[c];
+                                    over(o, s);
+                                }
+                            });
+}
+
 template <class Out, class Op>
 void keyedRows(void* job, std::uint64_t index, std::uint64_t count, Op op) {
     if constexpr (sizeof(Out) == 4)
@@ -187,6 +221,14 @@ void compositeOverColourRowsFloat3(void* job, std::uint64_t index, std::uint64_t
     keyedOverColourRows<float>(job, index, count, fillFloat<3>, overFloat3);
 }
 
+void compositeOverImageRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverImagePixels<float>(job, index, count, overFloat4);
+}
+
+void compositeOverImageRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverImagePixels<float>(job, index, count, overFloat3);
+}
+
 // ---- 16-bit ----
 
 void fillColorRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
@@ -247,6 +289,18 @@ void compositeOverColourRows16x3(void* job, std::uint64_t index, std::uint64_t c
     keyedOverColourRows<std::uint16_t>(job, index, count, fill16<3>, over16x3);
 }
 
+void compositeOverImageRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    if (static_cast<const BandJob*>(job)->destination->channels == 4)
+        keyedOverImageRows<std::uint16_t>(job, index, count, blend16::overImageRow);
+    else
+        keyedOverImagePixels<std::uint16_t>(
+            job, index, count, [](std::uint16_t* o, const std::uint16_t* s) { blendRgba16Over16(o, s); });
+}
+
+void compositeOverImageRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverImagePixels<std::uint16_t>(job, index, count, over16x3);
+}
+
 // ---- 8-bit ----
 
 void fillColorRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
@@ -296,6 +350,14 @@ void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t co
 
 void compositeOverColourRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
     keyedOverColourRows<std::uint8_t>(job, index, count, fill8<3>, over8x3);
+}
+
+void compositeOverImageRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverImagePixels<std::uint8_t>(job, index, count, over8x4);
+}
+
+void compositeOverImageRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
+    keyedOverImagePixels<std::uint8_t>(job, index, count, over8x3);
 }
 
 }  // namespace vantrelo

@@ -25,6 +25,10 @@
 //   over colour the fill, then over, in one pass that never reads the output: the source is a
 //               KeyedOverColour (the keyed image and the four fill values), so a render over a
 //               solid colour writes its output once instead of filling it and blending over it
+//   over image  the backdrop image's pixel (all its channels), then over, in one pass that never
+//               reads the output: the source is a KeyedOverImage (the keyed image and a backdrop
+//               image of the output's format covering the area), in place of copying the backdrop
+//               image into the output and blending over it
 
 #include <cstdint>
 
@@ -38,6 +42,12 @@ struct KeyedOverColour {
     const std::uint16_t* colour = nullptr;  // R, G, B, A as the fills take them
 };
 
+// The source of the "over image" members.
+struct KeyedOverImage {
+    const Mav::Host::System::ImageBuffer* keyed = nullptr;
+    const Mav::Host::System::ImageBuffer* backdrop = nullptr;
+};
+
 // Float outputs (their colour fills, fillColorRows4 and fillColorRows3, are in plugin/keying_pass.h).
 void copyKeyedRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void copyKeyedRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -47,6 +57,8 @@ void compositeOverRowsFloat4(void* job, std::uint64_t index, std::uint64_t count
 void compositeOverRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRowsFloat4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRowsFloat3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 // 16-bit outputs.
 void fillColorRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -59,6 +71,8 @@ void compositeOverRows16x4(void* job, std::uint64_t index, std::uint64_t count, 
 void compositeOverRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRows16x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRows16x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 // 8-bit outputs (the keyed image is 16-bit).
 void fillColorRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
@@ -71,5 +85,7 @@ void compositeOverRows8x4(void* job, std::uint64_t index, std::uint64_t count, s
 void compositeOverRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 void compositeOverColourRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
+void compositeOverImageRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t key);
 
 }  // namespace vantrelo

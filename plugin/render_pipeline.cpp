@@ -48,6 +48,7 @@ struct Depth {
     BandWorker copy[2];
     BandWorker over[2];
     BandWorker overColour[2];
+    BandWorker overImage[2];
     BandWorker matteGrey[2];
 };
 
@@ -62,6 +63,7 @@ constexpr Depth kFloat{32,
                        {copyKeyedRowsFloat4, copyKeyedRowsFloat3},
                        {compositeOverRowsFloat4, compositeOverRowsFloat3},
                        {compositeOverColourRowsFloat4, compositeOverColourRowsFloat3},
+                       {compositeOverImageRowsFloat4, compositeOverImageRowsFloat3},
                        {matteGreyRowsFloat4, matteGreyRowsFloat3}};
 
 constexpr Depth k16{16,
@@ -75,6 +77,7 @@ constexpr Depth k16{16,
                     {copyKeyedRows16x4, copyKeyedRows16x3},
                     {compositeOverRows16x4, compositeOverRows16x3},
                     {compositeOverColourRows16x4, compositeOverColourRows16x3},
+                    {compositeOverImageRows16x4, compositeOverImageRows16x3},
                     {matteGreyRows16x4, matteGreyRows16x3}};
 
 constexpr Depth k8{16,
@@ -88,6 +91,7 @@ constexpr Depth k8{16,
                    {copyKeyedRows8x4, copyKeyedRows8x3},
                    {compositeOverRows8x4, compositeOverRows8x3},
                    {compositeOverColourRows8x4, compositeOverColourRows8x3},
+                   {compositeOverImageRows8x4, compositeOverImageRows8x3},
                    {matteGreyRows8x4, matteGreyRows8x3}};
 
 // 0 selects the four-channel member, 1 the one for fewer channels.
@@ -175,6 +179,7 @@ struct RowComposite {
     BandWorker worker = nullptr;
     ImageBuffer* output = nullptr;
     const std::uint16_t* colour = nullptr;  // set for the "over colour" members
+    const ImageBuffer* backdrop = nullptr;  // set for the "over image" members
     std::int32_t x0 = 0;
     std::int32_t x1 = 0;
     std::int32_t keyedBits = 16;
@@ -190,7 +195,10 @@ void compositeKeyedRow(const void* context, std::int32_t y, const void* row) {
     keyedRow.rowBytes = std::ptrdiff_t{c.x1 - c.x0} * 4 * (c.keyedBits / 8);
     keyedRow.firstPixel = static_cast<std::uint8_t*>(const_cast<void*>(row));
     const KeyedOverColour overColour{&keyedRow, c.colour};
-    const void* source = c.colour ? static_cast<const void*>(&overColour) : &keyedRow;
+    const KeyedOverImage overImage{&keyedRow, c.backdrop};
+    const void* source = c.colour     ? static_cast<const void*>(&overColour)
+                         : c.backdrop ? static_cast<const void*>(&overImage)
+                                      : &keyedRow;
     BandJob job{nullptr, c.output, source, &area};
     c.worker(&job, 0, 1, 0);
 }
@@ -324,6 +332,10 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const bool drawBackdrop = !backdropLayers.empty() &&
                               (v == 3 || (v == 0 && !modes.transparent)) && !backdropRect.empty();
     const bool compositeFills = keying && v == 0 && !drawBackdrop && !modes.split;
+    // Likewise over a backdrop image that covers the region, which then is not copied into the
+    // output first.
+    const bool compositeReadsBackdrop = keying && v == 0 && drawBackdrop && !modes.split &&
+                                        Mav::Host::System::rectContains(backdropRect, bounds);
     if ((v == 0 || v == 3) && !compositeFills &&
         !(drawBackdrop && Mav::Host::System::rectContains(backdropRect, bounds)))
         runRows(plugin, depth.fill[memberFor(output)], output, fillColour, bounds);
@@ -344,7 +356,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
             gaussian.reportProgress = false;
             gaussian.run();
         }
-        copyOverlap(plugin, output, backdrop);
+        if (!compositeReadsBackdrop) copyOverlap(plugin, output, backdrop);
     }
 
     // 6. Split.
@@ -371,12 +383,16 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     BandWorker composite = nullptr;
     const void* compositeSource = &keyed;
     const KeyedOverColour overColour{&keyed, fillColour};
+    const KeyedOverImage overImage{&keyed, &backdrop};
     if (keying && v == 0) {
         if (modes.transparent) {
             composite = depth.copy[memberFor(output)];
         } else if (compositeFills) {
             composite = depth.overColour[memberFor(output)];
             compositeSource = &overColour;
+        } else if (compositeReadsBackdrop) {
+            composite = depth.overImage[memberFor(output)];
+            compositeSource = &overImage;
         } else {
             composite = depth.over[memberFor(output)];
         }
@@ -387,6 +403,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     rowComposite.worker = composite;
     rowComposite.output = &output;
     rowComposite.colour = compositeSource == &overColour ? fillColour : nullptr;
+    rowComposite.backdrop = compositeSource == &overImage ? &backdrop : nullptr;
     rowComposite.x0 = bounds.x0;
     rowComposite.x1 = bounds.x1;
     rowComposite.keyedBits = depth.keyedBits;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -174,23 +175,28 @@ TEST(CompositeRows, ResultDoesNotDependOnTheBandCount) {
     }
 }
 
-// A render over a plain colour lays the colour and blends the keyed image over it in one pass:
-// each fused member must leave exactly what its fill followed by its over leaves, in every depth
-// and channel count.  The area is odd-sized inside both images, so the vector rows' ends and any
-// write outside the area show; keyed alphas include 0, the maximum and values between.
-TEST(CompositeRows, OverColourIsTheFillFollowedByTheOver) {
+// A render over a plain colour lays the colour and blends the keyed image over it in one pass,
+// and one over a backdrop image blends over the backdrop's pixels without copying them into the
+// output first: each fused member must leave exactly what its two steps leave, in every depth and
+// channel count.  The area is odd-sized inside all images, so the vector rows' ends and any write
+// outside the area show; keyed alphas include 0, the maximum and values between.
+TEST(CompositeRows, OverColourAndOverImageAreTheirTwoStepsInOne) {
     struct Members {
         const char* name;
-        BandWorker fill, over, overColour;
+        BandWorker fill, over, overColour, overImage;
         int bits, channels;
     };
     const Members members[] = {
-        {"float x4", fillColorRows4, compositeOverRowsFloat4, compositeOverColourRowsFloat4, 32, 4},
-        {"float x3", fillColorRows3, compositeOverRowsFloat3, compositeOverColourRowsFloat3, 32, 3},
-        {"16 x4", fillColorRows16x4, compositeOverRows16x4, compositeOverColourRows16x4, 16, 4},
-        {"16 x3", fillColorRows16x3, compositeOverRows16x3, compositeOverColourRows16x3, 16, 3},
-        {"8 x4", fillColorRows8x4, compositeOverRows8x4, compositeOverColourRows8x4, 8, 4},
-        {"8 x3", fillColorRows8x3, compositeOverRows8x3, compositeOverColourRows8x3, 8, 3},
+        {"float x4", fillColorRows4, compositeOverRowsFloat4, compositeOverColourRowsFloat4,
+         compositeOverImageRowsFloat4, 32, 4},
+        {"float x3", fillColorRows3, compositeOverRowsFloat3, compositeOverColourRowsFloat3,
+         compositeOverImageRowsFloat3, 32, 3},
+        {"16 x4", fillColorRows16x4, compositeOverRows16x4, compositeOverColourRows16x4, compositeOverImageRows16x4,
+         16, 4},
+        {"16 x3", fillColorRows16x3, compositeOverRows16x3, compositeOverColourRows16x3, compositeOverImageRows16x3,
+         16, 3},
+        {"8 x4", fillColorRows8x4, compositeOverRows8x4, compositeOverColourRows8x4, compositeOverImageRows8x4, 8, 4},
+        {"8 x3", fillColorRows8x3, compositeOverRows8x3, compositeOverColourRows8x3, compositeOverImageRows8x3, 8, 3},
     };
     TestHost host;
     const Rect bounds{-4, 3, 19, 14};
@@ -207,14 +213,19 @@ TEST(CompositeRows, OverColourIsTheFillFollowedByTheOver) {
                     const double value = c == 3 ? a : v;
                     write(*keyed, x, y, c, m.bits == 32 ? value / 65535.0 : value);
                 }
+        auto lay = [&](ImageBuffer& image, int seed) {
+            for (std::int32_t y = image.bounds.y0; y < image.bounds.y1; ++y)
+                for (std::int32_t x = image.bounds.x0; x < image.bounds.x1; ++x)
+                    for (int c = 0; c < m.channels; ++c) {
+                        const int v = (x * 13 + y * 29 + c * 5 + seed) % 200;
+                        write(image, x, y, c, m.bits == 32 ? v / 199.0 : m.bits == 16 ? v * 300 : v);
+                    }
+        };
         for (const auto& colour : colours) {
-            auto fused = makeImage(&host, bounds, m.bits, m.channels, 8);
-            auto separate = makeImage(&host, bounds, m.bits, m.channels, 8);
-            for (auto* image : {fused.get(), separate.get()})
-                for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
-                    for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
-                        for (int c = 0; c < m.channels; ++c)
-                            write(*image, x, y, c, m.bits == 32 ? 0.25 * c : (x * 13 + y * 29 + c * 5) % 200);
+            auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
+            auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+            lay(*fused, 0);
+            lay(*separate, 0);
             BandJob fill{&host, separate.get(), colour, &area};
             runBands(host, m.fill, &fill, 2);
             BandJob over{&host, separate.get(), keyed.get(), &area};
@@ -224,6 +235,22 @@ TEST(CompositeRows, OverColourIsTheFillFollowedByTheOver) {
             runBands(host, m.overColour, &both, 4);
             EXPECT_TRUE(stage_test::samePixels(*fused, *separate)) << "colour " << colour[0];
         }
+        // The backdrop image covers more than the area, with rows of its own length.
+        auto backdrop = makeImage(&host, Rect{-5, 2, 16, 15}, m.bits, m.channels, 7);
+        lay(*backdrop, 77);
+        auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
+        auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+        lay(*fused, 0);
+        lay(*separate, 0);
+        ImageBuffer region(&host);
+        region.makeView(*separate, area);
+        region.copyOverlap(*backdrop);
+        BandJob over{&host, separate.get(), keyed.get(), &area};
+        runBands(host, m.over, &over, 3);
+        const KeyedOverImage parts{keyed.get(), backdrop.get()};
+        BandJob both{&host, fused.get(), &parts, &area};
+        runBands(host, m.overImage, &both, 4);
+        EXPECT_TRUE(stage_test::samePixels(*fused, *separate)) << "over image";
     }
 }
 
@@ -256,6 +283,18 @@ TEST(OverBlends, VectorRowsAreTheScalarFormulasBitForBit) {
         blendRgba16Over16(expected.data() + 4 * i, s.data() + 4 * i);
     }
     EXPECT_EQ(laid, expected);
+
+    std::vector<std::uint16_t> overImage(4 * n), overCopied = source;
+    blend16::overImageRow(overImage.data(), s.data(), source.data(), n);
+    for (std::ptrdiff_t i = 0; i < n; ++i) blendRgba16Over16(overCopied.data() + 4 * i, s.data() + 4 * i);
+    EXPECT_EQ(overImage, overCopied);
+    // An output row that does not start on a 16-byte boundary (the vectors' storage does) takes
+    // its first pixel on its own before the streamed stores.
+    std::vector<std::uint16_t> shifted(4 * n + 4), shiftedLaid(4 * n + 4);
+    blend16::overImageRow(shifted.data() + 4, s.data(), source.data(), n - 1);
+    blend16::overColourRow(shiftedLaid.data() + 4, s.data(), colour, n - 1);
+    EXPECT_TRUE(std::equal(shifted.begin() + 4, shifted.begin() + 4 * n, overCopied.begin()));
+    EXPECT_TRUE(std::equal(shiftedLaid.begin() + 4, shiftedLaid.begin() + 4 * n, expected.begin()));
 
     std::vector<std::uint16_t> multiplied = d, product = d;
     blend16::multiplyAlphaRow(multiplied.data(), source.data(), n);
