@@ -1,36 +1,28 @@
 #include "app/layer_list_edit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 std::size_t lastSeparator(std::string_view path) { return path.find_last_of("\\/"); }
 
+// The indices below `count`, ascending, each once.
+std::vector<std::size_t> cleaned(std::vector<std::size_t> selection, std::size_t count) {
+    std::erase_if(selection, [count](std::size_t index) { return index >= count; });
+    std::sort(selection.begin(), selection.end());
+    selection.erase(std::unique(selection.begin(), selection.end()), selection.end());
+    return selection;
+}
+
 }  // namespace
 
 std::vector<std::size_t> validSelection(const std::vector<int>& selection, std::size_t count) {
-    std::vector<std::size_t> valid;
-    for (int index : selection) {
-        if (index >= 0 && static_cast<std::size_t>(index) < count)
-            valid.push_back(static_cast<std::size_t>(index));
-    }
-    std::sort(valid.begin(), valid.end());
-    valid.erase(std::unique(valid.begin(), valid.end()), valid.end());
-    return valid;
+    std::vector<std::size_t> indices;
+    for (int index : selection)
+        if (index >= 0) indices.push_back(static_cast<std::size_t>(index));
+    return cleaned(std::move(indices), count);
 }
-
-namespace {
-
-std::vector<std::size_t> cleaned(const std::vector<std::size_t>& selection, std::size_t count) {
-    std::vector<std::size_t> valid;
-    for (std::size_t index : selection)
-        if (index < count) valid.push_back(index);
-    std::sort(valid.begin(), valid.end());
-    valid.erase(std::unique(valid.begin(), valid.end()), valid.end());
-    return valid;
-}
-
-}  // namespace
 
 LayerListEdit addLayerAtFront(const std::vector<std::string>& paths,
                               const std::vector<std::size_t>& selection, const std::string& path) {

@@ -91,10 +91,8 @@ wxString startingFolder(const LayerListSide& side, const std::vector<std::size_t
     return folder.empty() ? lastImagePath : wxString::FromUTF8(folder);
 }
 
-}  // namespace
-
-// Which list an event names, by its id; null for any other id.
-static std::optional<LayerListSide> listForCommand(VantreloUIBase& window, int id) {
+// Which list an id names (a list, its buttons or its menu command); nothing for any other id.
+std::optional<LayerListSide> listForCommand(VantreloUIBase& window, int id) {
     switch (id) {
     case kBackdropToFrontId:
     case kMenuBackdropToFrontId:
@@ -114,22 +112,28 @@ static std::optional<LayerListSide> listForCommand(VantreloUIBase& window, int i
 }
 
 // "Render against BD" set to `on` as an announced change, shown in its button.
-static void setRenderAgainstBackdrop(VantreloUIBase& window, Parameters& set, bool on) {
+void setRenderAgainstBackdrop(VantreloUIBase& window, Parameters& set, bool on) {
     sendParamEvent(&window, EVT_PARAM_CHANGING, vantrelo::kParamRenderAgainstBD, nullptr, 0);
     set.setBool(on, vantrelo::kParamRenderAgainstBD);
     window.TransferDataToWindow();
     sendParamEvent(&window, EVT_PARAM_CHANGED, vantrelo::kParamRenderAgainstBD, nullptr, 0);
 }
 
+// The list a command names, or nothing (the event skipped).  Any list command may change the
+// backdrop, so with "Scale To Fit" on it is fitted again at the next render, whatever follows.
+std::optional<LayerListSide> startListCommand(VantreloUIBase& window, wxCommandEvent& event) {
+    if (window.bridge) window.bridge->fitJustEnabled = window.bridge->fitEnabled;
+    std::optional<LayerListSide> side = listForCommand(window, event.GetId());
+    if (!side) event.Skip();
+    return side;
+}
+
+}  // namespace
+
 void VantreloUIBase::onAddLayer(wxCommandEvent& event) {
-    // With "Scale To Fit" on, the backdrop is fitted again at the next render, whatever follows.
-    if (bridge) bridge->fitJustEnabled = bridge->fitEnabled;
-    const std::optional<LayerListSide> side = listForCommand(*this, event.GetId());
+    const std::optional<LayerListSide> side = startListCommand(*this, event);
     Parameters* set = parameters();
-    if (!side || !set) {
-        event.Skip();
-        return;
-    }
+    if (!side || !set) return;
     const std::vector<std::size_t> selection = side->selection();
     const std::optional<wxString> chosen =
         chooseLayerFile(this, startingFolder(*side, selection, lastImagePath()), wxString());
@@ -147,13 +151,9 @@ void VantreloUIBase::onAddLayer(wxCommandEvent& event) {
 }
 
 void VantreloUIBase::onDeleteLayers(wxCommandEvent& event) {
-    if (bridge) bridge->fitJustEnabled = bridge->fitEnabled;
-    const std::optional<LayerListSide> side = listForCommand(*this, event.GetId());
+    const std::optional<LayerListSide> side = startListCommand(*this, event);
     Parameters* set = parameters();
-    if (!side || !set) {
-        event.Skip();
-        return;
-    }
+    if (!side || !set) return;
     const std::vector<std::size_t> selection = side->selection();
     if (selection.empty()) return;
     const std::vector<std::string> paths = side->paths();
@@ -167,12 +167,8 @@ void VantreloUIBase::onDeleteLayers(wxCommandEvent& event) {
 }
 
 void VantreloUIBase::onMoveLayersToFront(wxCommandEvent& event) {
-    if (bridge) bridge->fitJustEnabled = bridge->fitEnabled;
-    const std::optional<LayerListSide> side = listForCommand(*this, event.GetId());
-    if (!side) {
-        event.Skip();
-        return;
-    }
+    const std::optional<LayerListSide> side = startListCommand(*this, event);
+    if (!side) return;
     const std::vector<std::size_t> selection = side->selection();
     if (selection.empty()) return;
     const LayerListEdit edit = moveLayersToFront(side->paths(), selection);
@@ -181,12 +177,8 @@ void VantreloUIBase::onMoveLayersToFront(wxCommandEvent& event) {
 }
 
 void VantreloUIBase::onReplaceLayer(wxCommandEvent& event) {
-    if (bridge) bridge->fitJustEnabled = bridge->fitEnabled;
-    const std::optional<LayerListSide> side = listForCommand(*this, event.GetId());
-    if (!side) {
-        event.Skip();
-        return;
-    }
+    const std::optional<LayerListSide> side = startListCommand(*this, event);
+    if (!side) return;
     const std::vector<std::size_t> selection = side->selection();
     if (selection.empty()) return;
     const wxString shown = side->list->GetString(static_cast<unsigned>(selection.front()));
@@ -203,25 +195,19 @@ void VantreloUIBase::onReplaceLayer(wxCommandEvent& event) {
 
 void VantreloUIBase::onLayerListRightClick(wxMouseEvent& event) {
     auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
-    const int id = window ? window->GetId() : wxID_NONE;
-    wxListBox* list = nullptr;
-    int moveId = wxID_NONE;
-    if (id == kBackdropListId) {
-        list = backdropList;
-        moveId = kMenuBackdropToFrontId;
-    } else if (id == kOverlayListId) {
-        list = overlayList;
-        moveId = kMenuOverlayToFrontId;
-    }
-    if (!list) {
+    const std::optional<LayerListSide> side =
+        listForCommand(*this, window ? window->GetId() : wxID_NONE);
+    if (!side) {
         event.Skip();
         return;
     }
+    const int moveId =
+        side->kind == LayerKind::Backdrop ? kMenuBackdropToFrontId : kMenuOverlayToFrontId;
     wxMenu menu;
     menu.Append(moveId, _("Move to Front"), wxString());
     // The overlay list's menu carries it too; it acts on the backdrop.
     menu.AppendCheckItem(kMenuScaleToFitId, _("Scale to Fit"), wxString());
-    menu.Enable(moveId, list->GetCount() > 1);
+    menu.Enable(moveId, side->list->GetCount() > 1);
     menu.Check(kMenuScaleToFitId, bridge && bridge->fitEnabled);
     const int chosen = chooseFromPopupMenu(this, menu);
     if (chosen == wxID_NONE || !menu.IsEnabled(chosen)) return;
