@@ -127,6 +127,18 @@ TEST(ViewerDisplay, MagnificationKeepsAlphaAndInterpolates) {
         for (int x = 5; x < 9; ++x)
             for (int c = 0; c < 4; ++c)
                 EXPECT_EQ(part.pixelAddress(x, y)[c], target.pixelAddress(x, y)[c]);
+
+    // Without alpha the colours are the same and every pixel is opaque.
+    source.hasAlpha = false;
+    ImageBuffer opaque(&host);
+    magnifyImage(opaque, source, Rect{0, 0, 16, 12}, 4.0f);
+    EXPECT_FALSE(opaque.hasAlpha);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 16; ++x) {
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(opaque.pixelAddress(x, y)[c], target.pixelAddress(x, y)[c]);
+            EXPECT_EQ(opaque.pixelAddress(x, y)[3], 255);
+        }
 }
 
 TEST(ViewerStrips, ExposedStripsCoverTheNewRegionOutsideTheOldOnce) {
