@@ -14,7 +14,6 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
-#include <cstdio>
 #include <exception>
 #include <new>
 #include <optional>
@@ -401,9 +400,7 @@ void VantreloUIBase::saveSubFramePosition(wxWindow* window, std::size_t index, b
     std::string& text = set->record(index).value().text;
     if (window && window->IsShown()) {
         const wxPoint position = window->GetScreenPosition();
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%d %d", position.x, position.y);
-        text = buffer;
+        text = formatWindowPosition({position.x, position.y});
     } else if (clearClosed) {
         text.clear();
     }
