@@ -297,7 +297,10 @@ bool loadDecoded(int fd, Decoded& decoded, int& pages) {
                                                    static_cast<int>(height),
                                                    static_cast<int>(bpp), red, green, blue));
         }
-        if (!bitmap) return false;
+        // FreeImage takes the depth of every type but FIT_BITMAP from the type, and replaces a
+        // depth FIT_BITMAP does not have by 8: a block whose depth disagrees with its type would
+        // give rows longer than the pitch checked above.
+        if (!bitmap || FreeImage_GetBPP(bitmap.get()) != bpp) return false;
 
         std::uint32_t colours = 0;
         if (!reader.get(colours)) return false;
