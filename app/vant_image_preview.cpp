@@ -13,6 +13,7 @@
 #include "host/param/undo.h"
 #include "host/param/viewer_base.h"
 #include "host/system/rect.h"
+#include "plugin/parameter_schema.h"
 #include "plugin/vantrelo_wrapper.h"
 
 using Mav::Host::Param::EVT_PARAM_CHANGED;
@@ -39,7 +40,9 @@ wxEND_EVENT_TABLE()
 namespace {
 
 // The layer parameters the three transform targets change, in announcement order.
-constexpr std::size_t kTargetParams[3] = {27, 28, 29};
+constexpr std::size_t kTargetParams[3] = {vantrelo::kParamBackdropTransform,
+                                          vantrelo::kParamForegroundTransform,
+                                          vantrelo::kParamOverlayTransform};
 
 ParamRecord makePopup(const char* name, std::initializer_list<const char*> labels) {
     ParamRecord r(Mav::Host::Param::ParamPopup, name, 0, 0, Mav::Host::Param::ParamNoRender);
