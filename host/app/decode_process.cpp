@@ -4,11 +4,13 @@
 // or the time limit makes the file damaged; the program goes on.
 //
 // Cost, measured by bench/bench_decode.cpp (Release, 8 cores) on a 24-Mpixel 16-bit TIFF: in
-// the program 470 ms (LZW) and 138 ms (uncompressed); through the helper, with its large blocks
-// in huge pages, 512 and 170 ms at best (590 and 249 ms in small pages).  What remains is mostly
-// the 144 MB of pixels in shared memory, which comes in 4 KiB pages only: the helper's write of
-// them takes 50 ms and their release after the reader's copy 20 ms.  The start of the helper
-// takes 5 ms.
+// the program 490 ms (LZW) and 140 ms (uncompressed), through the helper 590 and 245 ms.  The
+// difference is mostly the 144 MB of pixels in shared memory, which comes in 4 KiB pages only:
+// the helper's write of them takes 50 ms and their release after the reader's copy 20 ms; the
+// start of the helper takes 5 ms.  Huge pages for the helper's own blocks halved its faults at
+// best, but on machines that hand freed memory back to their host every other decode paid more
+// than they saved.  Reserving the shared memory while the helper decodes halves its write, but
+// would commit whatever a damaged file's header promises before the decoder has checked it.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -50,28 +52,6 @@ const std::string& helperPath() {
         return std::string(VANTRELO_DECODE_HELPER);
     }();
     return path;
-}
-
-// The helper's environment: the program's, with the C library told to back its large blocks
-// with huge pages where the system gives them on request.  FreeImage clears and then fills a
-// block of the picture's size; for a 24-Mpixel 16-bit picture (144 MB) in small pages that took
-// the helper about 50 ms more (bench_decode).  A choice of the user's own is kept.
-std::vector<std::string> helperEnvironment() {
-    const std::string tunables = "GLIBC_TUNABLES=";
-    const std::string hugePages = "glibc.malloc.hugetlb=1";
-    std::vector<std::string> environment;
-    bool merged = false;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text(*entry);
-        if (!merged && text.rfind(tunables, 0) == 0) {
-            merged = true;
-            if (text.find("glibc.malloc.hugetlb=") == std::string::npos)
-                text += (text.size() > tunables.size() ? ":" : "") + hugePages;
-        }
-        environment.push_back(std::move(text));
-    }
-    if (!merged) environment.push_back(tunables + hugePages);
-    return environment;
 }
 
 std::chrono::milliseconds timeLimitFor(const std::string& path) {
@@ -149,18 +129,12 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     ::posix_spawnattr_setsigdefault(&attributes, &all);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    const auto pointers = [](const std::vector<std::string>& texts) {
-        std::vector<char*> list;
-        for (const std::string& text : texts) list.push_back(const_cast<char*>(text.c_str()));
-        list.push_back(nullptr);
-        return list;
-    };
-    const std::vector<std::string> environment = helperEnvironment();
-    std::vector<char*> argv = pointers(arguments);
-    std::vector<char*> envp = pointers(environment);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     pid_t child = 0;
     const int spawned =
-        ::posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
+        ::posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     input.close();
