@@ -204,6 +204,8 @@ TEST(CompositeRows, OverColourAndOverImageAreTheirTwoStepsInOne) {
     const std::uint16_t colours[][4] = {{52000, 30000, 12000, 65535}, {0, 0, 0, 0}, {65535, 1, 257, 65535}};
     for (const Members& m : members) {
         SCOPED_TRACE(m.name);
+        // Paddings of an odd number of samples: 16-bit rows then start 2 bytes off the pixel grid.
+        const std::ptrdiff_t sample = m.bits / 8;
         auto keyed = makeImage(&host, bounds, m.bits == 32 ? 32 : 16, 4, 4);
         for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
             for (std::int32_t x = bounds.x0; x < bounds.x1; ++x)
@@ -222,8 +224,8 @@ TEST(CompositeRows, OverColourAndOverImageAreTheirTwoStepsInOne) {
                     }
         };
         for (const auto& colour : colours) {
-            auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
-            auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+            auto fused = makeImage(&host, bounds, m.bits, m.channels, 5 * sample);
+            auto separate = makeImage(&host, bounds, m.bits, m.channels, 5 * sample);
             lay(*fused, 0);
             lay(*separate, 0);
             BandJob fill{&host, separate.get(), colour, &area};
@@ -236,10 +238,10 @@ TEST(CompositeRows, OverColourAndOverImageAreTheirTwoStepsInOne) {
             EXPECT_TRUE(stage_test::samePixels(*fused, *separate)) << "colour " << colour[0];
         }
         // The backdrop image covers more than the area, with rows of its own length.
-        auto backdrop = makeImage(&host, Rect{-5, 2, 16, 15}, m.bits, m.channels, 7);
+        auto backdrop = makeImage(&host, Rect{-5, 2, 16, 15}, m.bits, m.channels, 7 * sample);
         lay(*backdrop, 77);
-        auto fused = makeImage(&host, bounds, m.bits, m.channels, 5);
-        auto separate = makeImage(&host, bounds, m.bits, m.channels, 5);
+        auto fused = makeImage(&host, bounds, m.bits, m.channels, 5 * sample);
+        auto separate = makeImage(&host, bounds, m.bits, m.channels, 5 * sample);
         lay(*fused, 0);
         lay(*separate, 0);
         ImageBuffer region(&host);
