@@ -338,6 +338,81 @@ TEST(ViewerWindow, ScreenToImageMappingRoundTrips) {
     }
 }
 
+// Zoomed in with the picture panned right and down, the window shows area left of and above it:
+// the client column (row) just before the picture maps to -1 and reads nothing, not to the first
+// column (row), and the picture's first and last columns (rows) read their own pixels.  At 250 %
+// the position just outside divides to -0.4, so only a floor keeps it outside.
+TEST(ViewerWindow, ZoomedInPositionsJustOutsideThePictureReadNothing) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    constexpr int kWidth = 50, kHeight = 30;  // whole client pixels at both zooms
+    constexpr int kPanX = 37, kPanY = 23;
+    ViewerWindow window(kWidth, kHeight);
+    auto& viewer = *window.viewer;
+    const Picture picture = patternPicture(kWidth, kHeight, 1);
+    struct Probe {
+        const char* edge;
+        int clientX, clientY;  // relative to the pan origin
+        int imageX, imageY;
+    };
+    const struct {
+        float zoom;
+        std::vector<Probe> probes;
+    } cases[] = {
+        {2.0f,
+         {{"left, outside", -1, 30, -1, 15},
+          {"left, inside", 0, 30, 0, 15},
+          {"top, outside", 41, -1, 20, -1},
+          {"top, inside", 41, 0, 20, 0},
+          {"right, inside", 99, 30, 49, 15},
+          {"right, outside", 100, 30, 50, 15},
+          {"bottom, inside", 41, 59, 20, 29},
+          {"bottom, outside", 41, 60, 20, 30}}},
+        {2.5f,
+         {{"left, outside", -1, 30, -1, 12},
+          {"left, inside", 0, 30, 0, 12},
+          {"top, outside", 41, -1, 16, -1},
+          {"top, inside", 41, 0, 16, 0},
+          {"right, inside", 124, 30, 49, 12},
+          {"right, outside", 125, 30, 50, 12},
+          {"bottom, inside", 41, 74, 16, 29},
+          {"bottom, outside", 41, 75, 16, 30}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.zoom);
+        viewer.setZoom(c.zoom);
+        viewer.setPanOffset(kPanX, kPanY);
+        window.paintNow();
+        ASSERT_FLOAT_EQ(viewer.zoom, c.zoom);
+        ASSERT_EQ(viewer.panX, kPanX);
+        ASSERT_EQ(viewer.panY, kPanY);
+        for (const Probe& p : c.probes) {
+            SCOPED_TRACE(p.edge);
+            int ix = 0, iy = 0;
+            viewer.viewToImage(kPanX + p.clientX, kPanY + p.clientY, ix, iy, false);
+            EXPECT_EQ(ix, p.imageX);
+            EXPECT_EQ(iy, p.imageY);
+            float rgba[4] = {-1, -1, -1, -1};
+            const bool inside = p.imageX >= 0 && p.imageX < kWidth && p.imageY >= 0 &&
+                                p.imageY < kHeight;
+            const bool read = viewer.pixelAt(rgba, kPanX + p.clientX, kPanY + p.clientY);
+            EXPECT_EQ(read, inside);
+            if (!inside) {
+                EXPECT_EQ(rgba[0], 0.0f);
+                EXPECT_EQ(rgba[1], 0.0f);
+                EXPECT_EQ(rgba[2], 0.0f);
+                EXPECT_EQ(rgba[3], 0.0f);
+                continue;
+            }
+            if (!read) continue;
+            const std::uint8_t* px = &picture.rgb[(std::size_t(p.imageY) * kWidth + p.imageX) * 3];
+            EXPECT_FLOAT_EQ(rgba[0], px[0] / 255.0f);
+            EXPECT_FLOAT_EQ(rgba[1], px[1] / 255.0f);
+            EXPECT_FLOAT_EQ(rgba[2], px[2] / 255.0f);
+            EXPECT_FLOAT_EQ(rgba[3], 1.0f);
+        }
+    }
+}
+
 // A result with alpha 128 shows the grey checkerboard through it, below and above 100%: squares
 // of 64 picture pixels (client pixels above 100%), 64 and 192, anchored at the picture's corner.
 TEST(ViewerWindow, HalfTransparentResultShowsTheCheckerboardAtEveryZoom) {
