@@ -108,7 +108,13 @@ inline constexpr std::uint32_t pLIP = fourCharCode("pLIP");
 // Choice values of the popup parameters (choice n has the value n).
 enum SpillMode : std::int32_t { kSpillComplement, kSpillSolid, kSpillDefocusBackground };
 enum BackgroundMode : std::int32_t { kBackgroundColor, kBackgroundFile, kBackgroundLayer };
-enum MaskMode : std::int32_t { kMaskForeground, kMaskMask, kMaskFront, kMaskBack };
+// "mask mode" is the render's view mode (render_pipeline.h): what the output shows.
+enum MaskMode : std::int32_t {
+    kMaskForeground,  // the keyed subject composited over the backdrop: the finished picture
+    kMaskMask,        // the softened matte as grey
+    kMaskFront,       // the input, untouched but for the foreground transform
+    kMaskBack         // the backdrop alone, no keying
+};
 enum GrainType : std::int32_t { kNoGrain, kSmallGrain, kMediumGrain, kLargeGrain };
 enum LightWrapBlend : std::int32_t {
     kBlendSoftLight,

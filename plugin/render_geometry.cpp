@@ -41,10 +41,12 @@ Rect VantreloPlugin::computeInputRegion(const Parameters& set, const Rect& outpu
                                         bool withBackdropBlur, bool withForegroundTransform,
                                         bool returnWide, int viewMode) const {
     const int r = std::max(bridge.keyStates.softenRadius, 5);
-    if (viewMode == kViewModeOfSet) viewMode = isPreviewMode() ? set.getInt(kParamMaskMode) : 0;
+    if (viewMode == kViewModeOfSet)
+        viewMode = isPreviewMode() ? set.getInt(kParamMaskMode) : kMaskForeground;
 
     float g = 0.0f;
-    if (viewMode == 0 && bridge.lightWrapOn) g = bridge.lightWrapRadius * pixelScale();
+    if (viewMode == kMaskForeground && bridge.lightWrapOn)
+        g = bridge.lightWrapRadius * pixelScale();
     float b = 0.0f;
     if (withBackdropBlur) {
         const double width = static_cast<double>(limit.x1) - static_cast<double>(limit.x0);

@@ -280,12 +280,12 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const bool transformed = !bridge.foregroundTransform.isIdentity();
     const Rect clip = transformed ? unionRect(domain, foregroundBox(plugin, input, domain)) : domain;
     const RenderModes modes = settleRenderModes(plugin, set, output);
-    const int v = modes.viewMode;
+    const MaskMode v = modes.viewMode;
     Rect keyingRect =
         plugin.computeInputRegion(set, bounds, clip, clip, false, false, false, v);
     if (!transformed) keyingRect = intersectRect(keyingRect, input.bounds);
     Rect backdropRect = plugin.computeInputRegion(set, bounds, clip, domain, true, false, true, v);
-    const float sigma = v == 0 ? plugin.pixelScale() * bridge.lightWrapRadius : 0.0f;
+    const float sigma = v == kMaskForeground ? plugin.pixelScale() * bridge.lightWrapRadius : 0.0f;
     const bool lighting = set.getBool(kParamAdjustLighting);
     // The keying margin serves the matte softening and the light wrap, which read keyed pixels
     // outside the region, and the engine runs whose result depends on their extent (the lighting
@@ -309,7 +309,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const std::uint16_t solid[4] = {replacement[0], replacement[1], replacement[2], 65535};
     const std::uint16_t none[4] = {0, 0, 0, 0};
     const std::uint16_t* fillColour = modes.plainColour ? solid : none;
-    const bool keying = (v == 0 || v == 1) && !keyingRect.empty();
+    const bool keying = (v == kMaskForeground || v == kMaskMask) && !keyingRect.empty();
     // With nothing between the keying and the composite that reads other rows (the conditions of
     // the unread margin) and the keyed rows those of the region, each row is composited by the
     // band that keyed it while the row is in cache, and no keyed image is kept: that spares the
@@ -330,13 +330,15 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     // read of it (4.5% and part of the composite's 22% of a render over a colour).
     const LayerList& backdropLayers = plugin.backdropLayers;
     const bool drawBackdrop = !backdropLayers.empty() &&
-                              (v == 3 || (v == 0 && !modes.transparent)) && !backdropRect.empty();
-    const bool compositeFills = keying && v == 0 && !drawBackdrop && !modes.split;
+                              (v == kMaskBack || (v == kMaskForeground && !modes.transparent)) &&
+                              !backdropRect.empty();
+    const bool compositeFills = keying && v == kMaskForeground && !drawBackdrop && !modes.split;
     // Likewise over a backdrop image that covers the region, which then is not copied into the
     // output first.
-    const bool compositeReadsBackdrop = keying && v == 0 && drawBackdrop && !modes.split &&
+    const bool compositeReadsBackdrop = keying && v == kMaskForeground && drawBackdrop &&
+                                        !modes.split &&
                                         Mav::Host::System::rectContains(backdropRect, bounds);
-    if ((v == 0 || v == 3) && !compositeFills &&
+    if ((v == kMaskForeground || v == kMaskBack) && !compositeFills &&
         !(drawBackdrop && Mav::Host::System::rectContains(backdropRect, bounds)))
         runRows(plugin, depth.fill[memberFor(output)], output, fillColour, bounds);
 
@@ -360,13 +362,14 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     }
 
     // 6. Split.
-    if (modes.split && v == 0) clearAboveDiagonal(plugin, output);
+    if (modes.split && v == kMaskForeground) clearAboveDiagonal(plugin, output);
 
     // 7. Foreground warp.  With the lighting correction on, the keying pass draws the corrected
     // subject itself.
     ImageBuffer warped(&plugin);
-    if (transformed && (!lighting || v == 2) && v != 3 && (v == 2 || !keyingRect.empty())) {
-        if (v != 2) {
+    if (transformed && (!lighting || v == kMaskFront) && v != kMaskBack &&
+        (v == kMaskFront || !keyingRect.empty())) {
+        if (v != kMaskFront) {
             if (input.channels > 3)
                 warped.allocateLike(input, keyingRect);
             else
@@ -384,7 +387,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     const void* compositeSource = &keyed;
     const KeyedOverColour overColour{&keyed, fillColour};
     const KeyedOverImage overImage{&keyed, &backdrop};
-    if (keying && v == 0) {
+    if (keying && v == kMaskForeground) {
         if (modes.transparent) {
             composite = depth.copy[memberFor(output)];
         } else if (compositeFills) {
@@ -396,7 +399,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
         } else {
             composite = depth.over[memberFor(output)];
         }
-    } else if (keying && v == 1) {
+    } else if (keying && v == kMaskMask) {
         composite = depth.matteGrey[memberFor(output)];
     }
     RowComposite rowComposite;
@@ -421,7 +424,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
         else
             bridge.defocusMatte16(reinterpret_cast<std::uint16_t*>(keyed.firstPixel),
                                   keyingRect.width(), keyingRect.height(), 1.0f);
-        if (v == 0 && sigma > 0.0f && bridge.lightWrapOn) {
+        if (v == kMaskForeground && sigma > 0.0f && bridge.lightWrapOn) {
             const float brightness =
                 static_cast<float>(static_cast<double>(bridge.lightWrapBrightness) / 100.0);
             depth.lightWrap(plugin, keyed, backdrop.firstPixel ? &backdrop : nullptr, solid,
@@ -431,7 +434,7 @@ void renderWith(const Depth& depth, VantreloPlugin& plugin, Parameters& set,
     }
 
     // 10. Overlays.
-    if (v == 0 && !plugin.overlayLayers.empty())
+    if (v == kMaskForeground && !plugin.overlayLayers.empty())
         drawLayers(plugin, depth, plugin.overlayLayers, bridge.overlayTransform, output);
 }
 
@@ -442,12 +445,13 @@ RenderModes settleRenderModes(const VantreloPlugin& plugin, const Parameters& se
     RenderModes modes;
     const int transparency = set.getInt(kParamTransparencyMode);
     if (plugin.isPreviewMode()) {
-        modes.viewMode = set.getInt(kParamMaskMode);
+        modes.viewMode = static_cast<MaskMode>(set.getInt(kParamMaskMode));
         modes.transparent = transparency == kTransparencyTransparent;
         modes.split = transparency == kTransparencySplit;
     } else {
         const bool opaque = set.getBool(kParamRenderAgainstBD) || !output.hasAlpha;
-        modes.viewMode = !opaque && set.getInt(kParamMaskMode) == kMaskMask ? 1 : 0;
+        modes.viewMode =
+            !opaque && set.getInt(kParamMaskMode) == kMaskMask ? kMaskMask : kMaskForeground;
         modes.transparent = !opaque;
     }
     modes.plainColour =

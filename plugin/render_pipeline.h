@@ -6,9 +6,9 @@
 // foreground warp, keying pass, matte softening, light wrap, composite rows, overlay layers (where
 // no softening and no light wrap come between them, each keyed row is composited as soon as it is
 // keyed, and over a plain colour the composite lays the fill).  Which run is settled by the view
-// mode: in the preview "mask mode" (0 the composite, 1 the matte as
-// grey, 2 the input, 3 the backdrop alone); in the batch the composite, or the matte for mask mode
-// 1 into an image with alpha when "Render against BD" is off.
+// mode, a "mask mode" choice (parameter_schema.h): in the preview "mask mode" itself; in the batch
+// the composite, or the matte for "mask mask" into an image with alpha when "Render against BD" is
+// off.
 //
 // The output's bounds are the region, its domain the whole image at the render scale (the host's
 // pixel scale).  The input must cover the region the plug-in asked for (requiredInputRect) and have
@@ -23,6 +23,7 @@
 #include "host/app/app_parameters.h"
 #include "host/system/image_buffer.h"
 #include "host/system/rect.h"
+#include "plugin/parameter_schema.h"
 
 namespace vantrelo {
 
@@ -31,7 +32,7 @@ class VantreloPlugin;
 // The values a render settles before its first step, from the parameters, the host's preview flag
 // and the output.
 struct RenderModes {
-    int viewMode = 0;          // 0 composite, 1 matte, 2 input, 3 backdrop
+    MaskMode viewMode = kMaskForeground;
     bool transparent = false;  // the subject is copied, not composited, and the backdrop unblurred
     bool split = false;        // the backdrop is cleared above the domain's diagonal
     bool plainColour = false;  // "background color" chosen and no backdrop layer listed

@@ -118,9 +118,10 @@ public:
     // and clipped to `frame`; the wide one is clipped to `limit`.
     //
     // The light-wrap margin counts when the render composites with light wrap, that is in view
-    // mode 0 (render_pipeline.h).  A render passes the view mode it settled; without one it is the
-    // preview's "mask mode", and in the batch, where it also depends on the output's alpha, 0, the
-    // widest.  So every tile of a batch gets the margin its own light wrap reads.
+    // mode kMaskForeground (render_pipeline.h).  A render passes the view mode it settled; without
+    // one it is the preview's "mask mode", and in the batch, where it also depends on the output's
+    // alpha, kMaskForeground, the widest.  So every tile of a batch gets the margin its own light
+    // wrap reads.
     static constexpr int kViewModeOfSet = -1;
     Rect computeInputRegion(const Parameters& set, const Rect& output, const Rect& frame,
                             const Rect& limit, bool withBackdropBlur, bool withForegroundTransform,
