@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/replacing_file.h"
 #include "engine/effects/shape_layer.h"
 #include "engine/effects/text_fields.h"
 #include "engine/keying/colour_model.h"
 #include "engine/keying/keyer.h"
 #include "engine/keying/numeric.h"
-#include "engine/keying/replacing_file.h"
 
 namespace vantrelo {
 
@@ -281,7 +281,7 @@ int writeKeyData(std::FILE* file, const KeyState* state) {
 
 int saveKeyFile(const char* path, const KeyState* state) {
     if (!path || !state) return kCannotOpen;
-    ReplacingFile out;
+    base::ReplacingFile out;
     if (!out.open(path)) return kCannotOpen;
     if (writeKeyData(out.file(), state) != kOk) return kFailed;
     return out.commit() ? kOk : kFailed;
@@ -323,7 +323,7 @@ int loadKeyFile(const char* path, KeyState* state, KeyShapeLists* shapes) {
 
 int saveKeyLayers(const char* path, const KeyState* const* states) {
     if (!path || !states) return kCannotOpen;
-    ReplacingFile out;
+    base::ReplacingFile out;
     if (!out.open(path)) return kCannotOpen;
     for (std::size_t i = 0; states[i]; ++i)
         if (writeKeyData(out.file(), states[i]) != kOk || !writeText(out.file(), "ENDLAYER")) return kFailed;

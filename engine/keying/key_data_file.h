@@ -20,8 +20,8 @@
 // exactly as they were.  Saving never loses the old file: the new text goes to a temporary file
 // beside it, every write, the flush and the close are checked, and only then does the temporary
 // file replace the old one; on any failure the old file is untouched and the temporary file is
-// removed (replacing_file.h: a link is followed and stays, a folder moved during the save gets the
-// file where it now is).  The replacement keeps the old file's owner and group where the system
+// removed (base/replacing_file.h: a link is followed and stays, a folder moved during the save gets
+// the file where it now is).  The replacement keeps the old file's owner and group where the system
 // allows, its mode (it is private until then) and its user extended attributes; a new file gets
 // 0666 less the umask.  A file whose owner has no write permission (refused even for root) or
 // whose mode or attributes cannot be kept gives -1.  Nothing here throws.

@@ -7,32 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "base/replacing_file.h"
+
 namespace Mav::Host::System {
 
-// The new content goes to a temporary file beside the target (same folder, so the rename cannot
-// cross file systems); every write, the flush, the sync to disk and the close are checked, and only
-// then is the temporary file renamed over the target.  Readers, and the file after a crash, see
-// either the whole old content or the whole new content; on any failure the target is untouched and
-// the temporary file removed.  A writer killed before the rename leaves its temporary file, whose
-// name starts with temporaryFilePrefix(target), behind.
-//
-// The folder is held open from open() to the end, and every step works relative to it: a folder
-// moved meanwhile gets the replacement where it now is (never a folder that took its old name),
-// and a folder removed meanwhile fails the commit with nothing left behind.
-//
-// An existing target keeps its permission bits, its user extended attributes ("user.*", where a
-// file manager keeps tags and comments) and its owner and group where the system allows.  A
-// symbolic link is followed to the end of its chain, so the file it names is written, also when
-// that file does not exist yet, and the link stays.  A target that is not a regular file, that is
-// read-only for its owner (even where the process could replace it anyway: root ignores
-// permissions, and a rename needs only the folder) or that this process may not write is refused.
+// The steps, the failures and what an existing target keeps are those of base/replacing_file.h,
+// which replaces every file the program writes.  On top of it this class gives the stdio-style
+// access an encoder needs, with every short transfer or failed seek remembered, and a reason for
+// each failure in words the user is shown.
 //
 // One object writes one file on one thread.
 class ReplacementFile {
 public:
     ReplacementFile() = default;
     // Removes the temporary file when the replacement was not committed.
-    ~ReplacementFile();
+    ~ReplacementFile() = default;
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
@@ -57,11 +46,9 @@ public:
 
 private:
     void record(int error) noexcept;
+    std::string reasonFor() const;
 
-    int folder_ = -1;        // the target's folder, open while a replacement is under way
-    std::string name_;       // the target's name in it: a link's target for a symbolic link
-    std::string temporary_;  // the temporary file's name in it; empty when there is none
-    std::FILE* file_ = nullptr;
+    vantrelo::base::ReplacingFile file_;
     int error_ = 0;  // the first failure's errno; 0 while all is well
 };
 
@@ -75,16 +62,9 @@ enum class ReadStatus { Read, Missing, Failed };
 // description in `error`, that it exists but cannot be read (permissions, a folder, an I/O error).
 ReadStatus readFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
 
-// The name prefix (without folder) of the temporary files that replace `target`: a hidden name
-// of at most 39 bytes, so that a target of the longest name a file system allows can be replaced.
-// It holds the start of the target's name (cut between whole UTF-8 characters) and a hash of the
-// whole name, so that one target's temporary files are told from another's.
-std::string temporaryFilePrefix(const std::filesystem::path& target);
-
-// The file that writing to `path` reaches: the end of its chain of symbolic links, each relative
-// link read from the folder of the link that holds it.  The end need not exist (a link may name a
-// file that is still to be made).  A loop of links, or a link that cannot be read, gives false and
-// the errno value in `error`.
-bool followLinks(const std::filesystem::path& path, std::filesystem::path& end, int& error);
+// The name prefix of the temporary files that replace a target, and the file that writing to a
+// path reaches (base/replacing_file.h).
+using vantrelo::base::followLinks;
+using vantrelo::base::temporaryFilePrefix;
 
 }  // namespace Mav::Host::System
