@@ -131,14 +131,15 @@ bool isLosslessWebp(const std::string& path) {
     return false;
 }
 
-// The library's defaults would cost the picture on every OK: JPEG and WebP at quality 75 and
-// JPEG 2000 at a 16:1 rate.  Lossy files are written at quality 95 (the low bits of the flags),
+// The library's defaults would cost the picture on every OK: JPEG (also inside JNG) and WebP at
+// quality 75 and JPEG 2000 at a 16:1 rate.  Lossy files are written at quality 95 (the low bits of the flags),
 // a lossless WebP stays lossless and JPEG 2000 at a rate of 1 is lossless.
 int saveFlags(FREE_IMAGE_FORMAT format, const std::string& path) {
     constexpr int kLossyQuality = 95;
     switch (format) {
     case FIF_TIFF: return TIFF_LZW;
-    case FIF_JPEG: return kLossyQuality;
+    case FIF_JPEG:
+    case FIF_JNG: return kLossyQuality;
     case FIF_WEBP: return isLosslessWebp(path) ? WEBP_LOSSLESS : kLossyQuality;
     case FIF_J2K:
     case FIF_JP2: return 1;

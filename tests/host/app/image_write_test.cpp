@@ -502,8 +502,8 @@ void patternBuffer(ImageBuffer& buffer, int width, int height, int bits, bool al
                 setChannel(buffer, x, y, c, c < 3 || alpha ? patternValue(x, y, c) * full : full);
 }
 
-// The quality of the IJG scaling that gives the file's first quantisation table (the luminance
-// one); 0 when no quality gives it.
+// The quality of the IJG scaling that gives the first quantisation table (the luminance one) of
+// the file's JPEG stream (all of a JPEG file, a chunk of a JNG); 0 when no quality gives it.
 int jpegQuality(const std::vector<std::uint8_t>& bytes) {
     static const int kLuminance[64] = {
         16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
@@ -515,7 +515,11 @@ int jpegQuality(const std::vector<std::uint8_t>& bytes) {
         41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
         30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
     // Markers from the start of image to the first DQT, whose table 0 holds 8-bit entries.
-    std::size_t at = 2;
+    const std::uint8_t startOfImage[] = {0xFF, 0xD8, 0xFF};
+    std::size_t at = static_cast<std::size_t>(
+        std::search(bytes.begin(), bytes.end(), std::begin(startOfImage), std::end(startOfImage)) -
+        bytes.begin());
+    at += 2;
     while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
         const std::size_t length = bytes[at + 2] << 8 | bytes[at + 3];
         if (bytes[at + 1] == 0xDB) {
@@ -549,19 +553,22 @@ bool samePixels(FIBITMAP* a, FIBITMAP* b) {
     return true;
 }
 
-TEST(SubjectImageWriting, AJpegIsWrittenAtQuality95WhateverQualityItHad) {
+TEST(SubjectImageWriting, JpegStreamsAreWrittenAtQuality95WhateverQualityTheyHad) {
     TempFolder folder;
-    for (int sourceQuality : {50, 100}) {
-        SCOPED_TRACE(sourceQuality);
-        const std::string path = folder.file("photo" + std::to_string(sourceQuality) + ".jpg");
-        ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 37, 23, 24).get(), FIF_JPEG, path,
-                                sourceQuality));
-        ASSERT_EQ(jpegQuality(fileBytes(path)), sourceQuality) << "the estimate reads the fixture";
-        ImageBuffer result(nullptr);
-        patternBuffer(result, 37, 23, 8, false);
-        std::string message;
-        ASSERT_TRUE(writeSubjectImage(result, path, message)) << message;
-        EXPECT_EQ(jpegQuality(fileBytes(path)), 95);
+    for (const auto& [file, format] : {std::pair{"photo.jpg", FIF_JPEG}, std::pair{"photo.jng", FIF_JNG}}) {
+        for (int sourceQuality : {50, 100}) {
+            SCOPED_TRACE(std::string(file) + " " + std::to_string(sourceQuality));
+            const std::string path = folder.file(file);
+            ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 37, 23, 24).get(), format, path,
+                                    sourceQuality));
+            ASSERT_EQ(jpegQuality(fileBytes(path)), sourceQuality) << "the estimate reads the fixture";
+            ImageBuffer result(nullptr);
+            patternBuffer(result, 37, 23, 8, false);
+            std::string message;
+            ASSERT_TRUE(writeSubjectImage(result, path, message)) << message;
+            EXPECT_EQ(FreeImage_GetFileType(path.c_str(), 0), format);
+            EXPECT_EQ(jpegQuality(fileBytes(path)), 95);
+        }
     }
 }
 
