@@ -132,8 +132,8 @@ bool isLosslessWebp(const std::string& path) {
 }
 
 // The library's defaults would cost the picture on every OK: JPEG (also inside JNG) and WebP at
-// quality 75 and JPEG 2000 at a 16:1 rate.  Lossy files are written at quality 95 (the low bits of the flags),
-// a lossless WebP stays lossless and JPEG 2000 at a rate of 1 is lossless.
+// quality 75 and JPEG 2000 at a 16:1 rate.  Lossy files are written at quality 95 (the low bits
+// of the flags), a lossless WebP stays lossless and JPEG 2000 at a rate of 1 is lossless.
 int saveFlags(FREE_IMAGE_FORMAT format, const std::string& path) {
     constexpr int kLossyQuality = 95;
     switch (format) {

@@ -543,7 +543,8 @@ int jpegQuality(const std::vector<std::uint8_t>& bytes) {
 // Whether two bitmaps of the same shape hold the same pixel bytes.
 bool samePixels(FIBITMAP* a, FIBITMAP* b) {
     if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) ||
-        FreeImage_GetHeight(a) != FreeImage_GetHeight(b) || FreeImage_GetBPP(a) != FreeImage_GetBPP(b))
+        FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
+        FreeImage_GetBPP(a) != FreeImage_GetBPP(b))
         return false;
     const unsigned rowBytes = FreeImage_GetWidth(a) * FreeImage_GetBPP(a) / 8;
     for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
@@ -555,13 +556,15 @@ bool samePixels(FIBITMAP* a, FIBITMAP* b) {
 
 TEST(SubjectImageWriting, JpegStreamsAreWrittenAtQuality95WhateverQualityTheyHad) {
     TempFolder folder;
-    for (const auto& [file, format] : {std::pair{"photo.jpg", FIF_JPEG}, std::pair{"photo.jng", FIF_JNG}}) {
+    for (const auto& [file, format] :
+         {std::pair{"photo.jpg", FIF_JPEG}, std::pair{"photo.jng", FIF_JNG}}) {
         for (int sourceQuality : {50, 100}) {
             SCOPED_TRACE(std::string(file) + " " + std::to_string(sourceQuality));
             const std::string path = folder.file(file);
             ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 37, 23, 24).get(), format, path,
                                     sourceQuality));
-            ASSERT_EQ(jpegQuality(fileBytes(path)), sourceQuality) << "the estimate reads the fixture";
+            ASSERT_EQ(jpegQuality(fileBytes(path)), sourceQuality)
+                << "the estimate reads the fixture";
             ImageBuffer result(nullptr);
             patternBuffer(result, 37, 23, 8, false);
             std::string message;
