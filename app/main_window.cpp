@@ -225,6 +225,14 @@ void VantreloUIBase::onParamChanging(wxCommandEvent& event) {
     // Moving the backdrop switches "Scale To Fit" off; one undo brings both back.
     if (paramEventIndex(event) == vantrelo::kParamBackdropTransform)
         sendParamEvent(this, EVT_PARAM_CHANGING, vantrelo::kParamScaleToFit, nullptr, 0);
+    if (Parameters* set = parameters(); set && autoMaskSettingRedetects(paramEventIndex(event))) {
+        // The detection the change brings replaces the key: one undo brings back both.
+        Mav::Host::Param::beginChange(*set);
+        Mav::Host::Param::endChangeGuard group(*set);
+        ParamFrame::onParamChanging(event);
+        announceKeyData(EVT_PARAM_CHANGING);
+        return;
+    }
     ParamFrame::onParamChanging(event);
 }
 
@@ -257,6 +265,7 @@ void VantreloUIBase::onParamChanged(wxCommandEvent& event) {
     VantImagePreview* preview = previewPanel();
     const std::uint64_t index = paramEventIndex(event);
     const std::uint64_t n = set ? set->count() : 0;
+    if (autoMaskSettingRedetects(index)) bridge->autoMaskJustEnabled = 1;
     if (index < n) {
         switch (index) {
         case kParamKeyData:
@@ -327,6 +336,7 @@ void VantreloUIBase::onPreviewSample(wxCommandEvent& event) {
             if (strokeApplied_) return;
             strokeApplied_ = true;
             switchAutoMaskOff();
+            followAutoMaskSettings(false);
             if (announced) announceKeyData(EVT_PARAM_CHANGING);
         };
 
@@ -370,6 +380,7 @@ void VantreloUIBase::onAutoKeyButton(wxCommandEvent&) {
         // adapter's switch stay as they are, so the batch keys with the key the preview showed
         // instead of detecting again over the user's later refinements.
         bridge->autoMaskJustEnabled = 1;
+        followAutoMaskSettings(true);
         announceKeyData(EVT_PARAM_CHANGED);
     });
 }

@@ -30,6 +30,7 @@
 #include <wx/defs.h>
 
 #include <cstdint>
+#include <set>
 
 #include "host/app/viewer.h"
 #include "host/param/param_frame.h"
@@ -155,6 +156,15 @@ private:
     // Whether the stroke in progress has applied samples to the key (or made a fine-tune pick):
     // only such a stroke switches the auto-mask off, records undo and is announced.
     bool strokeApplied_ = false;
+
+    // The images (by input index) on which "AutoMask" was pressed and no stroke has been applied
+    // since.  There a change of an auto-mask setting detects the key again, so that the preview
+    // follows the "AM Settings" window also while "Always On" is off
+    // (app/main_window_floating.cpp).
+    std::set<std::uint64_t> autoMaskFollowsSettings_;
+    std::uint64_t shownImage() const;
+    bool autoMaskSettingRedetects(std::uint64_t index) const;
+    void followAutoMaskSettings(bool follow);
 
     wxDECLARE_EVENT_TABLE();
 };

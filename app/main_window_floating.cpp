@@ -10,6 +10,7 @@
 #include "app/fine_tune_frame.h"
 #include "app/floating_windows.h"
 #include "plugin/parameter_schema.h"
+#include "plugin/vantrelo_plugin.h"
 #include "plugin/vantrelo_wrapper.h"
 
 using Mav::Host::Param::Parameters;
@@ -83,6 +84,25 @@ void VantreloUIBase::refreshFineTuneSwatch() {
 
 void VantreloUIBase::resetFineTuneOffsets() {
     if (auto* frame = dynamic_cast<FineTuneFrame*>(fineTuneFrame)) frame->resetOffsets();
+}
+
+std::uint64_t VantreloUIBase::shownImage() const {
+    const auto* ui = dynamic_cast<const VantreloUI*>(this);
+    return ui && ui->host ? ui->host->currentInput() : 0;
+}
+
+bool VantreloUIBase::autoMaskSettingRedetects(std::uint64_t index) const {
+    using namespace vantrelo;
+    const bool setting = index == kParamAutoMaskRadius || index == kParamAutoMaskEaseBleach ||
+                         index == kParamAutoMaskColorCorrection;
+    return setting && bridge && autoMaskFollowsSettings_.count(shownImage()) != 0;
+}
+
+void VantreloUIBase::followAutoMaskSettings(bool follow) {
+    if (follow)
+        autoMaskFollowsSettings_.insert(shownImage());
+    else
+        autoMaskFollowsSettings_.erase(shownImage());
 }
 
 bool VantreloUIBase::TransferDataToWindow() {

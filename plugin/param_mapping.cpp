@@ -1,5 +1,7 @@
 #include "plugin/param_mapping.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -40,6 +42,11 @@ std::uint16_t colourChannel16(double c) {
     return truncToUint16(c * 65535.0);
 }
 
+std::array<std::uint16_t, 3> replacementColourOf(const ParamValue& v) {
+    return {colourChannel16(v.getDouble(0)), colourChannel16(v.getDouble(1)),
+            colourChannel16(v.getDouble(2))};
+}
+
 void forAllStates(KeyStateSet& set, auto&& change) {
     change(set.keyState);
     change(set.edgeState);
@@ -59,6 +66,20 @@ void readStateText(KeyState& state, const std::string& text) {
     state = parsed;
 }
 
+// The engine's values of number records: times the record's scale, as float.
+float scaledFloat(const ParamRecord& r) {
+    return static_cast<float>(limitedDouble(r) * r.scale);
+}
+
+float plainFloat(const ParamRecord& r) {
+    return static_cast<float>(limitedDouble(r));
+}
+
+// Whole pixels, halves rounded up.
+std::int32_t softenRadiusOf(const ParamRecord& soften) {
+    return truncToInt32(limitedDouble(soften) * soften.scale + 0.5);
+}
+
 // softenRadius and shrinkAmount from records 5 to 7, in one step.
 void applySoftenMatte(KeyStateSet& states, const Parameters& set) {
     if (set.count() <= kParamShrinkMatte) return;
@@ -66,12 +87,26 @@ void applySoftenMatte(KeyStateSet& states, const Parameters& set) {
     const ParamRecord& soften = set.record(kParamSoftenMatte);
     const ParamRecord& shrink = set.record(kParamShrinkMatte);
     if (enabled) {
-        states.softenRadius = truncToInt32(limitedDouble(soften) * soften.scale + 0.5);
-        states.shrinkAmount = static_cast<float>(limitedDouble(shrink) * shrink.scale);
+        states.softenRadius = softenRadiusOf(soften);
+        states.shrinkAmount = scaledFloat(shrink);
     } else {
         states.softenRadius = 0;
         states.shrinkAmount = 0.0f;
     }
+}
+
+// The engine keeps whole pixels and floats, coarser than the records: dividing its value back
+// would show the user's 5 as 6, or 7 as 7.0000001.  So a record within its limits whose own value
+// pushes to what the engine holds keeps that value; otherwise the engine's value is pulled.
+void pullNumber(ParamRecord& r, double pushed, double engine, double pulled) {
+    const double value = r.value().getDouble();
+    if (value != limitedDouble(r) || pushed != engine) r.value().setDouble(pulled);
+}
+
+// The same for the two matte records, whose engine values are 0 while the softening is switched
+// off: that 0 says nothing about the sliders, which keep their values for when it is switched on.
+void pullMatteNumber(ParamRecord& r, double pushed, double engine, double pulled) {
+    pullNumber(r, engine == 0 ? 0 : pushed, engine, pulled);
 }
 
 std::string pullStateText(const KeyState& state, const KeyState& key) {
@@ -107,9 +142,7 @@ void applyParamToBridge(CVantreloBridge& bridge, const Parameters& set, const Pa
             states.setSpillMode(limitedInt(record));
             break;
         case pSpC: {
-            const std::uint16_t rgb[3] = {colourChannel16(v.getDouble(0)),
-                                          colourChannel16(v.getDouble(1)),
-                                          colourChannel16(v.getDouble(2))};
+            const std::array<std::uint16_t, 3> rgb = replacementColourOf(v);
             forAllStates(states, [&](KeyState& s) {
                 for (int c = 0; c < 3; ++c) s.replacementColour[c] = rgb[c];
                 s.replacementColour[3] = 65535;
@@ -128,7 +161,7 @@ void applyParamToBridge(CVantreloBridge& bridge, const Parameters& set, const Pa
             states.setGrainType(limitedInt(record));
             break;
         case pGrO: {
-            const float amount = static_cast<float>(limitedDouble(record) * record.scale);
+            const float amount = scaledFloat(record);
             forAllStates(states, [&](KeyState& s) { s.grainAmount = amount; });
             break;
         }
@@ -143,16 +176,16 @@ void applyParamToBridge(CVantreloBridge& bridge, const Parameters& set, const Pa
             applyEnableTrigger(bridge.autoMaskEnabled, bridge.autoMaskJustEnabled, v.getBool());
             break;
         case pAuR:
-            bridge.autoMaskRadius = static_cast<float>(limitedDouble(record));
+            bridge.autoMaskRadius = plainFloat(record);
             break;
         case pLiW:
             bridge.lightWrapOn = v.getBool() ? 1 : 0;
             break;
         case pLwR:
-            bridge.lightWrapRadius = static_cast<float>(limitedDouble(record) * record.scale);
+            bridge.lightWrapRadius = scaledFloat(record);
             break;
         case pLwG:
-            bridge.lightWrapBrightness = static_cast<float>(limitedDouble(record));
+            bridge.lightWrapBrightness = plainFloat(record);
             break;
         case pBgX:
             parseMatrixText(bridge.backdropTransform, v.text);
@@ -194,14 +227,22 @@ void syncParamFromBridge(const CVantreloBridge& bridge, ParamRecord& record) {
                      : (key.flags & KeyFlagSpillSolid)    ? kSpillSolid
                                                           : kSpillDefocusBackground);
             break;
-        case pSpC:
-            for (int c = 0; c < 3; ++c) v.setDouble(key.replacementColour[c] / 65535.0, c);
+        case pSpC: {
+            // As pullNumber: 0.5 would come back as 0.49999237.
+            bool keep = std::equal(key.replacementColour, key.replacementColour + 3,
+                                   replacementColourOf(v).begin());
+            for (int c = 0; c < 3; ++c) keep = keep && v.getDouble(c) >= 0 && v.getDouble(c) <= 1;
+            if (!keep)
+                for (int c = 0; c < 3; ++c) v.setDouble(key.replacementColour[c] / 65535.0, c);
             break;
+        }
         case pBlr:
-            v.setDouble(unscaled(states.softenRadius, record));
+            pullMatteNumber(record, softenRadiusOf(record), states.softenRadius,
+                            unscaled(states.softenRadius, record));
             break;
         case pBlT:
-            v.setDouble(unscaled(states.shrinkAmount, record));
+            pullMatteNumber(record, scaledFloat(record), states.shrinkAmount,
+                            unscaled(states.shrinkAmount, record));
             break;
         case pBlI:
             v.setBool(states.blurInward != 0);
@@ -210,22 +251,25 @@ void syncParamFromBridge(const CVantreloBridge& bridge, ParamRecord& record) {
             v.setInt(key.grainLevel);
             break;
         case pGrO:
-            v.setDouble(unscaled(key.grainAmount, record));
+            pullNumber(record, scaledFloat(record), key.grainAmount,
+                       unscaled(key.grainAmount, record));
             break;
         case pAuM:
             v.setBool(bridge.autoMaskEnabled != 0);
             break;
         case pAuR:
-            v.setDouble(bridge.autoMaskRadius);
+            pullNumber(record, plainFloat(record), bridge.autoMaskRadius, bridge.autoMaskRadius);
             break;
         case pLiW:
             v.setBool(bridge.lightWrapOn != 0);
             break;
         case pLwR:
-            v.setDouble(unscaled(bridge.lightWrapRadius, record));
+            pullNumber(record, scaledFloat(record), bridge.lightWrapRadius,
+                       unscaled(bridge.lightWrapRadius, record));
             break;
         case pLwG:
-            v.setDouble(bridge.lightWrapBrightness);
+            pullNumber(record, plainFloat(record), bridge.lightWrapBrightness,
+                       bridge.lightWrapBrightness);
             break;
         case pBgX:
             v.text = formatMatrixText(bridge.backdropTransform);

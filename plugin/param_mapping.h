@@ -26,8 +26,10 @@
 // 0..1, so that a damaged stored setting cannot push a value the engine was never meant to see.
 //
 // Pull is the reverse for the same codes, except that "enable soften matte", "adjust lighting" and
-// "adjust lighting grid" are not pulled.  Soften and shrink are 0 in the engine while softening is
-// off, so a pull at that time writes 0 into "Soften Matte" and "Shrink Matte".  "edge data" and
+// "adjust lighting grid" are not pulled.  A number or colour record whose own value (within its
+// limits) pushes to what the engine holds keeps that value, so a setting reads back as it was set
+// although the engine rounds it ("Soften Matte" 5 is a radius of 3, not 6); "Soften Matte" and
+// "Shrink Matte" also keep theirs while softening is off and the engine holds 0.  "edge data" and
 // "body data" are pulled as the empty text when their state writes exactly the key state's text.
 
 #include "host/param/param_record.h"

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <utility>
 
@@ -108,6 +109,41 @@ FIBITMAP* toBitDepth(FIBITMAP* bitmap, int bits) {
         return colour ? FreeImage_ColorQuantize(colour.get(), FIQ_WUQUANT) : nullptr;
     }
     default: return nullptr;
+    }
+}
+
+// Whether the WebP file holds a lossless picture: its first image chunk is "VP8L" rather than
+// "VP8 ".  The extended layout puts other chunks (features, profile, alpha) before it.
+bool isLosslessWebp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char header[12];
+    if (!in.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0 ||
+        std::memcmp(header + 8, "WEBP", 4) != 0)
+        return false;
+    unsigned char chunk[8];
+    while (in.read(reinterpret_cast<char*>(chunk), sizeof chunk)) {
+        if (std::memcmp(chunk, "VP8L", 4) == 0) return true;
+        if (std::memcmp(chunk, "VP8 ", 4) == 0) return false;
+        const std::uint32_t size = chunk[4] | chunk[5] << 8 | chunk[6] << 16 |
+                                   static_cast<std::uint32_t>(chunk[7]) << 24;
+        in.seekg(static_cast<std::streamoff>(size) + (size & 1), std::ios::cur);
+    }
+    return false;
+}
+
+// The library's defaults would cost the picture on every OK: JPEG (also inside JNG) and WebP at
+// quality 75 and JPEG 2000 at a 16:1 rate.  Lossy files are written at quality 95 (the low bits
+// of the flags), a lossless WebP stays lossless and JPEG 2000 at a rate of 1 is lossless.
+int saveFlags(FREE_IMAGE_FORMAT format, const std::string& path) {
+    constexpr int kLossyQuality = 95;
+    switch (format) {
+    case FIF_TIFF: return TIFF_LZW;
+    case FIF_JPEG:
+    case FIF_JNG: return kLossyQuality;
+    case FIF_WEBP: return isLosslessWebp(path) ? WEBP_LOSSLESS : kLossyQuality;
+    case FIF_J2K:
+    case FIF_JP2: return 1;
+    default: return 0;
     }
 }
 
@@ -250,10 +286,10 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
         }
     }
 
+    const int flags = saveFlags(format, path);
     FreeImageIO io{readOutput, writeOutput, seekOutput, tellOutput};
     FreeImageMessages messages;
-    const int saveFlags = format == FIF_TIFF ? TIFF_LZW : 0;
-    if (!FreeImage_SaveToHandle(format, target.get(), &io, &output, saveFlags)) {
+    if (!FreeImage_SaveToHandle(format, target.get(), &io, &output, flags)) {
         output.discard();
         std::string what = "the image cannot be encoded";
         if (messages.any()) what += " (" + messages.text() + ")";

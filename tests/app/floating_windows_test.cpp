@@ -13,6 +13,9 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -300,6 +303,95 @@ TEST_F(FloatingWindows, ASliderRendersWhenLetGoNotWhileDragged) {
     program->renderNow();
     EXPECT_GT(program->host->renders, renders);
     EXPECT_EQ(set().undoSteps().size(), 1u);
+}
+
+// A subject whose edge fades into a backdrop that is not flat, so that the auto-mask's radius and
+// spill suppression change the key it detects; the left half of the subject carries green spill.
+Rgb16 softSubjectOnGreen(int x, int y) {
+    const double distance = std::hypot(x - 64.0, y - 48.0);
+    const double subject = std::clamp((34.0 - distance) / 14.0, 0.0, 1.0);
+    const Rgb16 backdrop{static_cast<std::uint16_t>(6000 + 60 * x),
+                         static_cast<std::uint16_t>(42000 + 50 * y),
+                         static_cast<std::uint16_t>(12000 + 30 * x)};
+    const Rgb16 colour{52000, static_cast<std::uint16_t>(x < 64 ? 38000 : 28000), 21000};
+    auto mix = [&](std::uint16_t a, std::uint16_t b) {
+        return static_cast<std::uint16_t>(a * subject + b * (1 - subject));
+    };
+    return {mix(colour.r, backdrop.r), mix(colour.g, backdrop.g), mix(colour.b, backdrop.b)};
+}
+
+// "AutoMask" detects the key once with "Always On" off; until the next stroke on the image every
+// change in the "AM Settings" window detects it again, so the preview's matte follows the sliders
+// and one undo brings back setting and key.  After a stroke a setting changes the key no more,
+// unless "Always On" is ticked.
+TEST_F(FloatingWindows, AutoMaskSettingsDetectAgainAfterTheButtonUntilTheNextStroke) {
+    const std::filesystem::path soft = home->home() / "soft.png";
+    ASSERT_TRUE(writePicture(soft, PictureFormat::Png, 128, 96, softSubjectOnGreen));
+    start({soft});
+    // The preview shows the matte.
+    set().setInt(kMaskMask, kParamMaskMode);
+    set().valueChanged(kParamMaskMode);
+    click(toggle(kFloating[0]));
+    moveWindow(frame(kFloating[0]), wxPoint(40, 600));
+    ParamSubFrame* settings = frame(kFloating[0]);
+    auto* alwaysOn = dynamic_cast<wxCheckBox*>(settings->FindWindow(kAutoMaskAlwaysOnId));
+    auto* radius = dynamic_cast<wxTextCtrl*>(settings->FindWindow(kAutoMaskRadiusTextId));
+    ASSERT_TRUE(alwaysOn && radius);
+    ASSERT_TRUE(alwaysOn->GetValue());
+    click(alwaysOn);
+    ASSERT_FALSE(set().getBool(kParamEnableAutoMask));
+    program->renderNow();
+    const std::string atStart = key();
+    typeInto(radius, "15");
+    program->renderNow();
+    ASSERT_TRUE(key() == atStart) << "before the button, a setting alone detects nothing";
+
+    click(program->control(kAutoMaskButtonId));
+    program->renderNow();
+    const std::string detected = key();
+    const wxImage detectedMatte = screenshot(program->preview());
+    ASSERT_TRUE(detected != atStart) << "the button detected with radius 15";
+
+    typeInto(radius, "40");
+    program->renderNow();
+    const std::string followed = key();
+    EXPECT_TRUE(followed != detected) << "the radius detected the key again";
+    EXPECT_EQ(newestStep(set()), (std::set<std::size_t>{kParamAutoMaskRadius, kParamKeyData,
+                                                        kParamEdgeData, kParamBodyData}));
+    const wxImage followedMatte = screenshot(program->preview());
+    int changed = 0;
+    for (int y = 0; y < followedMatte.GetHeight(); ++y)
+        for (int x = 0; x < followedMatte.GetWidth(); ++x)
+            changed += std::abs(followedMatte.GetRed(x, y) - detectedMatte.GetRed(x, y)) > 8;
+    EXPECT_GT(changed, 20) << "the preview's matte follows";
+
+    sendMenu(window(), Mav::Host::Param::kCmdUndo);
+    program->renderNow();
+    EXPECT_TRUE(key() == detected) << "one undo brings back setting and key";
+    EXPECT_EQ(set().getDouble(kParamAutoMaskRadius), 15);
+
+    // A select click on the backdrop: a stroke.
+    click(program->control(kSelectToolId));
+    int x = 0, y = 0;
+    program->viewer().viewToImage(6, 6, x, y, true);
+    clickAt(program->preview(), wxPoint(x, y));
+    program->renderNow();
+    const std::string stroked = key();
+    ASSERT_TRUE(stroked != detected) << "the click applied its sample";
+    typeInto(radius, "25");
+    program->renderNow();
+    EXPECT_TRUE(key() == stroked) << "after a stroke a setting detects nothing";
+    EXPECT_EQ(newestStep(set()), (std::set<std::size_t>{kParamAutoMaskRadius}));
+
+    // Unless "Always On" is ticked.
+    click(alwaysOn);
+    ASSERT_TRUE(set().getBool(kParamEnableAutoMask));
+    program->renderNow();
+    const std::string always = key();
+    EXPECT_TRUE(always != stroked);
+    typeInto(radius, "40");
+    program->renderNow();
+    EXPECT_TRUE(key() != always);
 }
 
 TEST_F(FloatingWindows, TheyAreDestroyedBeforeTheMainWindowAndItsDestroyRecordsPositions) {

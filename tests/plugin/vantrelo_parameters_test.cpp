@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "host/param/undo.h"
+#include "host/system/registry_store.h"
 #include "plugin/key_data_text.h"
 #include "plugin/param_mapping.h"
 #include "plugin/parameter_schema.h"
+#include "tests/host/system/store_test_support.h"
 #include "tests/plugin/adapter_test_support.h"
 
 namespace {
@@ -68,13 +70,16 @@ protected:
     VantreloParameters set;
 };
 
-TEST_F(KeyerParameterSet, SoftenRadiusRoundsHalfTheValueAndPullsBackTwiceTheRadius) {
+// The engine rounds half the value to whole pixels; a pull gives back the value set, not twice
+// the radius, unless the engine's radius changed on its own.
+TEST_F(KeyerParameterSet, SoftenRadiusRoundsHalfTheValueAndPullsBackTheValueSet) {
     struct Case {
         double soften;
         int radius;
         double pulled;
     };
-    const Case cases[] = {{5, 3, 6}, {4, 2, 4}, {1, 1, 2}, {0.9, 0, 0}, {0, 0, 0}, {100, 50, 100},
+    const Case cases[] = {{5, 3, 5}, {4, 2, 4}, {1, 1, 1}, {0.9, 0, 0.9}, {0, 0, 0}, {7.5, 4, 7.5},
+                          {100, 50, 100},
                           // out of the record's limits or NaN: clamped, NaN is the default 0
                           {1000, 50, 100}, {-7, 0, 0}, {std::numeric_limits<double>::quiet_NaN(), 0, 0}};
     for (const Case& c : cases) {
@@ -84,6 +89,85 @@ TEST_F(KeyerParameterSet, SoftenRadiusRoundsHalfTheValueAndPullsBackTwiceTheRadi
         pull(kParamSoftenMatte);
         EXPECT_EQ(value(kParamSoftenMatte).getDouble(), c.pulled) << c.soften;
     }
+    setDouble(kParamSoftenMatte, 5);
+    states().softenRadius = 4;
+    pull(kParamSoftenMatte);
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 8) << "the engine's own radius is pulled";
+}
+
+// Odd and even values, and values the engine keeps as floats, come back as they were set after
+// every way a value travels: push and pull (OK, "<", ">"), the store and a new set (a restart),
+// undo and redo.  The store still holds the value times the record's scale, so a text an earlier
+// run left gives the engine what it gave then.
+TEST_F(KeyerParameterSet, NumbersReadBackAsSetThroughPullStoreUndoAndRedo) {
+    const test_store::ScratchFolder home("vantrelo-keyer", test_store::ScratchFolder::ConfigHome);
+    ASSERT_FALSE(home.path().empty());
+    const std::string root = "Software\\Test\\Keyer\\";
+    struct Case {
+        std::size_t index;
+        double value;
+        const char* storedText;
+    } cases[] = {
+        {kParamSoftenMatte, 5, "2.500000"},         {kParamSoftenMatte, 6, "3.000000"},
+        {kParamSoftenMatte, 1, "0.500000"},         {kParamSoftenMatte, 99, "49.500000"},
+        {kParamShrinkMatte, 7, "7.000000"},         {kParamShrinkMatte, 33.3, "33.300000"},
+        {kParamGrainTolerance, 29, "29.000000"},    {kParamAutoMaskRadius, 12.3, "12.300000"},
+        {kParamLightWrapRadius, 41, "61.500000"},   {kParamLightWrapRadius, 3.3, "4.950000"},
+        {kParamLightWrapBrightness, 77.7, "77.700000"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(set.record(k.index).name + " " + std::to_string(k.value));
+        setBool(kParamEnableSoftenMatte, true);
+        recordChange(set, k.index);
+        setDouble(k.index, k.value);
+        set.applyToEngine(k.index);
+        const KeyStateSet pushedStates = states();
+        const float pushedLightWrap = bridge.lightWrapRadius;
+
+        syncAllParamsFromBridge(bridge, set);
+        EXPECT_EQ(value(k.index).getDouble(), k.value) << "push and pull";
+
+        ASSERT_TRUE(set.saveToRegistry(root));
+        Mav::Host::System::RegistryStore store;
+        ASSERT_TRUE(store.load());
+        ASSERT_NE(store.value(root + set.record(k.index).name), nullptr);
+        EXPECT_EQ(store.value(root + set.record(k.index).name)->text, k.storedText);
+        CVantreloBridge restarted;
+        VantreloParameters reloaded(nullptr, &restarted);
+        describeKeyerParameters(reloaded);
+        ASSERT_TRUE(reloaded.loadFromRegistry(root));
+        applyAllParamsToBridge(restarted, reloaded);
+        EXPECT_EQ(restarted.keyStates.softenRadius, pushedStates.softenRadius);
+        EXPECT_EQ(restarted.keyStates.shrinkAmount, pushedStates.shrinkAmount);
+        EXPECT_EQ(restarted.lightWrapRadius, pushedLightWrap);
+        syncAllParamsFromBridge(restarted, reloaded);
+        EXPECT_NEAR(reloaded.record(k.index).value().getDouble(), k.value, 1e-9) << "a restart";
+
+        // Undo through the pull the host makes before recording, then redo.
+        const double before = value(k.index).getDouble();
+        const double next = k.value > 50 ? k.value - 1 : k.value + 1;
+        recordChange(set, k.index);
+        setDouble(k.index, next);
+        set.applyToEngine(k.index);
+        ASSERT_TRUE(set.undo());
+        EXPECT_EQ(value(k.index).getDouble(), before) << "undo";
+        ASSERT_TRUE(set.redo());
+        EXPECT_EQ(value(k.index).getDouble(), next) << "redo";
+        syncAllParamsFromBridge(bridge, set);
+        EXPECT_EQ(value(k.index).getDouble(), next);
+    }
+
+    // "3" is what a pull of 5 stored before: it loads as 6, whose radius is the 3 that 5 gives.
+    Mav::Host::System::RegistryStore older;
+    ASSERT_TRUE(older.load());
+    older.setText(root + "Soften Matte", "3.000000");
+    ASSERT_TRUE(older.commit());
+    CVantreloBridge restarted;
+    VantreloParameters reloaded(nullptr, &restarted);
+    describeKeyerParameters(reloaded);
+    ASSERT_TRUE(reloaded.loadFromRegistry(root));
+    applyAllParamsToBridge(restarted, reloaded);
+    EXPECT_EQ(restarted.keyStates.softenRadius, 3);
 }
 
 TEST_F(KeyerParameterSet, SofteningOffHoldsRadiusAndShrinkAtZeroUntilSwitchedOn) {
@@ -95,14 +179,12 @@ TEST_F(KeyerParameterSet, SofteningOffHoldsRadiusAndShrinkAtZeroUntilSwitchedOn)
         EXPECT_EQ(states().softenRadius, 0);
         EXPECT_EQ(states().shrinkAmount, 0.0f);
     }
-    // A pull while softening is off writes the engine's zeros into both records.
+    // The engine's zeros while softening is off leave both sliders as they were set.
     pull(kParamSoftenMatte);
     pull(kParamShrinkMatte);
-    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 0);
-    EXPECT_EQ(value(kParamShrinkMatte).getDouble(), 0);
+    EXPECT_EQ(value(kParamSoftenMatte).getDouble(), 9);
+    EXPECT_EQ(value(kParamShrinkMatte).getDouble(), 25);
 
-    setDouble(kParamSoftenMatte, 9);
-    setDouble(kParamShrinkMatte, 25);
     setBool(kParamEnableSoftenMatte, true);
     push(kParamEnableSoftenMatte);  // one push brings both
     EXPECT_EQ(states().softenRadius, 5);
@@ -111,7 +193,7 @@ TEST_F(KeyerParameterSet, SofteningOffHoldsRadiusAndShrinkAtZeroUntilSwitchedOn)
     EXPECT_NEAR(value(kParamShrinkMatte).getDouble(), 25, 1e-5);
 }
 
-TEST_F(KeyerParameterSet, ColourTruncatesToSixteenBitsInAllThreeStates) {
+TEST_F(KeyerParameterSet, ColourTruncatesToSixteenBitsInAllThreeStatesAndPullsBackAsSet) {
     setColour(kParamBGColor, 1.0, 0.5, 0.0);
     push(kParamBGColor);
     for (const KeyState* s : {&states().keyState, &states().edgeState, &states().bodyState}) {
@@ -122,15 +204,22 @@ TEST_F(KeyerParameterSet, ColourTruncatesToSixteenBitsInAllThreeStates) {
     }
     pull(kParamBGColor);
     EXPECT_EQ(value(kParamBGColor).getDouble(0), 1.0);
-    EXPECT_DOUBLE_EQ(value(kParamBGColor).getDouble(1), 32767.0 / 65535.0);
+    EXPECT_EQ(value(kParamBGColor).getDouble(1), 0.5) << "not the engine's 32767 / 65535";
     EXPECT_EQ(value(kParamBGColor).getDouble(2), 0.0);
+    // A colour the engine holds otherwise is pulled.
+    states().keyState.replacementColour[1] = 13107;
+    pull(kParamBGColor);
+    EXPECT_EQ(value(kParamBGColor).getDouble(1), 0.2);
 
-    // Damaged colours are limited to 0..1 before the conversion; NaN counts as 0.
+    // Damaged colours are limited to 0..1 before the conversion; NaN counts as 0.  A pull
+    // replaces them with what the engine holds.
     setColour(kParamBGColor, -0.5, std::numeric_limits<double>::quiet_NaN(), 7.0);
     push(kParamBGColor);
     EXPECT_EQ(states().bodyState.replacementColour[0], 0);
     EXPECT_EQ(states().bodyState.replacementColour[1], 0);
     EXPECT_EQ(states().bodyState.replacementColour[2], 65535);
+    pull(kParamBGColor);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(value(kParamBGColor).getDouble(c), c == 2 ? 1.0 : 0.0);
 }
 
 TEST_F(KeyerParameterSet, SpillModePushesBitsAndPullsTheFirstOneSet) {

@@ -487,3 +487,170 @@ TEST(SubjectImageWriting, ReplacementKeepsPermissionsLinksAndUtf8Names) {
 }
 
 }  // namespace
+
+namespace {
+
+// A result buffer holding makePattern's pixels, so that FreeImage can encode the very same
+// picture for comparison.
+void patternBuffer(ImageBuffer& buffer, int width, int height, int bits, bool alpha) {
+    buffer.allocateSize(width, height, bits);
+    buffer.hasAlpha = alpha;
+    const double full = buffer.maxChannelValue();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                setChannel(buffer, x, y, c, c < 3 || alpha ? patternValue(x, y, c) * full : full);
+}
+
+// The quality of the IJG scaling that gives the first quantisation table (the luminance one) of
+// the file's JPEG stream (all of a JPEG file, a chunk of a JNG); 0 when no quality gives it.
+int jpegQuality(const std::vector<std::uint8_t>& bytes) {
+    static const int kLuminance[64] = {
+        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    static const int kZigzag[64] = {
+        0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+        41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+        30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    // Markers from the start of image to the first DQT, whose table 0 holds 8-bit entries.
+    const std::uint8_t startOfImage[] = {0xFF, 0xD8, 0xFF};
+    std::size_t at = static_cast<std::size_t>(
+        std::search(bytes.begin(), bytes.end(), std::begin(startOfImage), std::end(startOfImage)) -
+        bytes.begin());
+    at += 2;
+    while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
+        const std::size_t length = bytes[at + 2] << 8 | bytes[at + 3];
+        if (bytes[at + 1] == 0xDB) {
+            if (at + 5 + 64 > bytes.size() || bytes[at + 4] != 0) return 0;
+            const std::uint8_t* table = &bytes[at + 5];
+            for (int quality = 1; quality <= 100; ++quality) {
+                const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+                bool same = true;
+                for (int i = 0; i < 64 && same; ++i)
+                    same = table[i] ==
+                           std::clamp((kLuminance[kZigzag[i]] * scale + 50) / 100, 1, 255);
+                if (same) return quality;
+            }
+            return 0;
+        }
+        at += 2 + length;
+    }
+    return 0;
+}
+
+// Whether two bitmaps of the same shape hold the same pixel bytes.
+bool samePixels(FIBITMAP* a, FIBITMAP* b) {
+    if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) ||
+        FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
+        FreeImage_GetBPP(a) != FreeImage_GetBPP(b))
+        return false;
+    const unsigned rowBytes = FreeImage_GetWidth(a) * FreeImage_GetBPP(a) / 8;
+    for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
+        if (std::memcmp(FreeImage_GetScanLine(a, static_cast<int>(y)),
+                        FreeImage_GetScanLine(b, static_cast<int>(y)), rowBytes) != 0)
+            return false;
+    return true;
+}
+
+TEST(SubjectImageWriting, JpegStreamsAreWrittenAtQuality95WhateverQualityTheyHad) {
+    TempFolder folder;
+    for (const auto& [file, format] :
+         {std::pair{"photo.jpg", FIF_JPEG}, std::pair{"photo.jng", FIF_JNG}}) {
+        for (int sourceQuality : {50, 100}) {
+            SCOPED_TRACE(std::string(file) + " " + std::to_string(sourceQuality));
+            const std::string path = folder.file(file);
+            ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 37, 23, 24).get(), format, path,
+                                    sourceQuality));
+            ASSERT_EQ(jpegQuality(fileBytes(path)), sourceQuality)
+                << "the estimate reads the fixture";
+            ImageBuffer result(nullptr);
+            patternBuffer(result, 37, 23, 8, false);
+            std::string message;
+            ASSERT_TRUE(writeSubjectImage(result, path, message)) << message;
+            EXPECT_EQ(FreeImage_GetFileType(path.c_str(), 0), format);
+            EXPECT_EQ(jpegQuality(fileBytes(path)), 95);
+        }
+    }
+}
+
+// A lossy picture is written at quality 95: it decodes to what FreeImage's own encoding of the
+// same pixels at 95 decodes to, not to the one at 75.  A lossless picture stays lossless.
+TEST(SubjectImageWriting, AWebPKeepsItsKindAndALossyOneIsWrittenAtQuality95) {
+    TempFolder folder;
+    const int width = 61, height = 43;
+    const Bitmap pattern = makePattern(FIT_BITMAP, width, height, 24);
+    const std::string at95 = folder.file("reference95.webp");
+    const std::string at75 = folder.file("reference75.webp");
+    ASSERT_TRUE(saveFixture(pattern.get(), FIF_WEBP, at95, 95));
+    ASSERT_TRUE(saveFixture(pattern.get(), FIF_WEBP, at75, 75));
+    const Bitmap decoded95 = loadPlain(at95);
+    const Bitmap decoded75 = loadPlain(at75);
+    ASSERT_FALSE(samePixels(decoded95.get(), decoded75.get())) << "the qualities can be told apart";
+
+    struct Case {
+        const char* name;
+        int sourceFlags;
+        const char* chunk;  // the written picture's first image chunk
+    } cases[] = {{"lossy", 75, "VP8 "}, {"lossless", WEBP_LOSSLESS, "VP8L"}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string path = folder.file(std::string(k.name) + ".webp");
+        Bitmap source = makePattern(FIT_BITMAP, width, height, 24);
+        FreeImage_Invert(source.get());
+        ASSERT_TRUE(saveFixture(source.get(), FIF_WEBP, path, k.sourceFlags));
+        ImageBuffer result(nullptr);
+        patternBuffer(result, width, height, 8, false);
+        std::string message;
+        ASSERT_TRUE(writeSubjectImage(result, path, message)) << message;
+
+        const std::vector<std::uint8_t> bytes = fileBytes(path);
+        ASSERT_GT(bytes.size(), 16u);
+        EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), k.chunk);
+        const Bitmap written = loadPlain(path);
+        ASSERT_TRUE(written);
+        if (std::string(k.chunk) == "VP8L") {
+            EXPECT_TRUE(samePixels(written.get(), pattern.get()));
+        } else {
+            EXPECT_TRUE(samePixels(written.get(), decoded95.get()));
+            EXPECT_EQ(bytes.size(), fileBytes(at95).size());
+        }
+    }
+}
+
+TEST(SubjectImageWriting, JpegTwoThousandIsWrittenWithoutLoss) {
+    struct Case {
+        const char* file;
+        FREE_IMAGE_FORMAT format;
+        int bits;
+        bool alpha;
+        FREE_IMAGE_TYPE type;
+        int bitsPerPixel;
+    } cases[] = {
+        {"stream.j2k", FIF_J2K, 8, false, FIT_BITMAP, 24},
+        {"boxed.jp2", FIF_JP2, 8, true, FIT_BITMAP, 32},
+        {"deep.jp2", FIF_JP2, 16, false, FIT_RGB16, 48},
+        {"deep.j2k", FIF_J2K, 16, true, FIT_RGBA16, 64},
+    };
+    TempFolder folder;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        const std::string path = folder.file(k.file);
+        // Written at the library's default rate, so the fixture itself has lost detail.  Sides
+        // under 32 pixels are too small for its wavelet levels.
+        ASSERT_TRUE(saveFixture(makePattern(k.type, 70, 45, k.bitsPerPixel).get(), k.format, path));
+        ImageBuffer result(nullptr);
+        patternBuffer(result, 70, 45, k.bits, k.alpha);
+        std::string message;
+        ASSERT_TRUE(writeSubjectImage(result, path, message)) << message;
+
+        const Bitmap written = loadPlain(path);
+        ASSERT_TRUE(written);
+        ASSERT_EQ(FreeImage_GetImageType(written.get()), k.type);
+        ASSERT_EQ(FreeImage_GetBPP(written.get()), static_cast<unsigned>(k.bitsPerPixel));
+        EXPECT_TRUE(samePixels(written.get(), makePattern(k.type, 70, 45, k.bitsPerPixel).get()));
+    }
+}
+
+}  // namespace
