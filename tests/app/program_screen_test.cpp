@@ -141,13 +141,13 @@ TEST_F(OnLaptopScreen, TheWholeWindowIsOnTheScreenAndEveryControlIsReachable) {
         SCOPED_TRACE(testing::Message() << control->GetName() << " " << control->GetId() << " "
                                         << control->GetLabel());
         auto* column = dynamic_cast<wxScrolledWindow*>(control->GetParent());
-        if (column) {
+        if (column && !column->GetScreenRect().Contains(control->GetScreenRect())) {
             int unitX = 0, unitY = 0;
             column->GetScrollPixelsPerUnit(&unitX, &unitY);
             ASSERT_GT(unitY, 0);
             const int top = column->CalcUnscrolledPosition(control->GetPosition()).y;
             column->Scroll(0, top / unitY);
-            runEvents(2);
+            runEvents(1);
             EXPECT_TRUE(column->GetScreenRect().Contains(control->GetScreenRect()));
         } else if (control->GetParent() == frame) {
             EXPECT_TRUE(clientOnScreen().Contains(control->GetScreenRect()));
@@ -194,15 +194,21 @@ TEST_F(OnLaptopScreen, FullScreenShowsThePreviewAloneAndCtrlFBringsTheRestBack) 
             << control->GetName() << " " << control->GetId() << " " << control->GetLabel();
     }
     // Where the group captions and the side columns were, the screen shows the preview's plain
-    // background: the small photo sits in the middle.
-    program->renderNow();
-    const wxImage shot = screenImage();
+    // background once it is painted: the small photo sits inside.
+    const wxRect bands[] = {wxRect(0, 0, 1366, 40), wxRect(0, 0, 220, 768),
+                            wxRect(1366 - 220, 0, 220, 768), wxRect(0, 768 - 40, 1366, 40)};
+    wxImage shot;
+    const auto plain = [&shot](const wxRect& band) { return coloursIn(shot, band) == 1; };
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        program->renderNow();
+        shot = screenImage();
+        if (std::all_of(std::begin(bands), std::end(bands), plain)) break;
+    }
     if (const char* folder = std::getenv("VANTRELO_SCREENSHOTS"))
         shot.SaveFile(std::string(folder) + "/laptop-full-screen.png", wxBITMAP_TYPE_PNG);
-    for (const wxRect band : {wxRect(0, 0, 1366, 40), wxRect(0, 0, 220, 768),
-                              wxRect(1366 - 220, 0, 220, 768), wxRect(0, 768 - 40, 1366, 40)})
-        EXPECT_EQ(coloursIn(shot, band), 1) << band.x << "," << band.y << " " << band.width << "x"
-                                            << band.height;
+    for (const wxRect& band : bands)
+        EXPECT_TRUE(plain(band)) << band.x << "," << band.y << " " << band.width << "x"
+                                 << band.height;
 
     pressKey('f', wxMOD_CONTROL);
     runEvents(20);
