@@ -4,11 +4,11 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/sizer.h>
-#include <wx/toplevel.h>
 #include <wx/slider.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
+#include <wx/toplevel.h>
 
 #include <algorithm>
 

@@ -9,9 +9,9 @@
 
 #include <utility>
 
+class wxArrayString;
 class wxBitmapButton;
 class wxBitmapToggleButton;
-class wxArrayString;
 class wxCheckBox;
 class wxChoice;
 class wxSlider;

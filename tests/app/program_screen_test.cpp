@@ -141,13 +141,8 @@ TEST_F(OnLaptopScreen, TheWholeWindowIsOnTheScreenAndEveryControlIsReachable) {
         SCOPED_TRACE(testing::Message() << control->GetName() << " " << control->GetId() << " "
                                         << control->GetLabel());
         auto* column = dynamic_cast<wxScrolledWindow*>(control->GetParent());
-        if (column && !column->GetScreenRect().Contains(control->GetScreenRect())) {
-            int unitX = 0, unitY = 0;
-            column->GetScrollPixelsPerUnit(&unitX, &unitY);
-            ASSERT_GT(unitY, 0);
-            const int top = column->CalcUnscrolledPosition(control->GetPosition()).y;
-            column->Scroll(0, top / unitY);
-            runEvents(1);
+        if (column) {
+            vantrelo_test::bringIntoView(control);
             EXPECT_TRUE(column->GetScreenRect().Contains(control->GetScreenRect()));
         } else if (control->GetParent() == frame) {
             EXPECT_TRUE(clientOnScreen().Contains(control->GetScreenRect()));
