@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <wx/choice.h>
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/menu.h>
