@@ -22,12 +22,15 @@ const int kCaption = wxALL | wxALIGN_CENTER_VERTICAL;
 constexpr int kBorder = 5;
 constexpr int kFieldWidth = 80;
 constexpr int kSliderWidth = 100;
+// Wider than any text of the fields: the settings run to 100 (the colour correction to 200), the
+// fine tune offsets from -100.
+const char* const kWidestNumber = "-100.00";
 
 // A caption, its number field and the field's slider, each centred in its cell.
 void addSliderRow(wxWindow* parent, wxSizer* sizer, wxWindowID captionId, const wxString& label,
                   wxWindowID fieldId, wxWindowID sliderId) {
     sizer->Add(caption(parent, captionId, label), 0, kCentred, kBorder);
-    sizer->Add(numberField(parent, fieldId, kFieldWidth), 0, kCentred, kBorder);
+    sizer->Add(numberField(parent, fieldId, kFieldWidth, kWidestNumber), 0, kCentred, kBorder);
     sizer->Add(slider(parent, sliderId, kSliderWidth), 0, kCentred, kBorder);
 }
 
@@ -69,7 +72,7 @@ wxSizer* buildFineTuneLayout(wxWindow* parent, bool fit, bool setSizer,
     };
     for (const auto& r : rows) {
         grid->Add(caption(parent, wxID_ANY, r.label), 0, kCaption, kBorder);
-        grid->Add(numberField(parent, r.field, kFieldWidth), 0, kCentred, kBorder);
+        grid->Add(numberField(parent, r.field, kFieldWidth, kWidestNumber), 0, kCentred, kBorder);
         grid->Add(slider(parent, r.slider, kSliderWidth), 0, kCentred, kBorder);
     }
     row->Add(grid, 0, kCentred, kBorder);
@@ -122,23 +125,24 @@ wxSizer* buildSoftenMatteLayout(wxWindow* parent, bool fit, bool setSizer) {
 wxSizer* buildLightWrapLayout(wxWindow* parent, bool fit, bool setSizer) {
     auto* grid = new wxFlexGridSizer(3, 0, 0);
     grid->Add(caption(parent, kLightWrapRadiusCaptionId, _("Radius")), 1, kCaption, kBorder);
-    grid->Add(numberField(parent, kLightWrapRadiusTextId, kFieldWidth), 0, wxALL | wxEXPAND,
-              kBorder);
+    grid->Add(numberField(parent, kLightWrapRadiusTextId, kFieldWidth, kWidestNumber), 0,
+              wxALL | wxEXPAND, kBorder);
     grid->Add(slider(parent, kLightWrapRadiusSliderId, kSliderWidth), 0, kCentred, kBorder);
 
     grid->Add(caption(parent, kLightWrapBrightnessCaptionId, _("Brightness")), 1, kCaption,
               kBorder);
-    grid->Add(numberField(parent, kLightWrapBrightnessTextId, 100), 0, wxALL | wxEXPAND, kBorder);
+    grid->Add(numberField(parent, kLightWrapBrightnessTextId, 100, kWidestNumber), 0,
+              wxALL | wxEXPAND, kBorder);
     grid->Add(slider(parent, kLightWrapBrightnessSliderId, kSliderWidth), 0, kCentred,
               kBorder);
 
     grid->Add(caption(parent, kLightWrapBlendCaptionId, _("Blend Mode")), 0, kCaption, kBorder);
     // The items are the six choices of "lightwrap blend mode", in order: selection = value.
-    const wxString modes[] = {_("Soft Light"), _("Overlay"), _("Add"),
-                              _("Multiply"),   _("Screen"),  _("Color")};
-    grid->Add(new wxChoice(parent, kLightWrapBlendChoiceId, wxDefaultPosition, wxSize(100, -1),
-                           WXSIZEOF(modes), modes, 0, wxDefaultValidator, "choice"),
-              0, kCentred, kBorder);
+    wxArrayString modes;
+    for (const wxString& mode : {_("Soft Light"), _("Overlay"), _("Add"), _("Multiply"),
+                                 _("Screen"), _("Color")})
+        modes.Add(mode);
+    grid->Add(choice(parent, kLightWrapBlendChoiceId, modes), 0, kCentred, kBorder);
     // The third cell of this row stays empty.
     return finish(parent, grid, fit, setSizer);
 }

@@ -9,9 +9,11 @@
 
 #include <utility>
 
+class wxArrayString;
 class wxBitmapButton;
 class wxBitmapToggleButton;
 class wxCheckBox;
+class wxChoice;
 class wxSlider;
 class wxStaticText;
 class wxTextCtrl;
@@ -34,9 +36,14 @@ public:
 };
 
 wxStaticText* caption(wxWindow* parent, wxWindowID id, const wxString& label);
-wxTextCtrl* numberField(wxWindow* parent, wxWindowID id, int width);
+// A number field `width` wide, or wider where `widest`, the longest text it will show, needs more
+// room at the toolkit's font: a field cut at its width shows "100.00" as "100.0".
+wxTextCtrl* numberField(wxWindow* parent, wxWindowID id, int width, const wxString& widest);
 wxSlider* slider(wxWindow* parent, wxWindowID id, int width);
 wxCheckBox* checkBox(wxWindow* parent, wxWindowID id, const wxString& label);
+// A choice 100 wide, or as wide as its longest item needs ("spill defocus background" would
+// otherwise read "spill co...").
+wxChoice* choice(wxWindow* parent, wxWindowID id, const wxArrayString& items);
 // Buttons showing tool picture `picture` (app/tool_images.h), compact.
 wxBitmapButton* pictureButton(wxWindow* parent, wxWindowID id, int picture, wxSize size);
 wxBitmapToggleButton* pictureToggle(wxWindow* parent, wxWindowID id, int picture, wxSize size);

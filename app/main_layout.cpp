@@ -7,6 +7,8 @@
 #include <wx/font.h>
 #include <wx/intl.h>
 #include <wx/listbox.h>
+#include <wx/scrolwin.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/slider.h>
 #include <wx/statbox.h>
@@ -14,6 +16,7 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/layout_controls.h"
@@ -28,6 +31,13 @@ constexpr int kCentred = wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL;
 constexpr int kUsual = wxALL | kCentred;
 constexpr int kBorder = 5;
 constexpr int kFieldWidth = 60;
+// The widest texts of the number fields: the lighting grid runs to 100, the zoom to 800 %, the
+// backdrop blur to 100.
+const char* const kWidestGrid = "100";
+const char* const kWidestZoom = "800.00";
+const char* const kWidestBlur = "100.00";
+// One turn of the mouse wheel or one arrow press in a side column.
+constexpr int kColumnScrollStep = 10;
 
 // The flags without those the toolkit asserts on for an item of `sizer`: in a box, alignment
 // along its own direction (kept only as half of "centred both ways") and alignment across it
@@ -69,11 +79,6 @@ wxButton* button(wxWindow* parent, wxWindowID id, const wxString& label) {
                         wxDefaultValidator, "button");
 }
 
-wxChoice* choice(wxWindow* parent, wxWindowID id, const wxArrayString& items) {
-    return new wxChoice(parent, id, wxDefaultPosition, wxSize(100, -1), items, 0,
-                        wxDefaultValidator, "choice");
-}
-
 wxListBox* layerList(wxWindow* parent, wxWindowID id) {
     return new wxListBox(parent, id, wxDefaultPosition, wxDefaultSize, 0, nullptr, wxLB_EXTENDED,
                          wxDefaultValidator, "listBox");
@@ -94,7 +99,7 @@ wxSizer* topGroups(wxWindow* parent) {
     add(view, pictureToggle(parent, kViewMaskId, 11, wxSize(40, 50)));
     add(view, pictureToggle(parent, kViewFrontId, 12, wxSize(40, 50)));
     add(view, pictureToggle(parent, kViewBackId, 13, wxSize(40, 50)));
-    add(groups, view, 0, wxTOP | wxRIGHT | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
+    add(groups, view, 0, wxTOP | wxBOTTOM | wxRIGHT | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
 
     wxStaticBoxSizer* display = group(parent, _("Display Options"), wxHORIZONTAL);
     add(display, pictureToggle(parent, kBackdropColourModeId, 9, wxSize(40, 50)));
@@ -109,7 +114,7 @@ wxSizer* topGroups(wxWindow* parent) {
     add(transparency, transparencyButtons, 0, kCentred);
     add(transparency, choice(parent, kLayerChoiceId, {}), 0, wxALL | wxALIGN_CENTER_VERTICAL);
     add(display, transparency, 0, kCentred);
-    add(groups, display, 0, wxTOP | wxLEFT | wxRIGHT | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
+    add(groups, display, 0, wxALL | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
 
     wxStaticBoxSizer* matte = group(parent, _("Fix Matte"), wxHORIZONTAL);
     auto* matteRow = new wxBoxSizer(wxHORIZONTAL);
@@ -126,7 +131,7 @@ wxSizer* topGroups(wxWindow* parent) {
         wxTOP | wxBOTTOM | wxLEFT | kCentred);
     add(matteRow, matteColumn, 0, wxALIGN_BOTTOM | wxALIGN_CENTER_HORIZONTAL);
     add(matte, matteRow, 0, kCentred);
-    add(groups, matte, 0, wxTOP | wxLEFT | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
+    add(groups, matte, 0, wxTOP | wxBOTTOM | wxLEFT | wxEXPAND | wxALIGN_CENTER_HORIZONTAL);
     return groups;
 }
 
@@ -170,7 +175,7 @@ wxSizer* toolColumn(wxWindow* parent) {
 
     add(column, toggle(parent, kFixLightingId, _("Fix Lighting")));
     auto* grid = new wxBoxSizer(wxHORIZONTAL);
-    add(grid, numberField(parent, kLightingGridTextId, kFieldWidth));
+    add(grid, numberField(parent, kLightingGridTextId, kFieldWidth, kWidestGrid));
     add(grid, slider(parent, kLightingGridSliderId, 60));
     add(column, grid);
     return column;
@@ -201,7 +206,7 @@ wxSizer* layerColumn(wxWindow* parent) {
 
     auto* zoom = new wxBoxSizer(wxHORIZONTAL);
     add(zoom, pictureButton(parent, kZoomOutId, 6, wxSize(19, 19)));
-    add(zoom, numberField(parent, kZoomFieldId, kFieldWidth), 0,
+    add(zoom, numberField(parent, kZoomFieldId, kFieldWidth, kWidestZoom), 0,
         wxALL | wxALIGN_RIGHT | wxALIGN_CENTER_VERTICAL);
     add(zoom, pictureButton(parent, kZoomInId, 5, wxSize(19, 19)));
     add(column, zoom);
@@ -235,9 +240,32 @@ wxSizer* layerColumn(wxWindow* parent) {
     add(column, toggle(parent, kScaleToFitId, _("Scale BD to Fit")));
     auto* blur = new wxBoxSizer(wxHORIZONTAL);
     add(blur, caption(parent, kBackdropBlurCaptionId, _("BD Blur")));
-    add(blur, numberField(parent, kBackdropBlurTextId, kFieldWidth));
+    add(blur, numberField(parent, kBackdropBlurTextId, kFieldWidth, kWidestBlur));
     add(column, blur);
     add(column, slider(parent, kBackdropBlurSliderId, 100));
+    return column;
+}
+
+// A side column in a window of its own that scrolls vertically: on a short screen the column's
+// lower controls stay reachable while the preview keeps the height the window has.  It is as wide
+// as its controls now (a field may widen once it is realized) and a scroll bar, so nothing is
+// hidden sideways, and asks for no height.
+class SideColumn : public wxScrolledWindow {
+public:
+    explicit SideColumn(wxWindow* parent)
+        : wxScrolledWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxVSCROLL,
+                           "column") {
+        SetScrollRate(0, kColumnScrollStep);
+    }
+    wxSize GetMinSize() const override {
+        const int bar = std::max(0, wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this));
+        return wxSize(GetSizer() ? GetSizer()->GetMinSize().x + bar : bar, 0);
+    }
+};
+
+wxScrolledWindow* sideColumn(wxWindow* parent, wxSizer* (*fill)(wxWindow*)) {
+    auto* column = new SideColumn(parent);
+    column->SetSizer(fill(column));
     return column;
 }
 
@@ -267,11 +295,11 @@ wxSizer* buildMainLayout(wxWindow* parent, bool fit, bool setSizer) {
     add(buttons, okCancel, 0, kCentred);
     add(cells, buttons, 0, kCentred);
 
-    add(cells, toolColumn(parent), 0, 0);
+    add(cells, sideColumn(parent, toolColumn), 0, wxEXPAND);
     add(cells,
         new VantImagePreview(parent, kPreviewId, wxDefaultPosition, wxSize(10, 170), 0, "panel"),
         0, wxEXPAND);
-    add(cells, layerColumn(parent), 1, wxALL | wxEXPAND);
+    add(cells, sideColumn(parent, layerColumn), 1, wxALL | wxEXPAND);
 
     add(top, cells, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL);
 

@@ -1,13 +1,15 @@
 #pragma once
-// The layout of the main keying window: one function creates every control as a direct child of
-// the window, arranges them in the sizer tree and returns the top sizer.  The window binds the
-// controls afterwards, finding them by the ids below.
+// The layout of the main keying window: one function creates every control, arranges them in the
+// sizer tree and returns the top sizer.  The window binds the controls afterwards, finding them by
+// the ids below among its descendants.
 //
 // Along the top: the reset and checkpoint buttons above the navigation box (where "<" and ">" go
 // when there are several inputs), the "View Options", "Display Options" and "Fix Matte" groups,
 // OK and Cancel.  Left: the keying tools.  Middle: the preview, the one cell that grows.  Right:
 // view tools, the "Move" group and the backdrop and overlay lists, which share the height that is
-// left.
+// left.  The two side columns are windows of their own (children of the main window, holding
+// their controls) that scroll vertically, so the window fits a short screen: it needs no more
+// height than the top strip and a small preview, and every control stays reachable.
 //
 // Sizer flags that the toolkit would reject (alignment along a box's own direction, alignment
 // beside wxEXPAND) are dropped, so the tree places every control as the flags it keeps say.

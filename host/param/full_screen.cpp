@@ -2,6 +2,7 @@
 
 #include <wx/dialog.h>
 #include <wx/sizer.h>
+#include <wx/statbox.h>
 #include <wx/toplevel.h>
 
 namespace Mav::Host::Param {
@@ -36,12 +37,19 @@ bool FullScreenState::hideAround(wxSizer* sizer, wxWindow* panel) {
         }
         savedItems.push_back({sizer, index, item->GetBorder()});
         // A sub-sizer's items were handled one by one above; hiding the sizer item itself would
-        // also hide what the walk kept.
+        // also hide what the walk kept.  A group's box is no item of its sizer: it is hidden
+        // here, or its caption and frame would stay on the screen around the picture.
         if (!holdsPanel && !item->IsSizer()) item->Show(false);
+        if (!holdsPanel) showGroupBox(item, false);
         item->SetBorder(0);
         containsPanel = containsPanel || holdsPanel;
     }
     return containsPanel;
+}
+
+void FullScreenState::showGroupBox(wxSizerItem* item, bool show) {
+    if (auto* group = dynamic_cast<wxStaticBoxSizer*>(item->GetSizer()))
+        group->GetStaticBox()->Show(show);
 }
 
 bool FullScreenState::active() const { return window && window->IsFullScreen(); }
@@ -60,6 +68,7 @@ void FullScreenState::restore() {
         // Showing a sub-sizer would show every item in it, also those hidden before full screen;
         // its shown items are in the list themselves.
         if (!item->IsSizer()) item->Show(true);
+        showGroupBox(item, true);
     }
     window->Layout();
 }

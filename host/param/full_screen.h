@@ -12,6 +12,7 @@
 
 class wxDialog;
 class wxSizer;
+class wxSizerItem;
 class wxTopLevelWindow;
 class wxWindow;
 
@@ -47,6 +48,8 @@ public:
 private:
     // Depth first over the shown items of `sizer`; true when the panel is inside it.
     bool hideAround(wxSizer* sizer, wxWindow* panel);
+    // Shows or hides the box of a group (a static box sizer's item); other items are left alone.
+    static void showGroupBox(wxSizerItem* item, bool show);
 };
 
 }  // namespace Mav::Host::Param

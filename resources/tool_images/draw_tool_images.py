@@ -5,8 +5,9 @@ Each picture n (1..39) is written as picture_NN_colour.ppm (binary PPM: width x 
 and picture_NN_alpha.pgm (binary PGM: width x height alpha values), the two arrays the program
 embeds at build time.  Picture 0 is the hand-written picture_00.xpm.
 
-Shapes are sampled 4 x 4 times per pixel, so edges are anti-aliased.  Captions use the small
-pixel font below, in capitals.  Only the standard library is needed; run it again after changing
+Shapes are sampled 4 x 4 times per pixel, so edges are anti-aliased.  Captions use the pixel font
+below, in capitals, on whole pixels so they stay crisp; the artwork of a picture with a caption
+keeps clear of it (Canvas.fit draws a drawing into a smaller box).  Only the standard library is needed; run it again after changing
 a drawing:  python3 draw_tool_images.py [--png preview-folder]
 """
 
@@ -18,37 +19,40 @@ import zlib
 
 SS = 4  # samples per pixel along each axis
 
-# ---- Pixel font: 5 rows, variable width, '#' is ink.
+# ---- Pixel font: capitals 8 rows tall, 4 columns wide (5 for the letters that need a middle
+# column, 3 for the narrow ones), '#' is ink.  Eight rows is the least at which every letter keeps
+# its own shape: at five, V could not be told from U and the captions read as blots.
+FONT_HEIGHT = 8
 FONT = {
-    'A': [" # ", "# #", "###", "# #", "# #"],
-    'B': ["## ", "# #", "## ", "# #", "## "],
-    'C': [" ##", "#  ", "#  ", "#  ", " ##"],
-    'D': ["## ", "# #", "# #", "# #", "## "],
-    'E': ["###", "#  ", "## ", "#  ", "###"],
-    'F': ["###", "#  ", "## ", "#  ", "#  "],
-    'G': [" ##", "#  ", "# #", "# #", " ##"],
-    'H': ["# #", "# #", "###", "# #", "# #"],
-    'I': ["###", " # ", " # ", " # ", "###"],
-    'K': ["# #", "# #", "## ", "# #", "# #"],
-    'L': ["#  ", "#  ", "#  ", "#  ", "###"],
-    'M': ["#   #", "## ##", "# # #", "#   #", "#   #"],
-    'N': ["#  #", "## #", "# ##", "#  #", "#  #"],
-    'O': [" # ", "# #", "# #", "# #", " # "],
-    'P': ["## ", "# #", "## ", "#  ", "#  "],
-    'R': ["## ", "# #", "## ", "# #", "# #"],
-    'S': [" ##", "#  ", " # ", "  #", "## "],
-    'T': ["###", " # ", " # ", " # ", " # "],
-    'U': ["# #", "# #", "# #", "# #", "###"],
-    'V': ["# #", "# #", "# #", "# #", " # "],
-    'W': ["#   #", "#   #", "# # #", "## ##", "#   #"],
-    'X': ["# #", "# #", " # ", "# #", "# #"],
-    'Y': ["# #", "# #", " # ", " # ", " # "],
-    'Z': ["###", "  #", " # ", "#  ", "###"],
-    '1': [" # ", "## ", " # ", " # ", "###"],
-    '2': ["## ", "  #", " # ", "#  ", "###"],
-    '3': ["## ", "  #", " # ", "  #", "## "],
-    '.': [" ", " ", " ", " ", "#"],
-    ' ': ["  ", "  ", "  ", "  ", "  "],
+    'A': [" ## ", "#  #", "#  #", "#  #", "####", "#  #", "#  #", "#  #"],
+    'B': ["### ", "#  #", "#  #", "### ", "#  #", "#  #", "#  #", "### "],
+    'C': [" ## ", "#  #", "#   ", "#   ", "#   ", "#   ", "#  #", " ## "],
+    'D': ["### ", "#  #", "#  #", "#  #", "#  #", "#  #", "#  #", "### "],
+    'E': ["####", "#   ", "#   ", "### ", "#   ", "#   ", "#   ", "####"],
+    'F': ["####", "#   ", "#   ", "### ", "#   ", "#   ", "#   ", "#   "],
+    'G': [" ## ", "#  #", "#   ", "#   ", "# ##", "#  #", "#  #", " ###"],
+    'H': ["#  #", "#  #", "#  #", "####", "#  #", "#  #", "#  #", "#  #"],
+    'I': ["###", " # ", " # ", " # ", " # ", " # ", " # ", "###"],
+    'K': ["#  #", "#  #", "# # ", "##  ", "##  ", "# # ", "#  #", "#  #"],
+    'L': ["#   ", "#   ", "#   ", "#   ", "#   ", "#   ", "#   ", "####"],
+    'M': ["#   #", "## ##", "# # #", "# # #", "#   #", "#   #", "#   #", "#   #"],
+    'N': ["#  #", "#  #", "## #", "## #", "# ##", "# ##", "#  #", "#  #"],
+    'O': [" ## ", "#  #", "#  #", "#  #", "#  #", "#  #", "#  #", " ## "],
+    'P': ["### ", "#  #", "#  #", "#  #", "### ", "#   ", "#   ", "#   "],
+    'R': ["### ", "#  #", "#  #", "#  #", "### ", "# # ", "#  #", "#  #"],
+    'S': [" ## ", "#  #", "#   ", " ## ", "   #", "   #", "#  #", " ## "],
+    'T': ["#####", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  "],
+    'U': ["#  #", "#  #", "#  #", "#  #", "#  #", "#  #", "#  #", " ## "],
+    'V': ["#   #", "#   #", "#   #", "#   #", " # # ", " # # ", "  #  ", "  #  "],
+    'W': ["#   #", "#   #", "#   #", "#   #", "# # #", "# # #", "## ##", "#   #"],
+    'X': ["#   #", "#   #", " # # ", "  #  ", "  #  ", " # # ", "#   #", "#   #"],
+    'Y': ["#   #", "#   #", " # # ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  "],
+    'Z': ["####", "   #", "   #", "  # ", " #  ", "#   ", "#   ", "####"],
+    '1': [" # ", "## ", " # ", " # ", " # ", " # ", " # ", "###"],
+    '2': [" ## ", "#  #", "   #", "  # ", " #  ", "#   ", "#   ", "####"],
+    '3': [" ## ", "#  #", "   #", " ## ", "   #", "   #", "#  #", " ## "],
+    '.': [" ", " ", " ", " ", " ", " ", " ", "#"],
+    ' ': ["  ", "  ", "  ", "  ", "  ", "  ", "  ", "  "],
 }
 
 
@@ -149,6 +153,17 @@ class Canvas:
         self.width, self.height = width, height
         self.rgb = [(0.0, 0.0, 0.0)] * (width * height)
         self.alpha = [0.0] * (width * height)
+        self.to_drawing = lambda x, y: (x, y)
+
+    def fit(self, drawn, box):
+        """Shapes filled from now on were drawn for the area `drawn` (x0, y0, x1, y1) and land in
+        `box`, scaled alike both ways and centred, so a drawing shrinks clear of its caption."""
+        dx0, dy0, dx1, dy1 = drawn
+        bx0, by0, bx1, by1 = box
+        k = min((bx1 - bx0) / (dx1 - dx0), (by1 - by0) / (dy1 - dy0))
+        ox = bx0 + ((bx1 - bx0) - (dx1 - dx0) * k) / 2.0
+        oy = by0 + ((by1 - by0) - (dy1 - dy0) * k) / 2.0
+        self.to_drawing = lambda x, y: (dx0 + (x - ox) / k, dy0 + (y - oy) / k)
 
     def coverage(self, shape):
         cover = [0.0] * (self.width * self.height)
@@ -159,7 +174,7 @@ class Canvas:
                 hits = 0
                 for oy in offsets:
                     for ox in offsets:
-                        if shape(i + ox, j + oy):
+                        if shape(*self.to_drawing(i + ox, j + oy)):
                             hits += 1
                 cover[j * self.width + i] = hits / float(SS * SS)
         return cover
@@ -180,8 +195,8 @@ class Canvas:
     def fill(self, shape, colour, opacity=1.0):
         self.paint(self.coverage(shape), colour, opacity)
 
-    def fill_blurred(self, shape, colour, passes=2):
-        """The shape with its edge softened by box blurs of radius 1."""
+    def fill_blurred(self, shape, colour, passes=2, within=None):
+        """The shape with its edge softened by box blurs of radius 1, kept inside `within`."""
         cover = self.coverage(shape)
         w, h = self.width, self.height
         for _ in range(passes):
@@ -195,6 +210,8 @@ class Canvas:
                             total += cover[y * w + x]
                     out[j * w + i] = total / 9.0
             cover = out
+        if within:
+            cover = [c * inside for c, inside in zip(cover, self.coverage(within))]
         self.paint(cover, colour)
 
     def pixel(self, i, j, colour, opacity=1.0):
@@ -203,6 +220,7 @@ class Canvas:
         self.paint(cover, colour, opacity)
 
     def text(self, text, x, y, colour=(0, 0, 0), scale=1.0):
+        self.to_drawing = lambda x, y: (x, y)
         cells = []
         for c in text:
             glyph = FONT[c]
@@ -224,11 +242,12 @@ class Canvas:
         self.text(text, x, y, colour, scale)
 
     def caption(self, *lines):
-        """Caption lines at the bottom of a 40-high picture, the last one ending on row 38."""
-        y = self.height - 2 - 5
+        """Caption lines at the bottom of a 40-high picture, the last one ending on row 38, two
+        blank rows between lines.  Artwork ends above row 30 - 10 x (lines - 1)."""
+        y = self.height - 1 - FONT_HEIGHT
         for line in reversed(lines):
             self.centred_text(line, y)
-            y -= 6
+            y -= FONT_HEIGHT + CAPTION_GAP
 
     def bytes(self):
         colour = bytearray()
@@ -241,6 +260,12 @@ class Canvas:
             else:
                 colour += bytes(int(round(min(1.0, max(0.0, v)) * 255.0)) for v in self.rgb[k])
         return bytes(colour), bytes(alpha)
+
+
+CAPTION_GAP = 2
+# Where the artwork of a picture with a two-line caption goes: above the upper line, one blank row
+# between them.
+ABOVE_TWO_LINES = (0, 0, 40, 40 - 1 - 2 * FONT_HEIGHT - CAPTION_GAP - 1)
 
 
 # ---- Colours.
@@ -270,14 +295,15 @@ def stripes(canvas, x0, y0, x1, y1, period=5.0):
 
 def glyph_caption_block(lines):
     c = Canvas(40, 40)
-    top = (40 - (len(lines) * 5 + (len(lines) - 1) * 3)) // 2
+    top = (40 - (len(lines) * FONT_HEIGHT + (len(lines) - 1) * 3)) // 2
     for n, line in enumerate(lines):
-        c.centred_text(line, top + n * 8)
+        c.centred_text(line, top + n * (FONT_HEIGHT + 3))
     return c
 
 
 def picture_1():
     c = Canvas(40, 40)
+    c.fit((9, 2, 31, 24), ABOVE_TWO_LINES)
     c.fill(union(ring(20, 13, 11, 8.5), segment(15, 8, 25, 18, 2.6), segment(25, 8, 15, 18, 2.6)),
            BLACK)
     c.caption("RESET", "ALL")
@@ -286,6 +312,7 @@ def picture_1():
 
 def picture_2():
     c = Canvas(40, 40)
+    c.fit((0, 3, 40, 32), (0, 0, 40, 29))
     c.fill(ellipse(14, 30, 7, 2), GREY)
     c.fill(rect(12.5, 3, 15, 30), BROWN)
     c.fill(polygon([(15, 4), (31, 7), (28, 11), (31, 15), (15, 17)]), RED)
@@ -322,9 +349,10 @@ def picture_6():
 
 def picture_7():
     c = Canvas(33, 40)
+    c.fit((2, 1, 31, 27), (0, 0, 33, ABOVE_TWO_LINES[3]))
     c.fill(rect(2, 1, 31, 27), GREY)
     c.fill(rect(3, 2, 30, 26), BLACK)
-    c.fill_blurred(silhouette(16.5, 5, 21), WHITE)
+    c.fill_blurred(silhouette(16.5, 5, 21), WHITE, within=rect(3, 2, 30, 26))
     c.caption("SOFTEN", "MATTE")
     return c
 
@@ -370,15 +398,16 @@ def picture_13():
 
 def picture_14():
     c = Canvas(85, 25)
-    c.centred_text("AUTOMASK", 7.5, scale=2.0)
+    c.centred_text("AUTOMASK", (25 - 2 * FONT_HEIGHT) / 2.0, scale=2.0)
     return c
 
 
 def step_picture(step, what, draw_icon):
     c = Canvas(85, 25)
     draw_icon(c)
-    c.centred_text("STEP " + step, 6, left=26, right=84)
-    c.centred_text(what, 14, left=26, right=84)
+    top = (25 - 2 * FONT_HEIGHT - 3) // 2
+    c.centred_text("STEP " + step, top, left=26, right=84)
+    c.centred_text(what, top + FONT_HEIGHT + 3, left=26, right=84)
     return c
 
 
@@ -398,9 +427,9 @@ def picture_17():
     return step_picture("3", "CLEAN FG", icon)
 
 
-def word_picture(word, scale=1.6, strike=False):
+def word_picture(word, strike=False):
     c = Canvas(40, 20)
-    c.centred_text(word, (20 - 5 * scale) / 2.0, scale=scale)
+    c.centred_text(word, (20 - FONT_HEIGHT) / 2.0)
     if strike:
         c.fill(segment(4, 16.5, 36, 3.5, 1.6), BLACK)
     return c
@@ -416,6 +445,7 @@ def picture_19():
 
 def picture_20():
     c = Canvas(40, 40)
+    c.fit((4, 2.4, 36, 26.6), ABOVE_TWO_LINES)
     c.fill(rect(4, 10, 36, 19), GREY)
     c.fill(segment(9, 25, 31, 4, 3.2), DARK)
     c.caption("RESTORE", "DETAIL")
@@ -424,6 +454,7 @@ def picture_20():
 
 def picture_21():
     c = Canvas(40, 40)
+    c.fit((4, 1, 36, 27), ABOVE_TWO_LINES)
     c.fill(rect(4, 1, 36, 27), BLACK)
     sponge = union(rect(10, 8, 30, 20), circle(10, 14, 6), circle(30, 14, 6),
                    ellipse(20, 8, 10, 3), ellipse(20, 20, 10, 3))
@@ -437,6 +468,7 @@ def picture_21():
 
 def picture_22():
     c = Canvas(40, 40)
+    c.fit((6, 3, 34, 26), ABOVE_TWO_LINES)
     c.fill(rect(6, 3, 34, 26), BLACK)
     c.fill(polygon([(7, 4), (33, 4), (7, 25)]), (70, 70, 70))
     c.fill(polygon([(33, 4), (33, 25), (7, 25)]), (225, 225, 225))
@@ -451,21 +483,20 @@ def picture_23():
                                         circle(6.5, 6.5, 2.3)))
     c.fill(minus(union(segment(10, 10, 20, 20, 4.2), head, circle(20, 20, 2.8)),
                  circle(20, 20, 1.0)), BLACK)
-    c.centred_text("FINE TUNE", 8.5, scale=1.6, left=26, right=84)
+    c.centred_text("FINE TUNE", (25 - FONT_HEIGHT) / 2.0, left=26, right=84)
     return c
 
 
 def grain_picture(word, dot_radius):
     c = Canvas(40, 20)
-    scale = 1.2
-    width = text_width(word) * scale
+    top = (20 - FONT_HEIGHT) // 2
     if dot_radius:
-        total = 2 * dot_radius + 2.5 + width
+        total = 2 * dot_radius + 2.5 + text_width(word)
         x = (40 - total) / 2.0
         c.fill(circle(x + dot_radius, 10, dot_radius), BLACK)
-        c.text(word, x + 2 * dot_radius + 2.5, 10 - 2.5 * scale, scale=scale)
+        c.text(word, math.floor(x + 2 * dot_radius + 2.5 + 0.5), top)
     else:
-        c.centred_text(word, 10 - 2.5 * scale, scale=scale)
+        c.centred_text(word, top)
     return c
 
 
@@ -495,6 +526,7 @@ def picture_29():
 
 def picture_30():
     c = Canvas(40, 40)
+    c.fit((5, 2, 36, 25), ABOVE_TWO_LINES)
     c.fill(polygon([(18, 2), (31, 25), (5, 25)]), GREEN)
     c.fill(rect(24, 19, 36, 23), GREY)
     c.caption("SPILL", "MINUS")
@@ -565,6 +597,7 @@ def picture_36():
 
 def picture_37():
     c = Canvas(40, 40)
+    c.fit((7, 7, 33, 26), ABOVE_TWO_LINES)
     side = union(ellipse(20, 21, 13, 5), rect(7, 12, 33, 21))
     c.fill(side, (25, 120, 40))
     c.fill(ellipse(20, 12, 13, 5), (120, 215, 110))
@@ -577,10 +610,11 @@ def picture_37():
 
 def picture_38():
     c = Canvas(40, 40)
-    c.fill(rect(4, 2, 36, 27), DARK)
+    bottom = ABOVE_TWO_LINES[3]
+    c.fill(rect(5, 0, 35, bottom), DARK)
     seed = 12345
-    for j in range(3, 26):
-        for i in range(5, 35):
+    for j in range(1, bottom - 1):
+        for i in range(6, 34):
             seed = (seed * 1103515245 + 12345) & 0x7fffffff
             level = 80 + (seed >> 16) % 150
             c.pixel(i, j, (level, level, level))

@@ -10,6 +10,7 @@
 #include <wx/choice.h>
 #include <wx/frame.h>
 #include <wx/listbox.h>
+#include <wx/scrolwin.h>
 #include <wx/sizer.h>
 #include <wx/slider.h>
 #include <wx/statbox.h>
@@ -17,6 +18,7 @@
 #include <wx/textctrl.h>
 #include <wx/tglbtn.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -273,6 +275,10 @@ std::string describeItems(wxSizer* sizer) {
         if (item->GetProportion() != 0) text += "/p" + std::to_string(item->GetProportion());
         text += flagText(item);
         if (item->IsSizer()) text += describeItems(item->GetSizer());
+        // A side column is a window holding a tree of its own.
+        if (item->IsWindow() && item->GetWindow()->GetSizer())
+            text += "{" + sizerKind(item->GetWindow()->GetSizer()) +
+                    describeItems(item->GetWindow()->GetSizer()) + "}";
         EXPECT_EQ(item->GetBorder(), 5) << text;
     }
     return text + "]";
@@ -293,11 +299,19 @@ protected:
 
     wxWindow* find(const Control& c) {
         if (c.id != wxID_ANY) return frame->FindWindow(c.id);
-        for (wxWindow* child : frame->GetChildren())
+        for (wxWindow* child : descendants(frame))
             if (dynamic_cast<wxStaticText*>(child) &&
                 child->GetLabel().utf8_string() == bracketed(c.label))
                 return child;
         return nullptr;
+    }
+
+    // The two scrolling side columns, left then right.
+    std::vector<wxScrolledWindow*> columns() {
+        std::vector<wxScrolledWindow*> found;
+        for (wxWindow* child : frame->GetChildren())
+            if (auto* column = dynamic_cast<wxScrolledWindow*>(child)) found.push_back(column);
+        return found;
     }
 
     wxFrame* frame = nullptr;
@@ -309,17 +323,28 @@ TEST_F(MainLayout, EveryControlHasItsIdKindNameLabelPictureAndSize) {
     ASSERT_NE(top, nullptr);
     EXPECT_EQ(frame->GetSizer(), top);
 
+    const std::vector<wxScrolledWindow*> sides = columns();
+    ASSERT_EQ(sides.size(), 2u);
+    // The left column holds the controls from "AutoMask" to the lighting grid, the right one
+    // those after the preview; the rest are the window's own.
+    wxWindow* parent = frame;
     for (const Control& c : controls()) {
         SCOPED_TRACE(testing::Message() << "control " << c.id << " " << (c.label ? c.label : ""));
+        if (c.id == kAutoMaskButtonId) parent = sides[0];
+        if (c.id == kPreviewId) parent = frame;
+        if (c.id == kPanToolId) parent = sides[1];
         wxWindow* w = find(c);
         ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->GetParent(), frame);
+        EXPECT_EQ(w->GetParent(), parent);
         EXPECT_TRUE(hasKind(w, c.kind));
         EXPECT_EQ(w->GetName().utf8_string(), nameOf(c.kind));
         if (c.label) {
             EXPECT_EQ(w->GetLabel().utf8_string(), bracketed(c.label));
         }
-        if (c.width >= 0) {
+        // Fields and choices grow beyond their asked width where their texts need it.
+        if (c.width >= 0 && (c.kind == Kind::Field || c.kind == Kind::Choice)) {
+            EXPECT_GE(w->GetMinSize().x, c.width);
+        } else if (c.width >= 0) {
             EXPECT_EQ(w->GetMinSize().x, c.width);
         }
         if (c.height >= 0) {
@@ -358,7 +383,7 @@ TEST_F(MainLayout, EveryControlHasItsIdKindNameLabelPictureAndSize) {
 
     // The groups: translated captions, no ids of their own; only "Move" has its own font.
     std::map<std::string, wxStaticBox*> groups;
-    for (wxWindow* child : frame->GetChildren())
+    for (wxWindow* child : descendants(frame))
         if (auto* box = dynamic_cast<wxStaticBox*>(child)) {
             groups[box->GetLabel().utf8_string()] = box;
             EXPECT_EQ(box->GetName(), "groupBox");
@@ -378,8 +403,9 @@ TEST_F(MainLayout, ControlsAreMadeInTableOrder) {
     std::unique_ptr<TestCatalog> catalog(makeCatalog());
     buildMainLayout(frame, true, true);
     std::vector<wxWindow*> made;
-    for (wxWindow* child : frame->GetChildren())
-        if (!dynamic_cast<wxStaticBox*>(child)) made.push_back(child);
+    for (wxWindow* child : descendants(frame))
+        if (!dynamic_cast<wxStaticBox*>(child) && !dynamic_cast<wxScrolledWindow*>(child))
+            made.push_back(child);
     ASSERT_EQ(made.size(), controls().size());
     for (std::size_t i = 0; i < made.size(); ++i) EXPECT_EQ(made[i], find(controls()[i])) << i;
 }
@@ -388,21 +414,21 @@ TEST_F(MainLayout, SizerTreeHoldsEveryControlWithItsFlags) {
     std::unique_ptr<TestCatalog> catalog(makeCatalog());
     wxSizer* top = buildMainLayout(frame, true, true);
     const std::string groupsTree =
-        "grid3/H[group([View Options])h/trxH[check,check,check,check],"
-        "group([Display Options])h/tlrxH[check,colorButton,check,v/HV[h/HV[check,check],choice/a]],"
-        "group([Fix Matte])h/tlxH[h/HV[check,check,v/B[check/0,choice/tblHV]]]]";
+        "grid3/H[group([View Options])h/tbrxH[check,check,check,check],"
+        "group([Display Options])h/axH[check,colorButton,check,v/HV[h/HV[check,check],choice/a]],"
+        "group([Fix Matte])h/tblxH[h/HV[check,check,v/B[check/0,choice/tblHV]]]]";
     const std::string left =
-        "v/0[group([Masking])v/ax[button,check,staticText,check,check,check,staticText,"
+        "column/x{v[group([Masking])v/ax[button,check,staticText,check,check,check,staticText,"
         "grid2/HV[check,check]],"
         "group([Remove Spill])v/ax[grid2/HV[check,check],check/lrHV,check],"
         "group([Advanced Spill])v[check,grid3/p1[check/tbrHV,check,check/tblHV]],"
-        "check,h[text,slider]]";
+        "check,h[text,slider]]}";
     const std::string layers = "v/p1/x[h/ax[staticText/p1/HV,button/HV,button/HV,button/HV],"
                                "listBox/p1/x]";
     const std::string right =
-        "v/p1/ax[h/HV[check,check],h[button,text/aV,button],"
+        "column/p1/ax{v[h/HV[check,check],h[button,text/aV,button],"
         "group([Move])v/HV[plain2/HV[check,check,check,button],check/a,check/a,check/a],check," +
-        layers + "," + layers + ",check,h[staticText,text],slider]";
+        layers + "," + layers + ",check,h[staticText,text],slider]}";
     const std::string expected = "v[grid3/p1/x[v[h/R[button,button,button],h/HV[]]," +
                                  groupsTree + ",h/HV[v/HV[button,button]]," + left +
                                  ",panel/x," + right + "]]";
@@ -426,18 +452,49 @@ TEST_F(MainLayout, SizerTreeHoldsEveryControlWithItsFlags) {
                               ->GetSizer());
 }
 
+// The fitting size is the smallest window: short enough for a laptop screen (1366 x 768 less a
+// title bar and a menu), since the side columns scroll instead of asking for their whole height.
+// There every control of a column is reached by scrolling it.  Once the columns show everything,
+// enlarging the window grows only the preview and the two lists, which share the added height.
 TEST_F(MainLayout, FittingMakesTheTreeSizeTheSmallestWindowAndOnlyThePreviewAndListsGrow) {
     wxSizer* top = buildMainLayout(frame, true, true);
     const wxSize fitting = top->GetMinSize();
     EXPECT_EQ(frame->GetMinClientSize(), fitting);
     EXPECT_EQ(frame->GetClientSize(), fitting);
+    EXPECT_LE(fitting.x, 1366);
+    EXPECT_LE(fitting.y, 768 - 100);
     frame->Show();
     program_test::runEvents(5);
 
+    const std::vector<wxScrolledWindow*> sides = columns();
+    ASSERT_EQ(sides.size(), 2u);
+    for (int last : {kLightingGridSliderId, kBackdropBlurSliderId}) {
+        SCOPED_TRACE(last);
+        wxWindow* control = frame->FindWindow(last);
+        auto* column = dynamic_cast<wxScrolledWindow*>(control->GetParent());
+        ASSERT_NE(column, nullptr);
+        const wxRect visible(column->GetClientSize());
+        EXPECT_FALSE(visible.Contains(control->GetRect())) << "the column does not scroll";
+        column->Scroll(0, column->GetVirtualSize().y);
+        program_test::runEvents(3);
+        EXPECT_TRUE(visible.Contains(control->GetRect()));
+        // No control of a column is cut at its sides: its width leaves room for a scroll bar.
+        for (wxWindow* child : column->GetChildren())
+            EXPECT_LE(child->GetRect().GetRight(), visible.GetRight()) << child->GetName();
+        column->Scroll(0, 0);
+    }
+
+    // Shown, the number fields have measured their texts again and the smallest size follows.
+    const wxSize shown = frame->GetMinClientSize();
+    EXPECT_GE(shown.x, fitting.x);
+    EXPECT_LE(shown.x, 1366);
+    frame->SetClientSize(shown + wxSize(0, 600));
+    frame->Layout();
+    program_test::runEvents(5);
     std::map<int, wxSize> before;
     for (const Control& c : controls())
         if (c.id != wxID_ANY) before[c.id] = frame->FindWindow(c.id)->GetSize();
-    frame->SetClientSize(fitting + wxSize(300, 200));
+    frame->SetClientSize(shown + wxSize(300, 800));
     frame->Layout();
     program_test::runEvents(5);
 
@@ -455,6 +512,36 @@ TEST_F(MainLayout, FittingMakesTheTreeSizeTheSmallestWindowAndOnlyThePreviewAndL
         if (id == kPreviewId || id == kBackdropListId || id == kOverlayListId) continue;
         EXPECT_EQ(frame->FindWindow(id)->GetSize(), size) << id;
     }
+}
+
+// The number fields and the choices show their longest texts whole at the toolkit's font: the
+// zoom field its 800 % ("100.00" lost its last digit in 60 pixels), the spill choice
+// "spill defocus background" (it read "spill co...").
+TEST_F(MainLayout, FieldsAndChoicesAreWideEnoughForTheirLongestTexts) {
+    std::unique_ptr<TestCatalog> catalog(makeCatalog());
+    buildMainLayout(frame, true, true);
+    frame->Show();
+    program_test::runEvents(5);
+    const struct {
+        int id;
+        const char* widest;
+    } fields[] = {{kLightingGridTextId, "100"}, {kZoomFieldId, "800.00"},
+                  {kBackdropBlurTextId, "100.00"}};
+    for (const auto& f : fields) {
+        auto* field = dynamic_cast<wxTextCtrl*>(frame->FindWindow(f.id));
+        ASSERT_NE(field, nullptr);
+        field->ChangeValue(f.widest);
+        const int textWidth = field->GetTextExtent(f.widest).x;
+        EXPECT_GE(field->GetSize().x, field->GetSizeFromTextSize(textWidth).x) << f.id;
+    }
+    auto* spill = dynamic_cast<wxChoice*>(frame->FindWindow(kSpillModeId));
+    ASSERT_NE(spill, nullptr);
+    int longest = 0;
+    for (const char* mode : kSpillModes)
+        longest = std::max(longest, spill->GetTextExtent(bracketed(mode)).x);
+    // The theme's arrow and padding come on top of the text; its natural width holds both.
+    EXPECT_GT(spill->GetSize().x, longest);
+    EXPECT_GE(spill->GetSize().x, spill->GetBestSize().x);
 }
 
 TEST_F(MainLayout, WithoutSetSizerTheTreeIsOnlyReturned) {

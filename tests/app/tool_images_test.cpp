@@ -138,6 +138,69 @@ TEST(ToolPictures, BitmapsShowTheConstantDataAndLeaveItUnchanged) {
         EXPECT_EQ(checksum(*toolPicture(n)), before[n]) << "picture " << n;
 }
 
+// Where the caption of a picture lies: the columns of its text, how many lines it has from the
+// bottom up and how tall a line is; crisp when the text stands alone in its rows (no dot or stroke
+// of the artwork beside it).
+struct CaptionPlace {
+    int picture;
+    int left, right;  // columns [left, right)
+    int lines;
+    int lineHeight;
+    bool crisp;
+};
+
+const CaptionPlace kCaptions[] = {
+    {1, 0, 40, 2, 8, true},   {2, 0, 40, 1, 8, true},   {3, 0, 40, 1, 8, true},
+    {7, 0, 33, 2, 8, true},   {8, 0, 40, 3, 8, true},   {9, 0, 40, 3, 8, true},
+    {10, 0, 40, 1, 8, true},  {11, 0, 40, 1, 8, true},  {12, 0, 40, 1, 8, true},
+    {13, 0, 40, 1, 8, true},  {14, 0, 85, 1, 16, true}, {15, 26, 85, 2, 8, true},
+    {16, 26, 85, 2, 8, true}, {17, 26, 85, 2, 8, true}, {18, 0, 40, 1, 8, true},
+    {19, 0, 40, 1, 8, true},  {20, 0, 40, 2, 8, true},  {21, 0, 40, 2, 8, true},
+    {22, 0, 40, 2, 8, true},  {23, 26, 85, 1, 8, true}, {24, 0, 40, 1, 8, true},
+    {25, 0, 40, 1, 8, false}, {26, 0, 40, 1, 8, false}, {27, 0, 40, 1, 8, false},
+    {28, 0, 40, 1, 8, true},  {30, 0, 40, 2, 8, true},  {31, 0, 40, 1, 8, true},
+    {32, 0, 40, 1, 8, true},  {33, 0, 40, 1, 8, true},  {34, 0, 40, 1, 8, true},
+    {35, 0, 40, 1, 8, true},  {36, 0, 40, 1, 8, true},  {37, 0, 40, 2, 8, true},
+    {38, 0, 40, 2, 8, true},  {39, 0, 40, 3, 8, true},
+};
+
+// Captions are legible: each line is as tall as the font's capitals (at five rows V and U were one
+// shape), whole (clear of the picture's edges) and apart from the artwork and the other lines by
+// at least one empty row, so no drawing overlaps a letter; lone text is crisp, on whole pixels.
+TEST(ToolPictures, CaptionsAreWholeLinesOfEightRowsClearOfTheArtwork) {
+    for (const CaptionPlace& place : kCaptions) {
+        SCOPED_TRACE(testing::Message() << "picture " << place.picture);
+        const ToolPicture& p = *toolPicture(place.picture);
+        const auto alphaAt = [&p](int x, int y) { return p.alpha[std::size_t(y) * p.width + x]; };
+        const auto inkRow = [&](int y) {
+            for (int x = place.left; x < place.right; ++x)
+                if (alphaAt(x, y) != 0) return true;
+            return false;
+        };
+        int y = p.height - 1;
+        for (int line = 0; line < place.lines; ++line) {
+            SCOPED_TRACE(testing::Message() << "line " << line << " from the bottom");
+            while (y >= 0 && !inkRow(y)) --y;
+            const int bottom = y;
+            while (y >= 0 && inkRow(y)) --y;
+            const int top = y + 1;
+            ASSERT_GT(bottom, 0);
+            EXPECT_EQ(bottom - top + 1, place.lineHeight) << "rows " << top << " to " << bottom;
+            EXPECT_GT(top, 0) << "the line touches the top edge";
+            EXPECT_LT(bottom, p.height - 1) << "the line touches the bottom edge";
+            for (int row = top; row <= bottom; ++row) {
+                EXPECT_EQ(alphaAt(place.left, row), 0) << "cut at the left, row " << row;
+                EXPECT_EQ(alphaAt(place.right - 1, row), 0) << "cut at the right, row " << row;
+                if (!place.crisp) continue;
+                for (int x = place.left; x < place.right; ++x) {
+                    const int a = alphaAt(x, row);
+                    EXPECT_TRUE(a == 0 || a == 255) << "blurred at " << x << "," << row;
+                }
+            }
+        }
+    }
+}
+
 // How many pixels of the square's top edge, between the arms of the X, show plain red in a
 // screenshot of `button` (picture 31: a red square over x 8..32, y 3..27 with a black X through
 // its middle; the button centres its picture).

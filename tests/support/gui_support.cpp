@@ -8,6 +8,7 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/thread.h>
+#include <wx/window.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -80,6 +81,16 @@ public:
 bool toolkitReady() {
     static const bool ready = startToolkit();
     return ready;
+}
+
+std::vector<wxWindow*> descendants(wxWindow* window) {
+    std::vector<wxWindow*> found;
+    for (wxWindow* child : window->GetChildren()) {
+        found.push_back(child);
+        const std::vector<wxWindow*> below = descendants(child);
+        found.insert(found.end(), below.begin(), below.end());
+    }
+    return found;
 }
 
 void pumpToolkit() {

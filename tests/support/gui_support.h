@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class wxWindow;
+
 namespace vantrelo_test {
 
 // True when the toolkit runs with a display; tests that need windows skip otherwise.
@@ -14,6 +16,10 @@ bool toolkitReady();
 
 // Runs queued toolkit events and deletes windows whose destruction is pending.
 void pumpToolkit();
+
+// Every window below `window`, depth first, each before its own children, in the order each
+// parent made them.
+std::vector<wxWindow*> descendants(wxWindow* window);
 
 struct RecordedBox {
     std::string text;

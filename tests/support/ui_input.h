@@ -5,6 +5,7 @@
 
 #include <wx/app.h>
 #include <wx/gdicmn.h>
+#include <wx/scrolwin.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 #include <wx/window.h>
@@ -21,7 +22,20 @@ inline void settleInput(int rounds = 8) {
     }
 }
 
+// A control in a scrolling window (a side column of the main window on a short screen) is first
+// scrolled into view, as a user would, unless all of it shows already.
+inline void bringIntoView(wxWindow* window) {
+    auto* scrolled = dynamic_cast<wxScrolledWindow*>(window->GetParent());
+    if (!scrolled || wxRect(scrolled->GetClientSize()).Contains(window->GetRect())) return;
+    int unitX = 0, unitY = 0;
+    scrolled->GetScrollPixelsPerUnit(&unitX, &unitY);
+    if (unitY <= 0) return;
+    scrolled->Scroll(-1, scrolled->CalcUnscrolledPosition(window->GetPosition()).y / unitY);
+    settleInput(2);
+}
+
 inline void moveTo(wxWindow* window, wxPoint client) {
+    bringIntoView(window);
     wxUIActionSimulator sim;
     sim.MouseMove(window->ClientToScreen(client));
     settleInput();

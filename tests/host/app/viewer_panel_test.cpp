@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <wx/menu.h>
+#include <wx/statbox.h>
 #include <wx/stattext.h>
 
 #include "tests/host/app/viewer_test_support.h"
@@ -64,8 +65,9 @@ TEST(ViewerPanel, AcceleratorsCoverTheViewerCommandsWithCtrl) {
     }
 }
 
-// Full screen hides everything but the panel's branch and zeroes the borders of what stays;
-// Esc leaves it and is consumed, and every item comes back as it was; a hidden item stays hidden.
+// Full screen hides everything but the panel's branch, a group's box with its controls, and zeroes
+// the borders of what stays, so the panel covers the window; Esc leaves it and is consumed, and
+// every item comes back as it was; a hidden item or group stays hidden.
 TEST(ViewerPanel, FullScreenHidesTheRestAndEscRestoresIt) {
     VANTRELO_REQUIRE_TOOLKIT();
     ViewerWindow window(300, 200);
@@ -75,14 +77,22 @@ TEST(ViewerPanel, FullScreenHidesTheRestAndEscRestoresIt) {
     auto* hidden = new wxStaticText(frame, wxID_ANY, "hidden");
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     auto* side = new wxStaticText(frame, wxID_ANY, "side");
-    // Move the panel into a row beside another control, with a border of 5.
+    auto* group = new wxStaticBoxSizer(wxVERTICAL, frame, "group");
+    auto* inGroup = new wxStaticText(frame, wxID_ANY, "in group");
+    group->Add(inGroup, 0, wxALL, 5);
+    auto* hiddenGroup = new wxStaticBoxSizer(wxVERTICAL, frame, "hidden group");
+    hiddenGroup->Add(new wxStaticText(frame, wxID_ANY, "in hidden group"), 0, wxALL, 5);
+    // Move the panel into a row beside another control and a group, with a border of 5.
     outer->Detach(window.panel);
     row->Add(side, 0, wxALL, 3);
+    row->Add(group, 0, wxALL, 5);
     row->Add(window.panel, 1, wxEXPAND | wxALL, 5);
     outer->Add(label, 0, wxALL, 4);
     outer->Add(row, 1, wxEXPAND | wxALL, 6);
     outer->Add(hidden, 0, wxALL, 2);
+    outer->Add(hiddenGroup, 0, wxALL, 2);
     outer->Hide(hidden);
+    outer->Hide(hiddenGroup);
     frame->Layout();
     ViewerWindow::runEvents(3);
 
@@ -93,7 +103,11 @@ TEST(ViewerPanel, FullScreenHidesTheRestAndEscRestoresIt) {
     EXPECT_FALSE(label->IsShown());
     EXPECT_FALSE(side->IsShown());
     EXPECT_FALSE(hidden->IsShown());
+    EXPECT_FALSE(inGroup->IsShown());
+    EXPECT_FALSE(group->GetStaticBox()->IsShown());
+    EXPECT_FALSE(hiddenGroup->GetStaticBox()->IsShown());
     EXPECT_TRUE(window.panel->IsShown());
+    EXPECT_EQ(window.panel->GetRect(), wxRect(frame->GetClientSize()));
     EXPECT_EQ(row->GetItem(window.panel)->GetBorder(), 0);
     EXPECT_EQ(outer->GetItem(row)->GetBorder(), 0);
     {
@@ -114,7 +128,10 @@ TEST(ViewerPanel, FullScreenHidesTheRestAndEscRestoresIt) {
     EXPECT_FALSE(escape.GetSkipped());
     EXPECT_TRUE(label->IsShown());
     EXPECT_TRUE(side->IsShown());
+    EXPECT_TRUE(inGroup->IsShown());
+    EXPECT_TRUE(group->GetStaticBox()->IsShown());
     EXPECT_FALSE(hidden->IsShown());
+    EXPECT_FALSE(hiddenGroup->GetStaticBox()->IsShown());
     EXPECT_EQ(row->GetItem(window.panel)->GetBorder(), 5);
     EXPECT_EQ(row->GetItem(side)->GetBorder(), 3);
     EXPECT_EQ(outer->GetItem(label)->GetBorder(), 4);
