@@ -14,18 +14,6 @@ namespace {
 
 using namespace ImageIoTest;
 using Mav::Host::App::writeSubjectImage;
-using Mav::Host::App::ImageIo::setDecodeTimeBase;
-
-// The helper's time base for these tests: long enough for a small fixture under the sanitizer
-// on a busy machine, short enough that a decoder that never ends costs the test little.
-class ShortDecodeTime {
-public:
-    explicit ShortDecodeTime(std::chrono::milliseconds base) : saved_(setDecodeTimeBase(base)) {}
-    ~ShortDecodeTime() { setDecodeTimeBase(saved_); }
-
-private:
-    std::chrono::milliseconds saved_;
-};
 
 std::vector<std::uint8_t> encoded(const Bitmap& bitmap, FREE_IMAGE_FORMAT format, int flags = 0) {
     return encodedBytes(bitmap.get(), format, flags);
@@ -71,7 +59,10 @@ void expectRefusedAsDamaged(const std::string& path, const char* because, bool p
 }
 
 TEST(DamagedSubjectImages, FilesThatCrashOrHangTheImageLibraryAreDamagedAndNothingIsWritten) {
-    const ShortDecodeTime shortTime(std::chrono::milliseconds(1500));
+    // Long enough for a small fixture under the sanitizer on a busy machine, short enough that a
+    // decoder that never ends costs the test little.
+    const ScopedDecodeTimes shortTimes({.header = std::chrono::milliseconds(1500),
+                                        .base = std::chrono::milliseconds(1500)});
     TempFolder folder;
     // A PSD that claims 252 channels: FreeImage's reader runs off its buffers (SIGSEGV).
     std::vector<std::uint8_t> psd = encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_PSD);
@@ -119,7 +110,8 @@ Bitmap grey(int width, int height) {
 }
 
 TEST(DamagedSubjectImages, FilesShorterThanTheirHeaderPromisesAreRefused) {
-    const ShortDecodeTime shortTime(std::chrono::milliseconds(5000));
+    const ScopedDecodeTimes shortTimes({.header = std::chrono::milliseconds(5000),
+                                        .base = std::chrono::milliseconds(5000)});
     TempFolder folder;
     struct Case {
         const char* name;  // also the files' extension: WBMP has no signature
