@@ -170,4 +170,112 @@ TEST(DamagedSubjectImages, FilesShorterThanTheirHeaderPromisesAreRefused) {
     }
 }
 
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+void putLittle(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A 64 x 16 BMP of two colours in RLE8, one run a row: 64 bytes of pixels where the raw rows
+// would take 1024.  (FreeImage's own RLE8 writer gives files its reader refuses.)
+std::vector<std::uint8_t> runLengthBitmap() {
+    std::vector<std::uint8_t> bytes(62, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    putLittle(bytes, 10, 62, 4);  // pixels after the headers and two palette entries
+    putLittle(bytes, 14, 40, 4);
+    putLittle(bytes, 18, 64, 4);
+    putLittle(bytes, 22, 16, 4);
+    putLittle(bytes, 26, 1, 2);
+    putLittle(bytes, 28, 8, 2);
+    putLittle(bytes, 30, 1, 4);  // BI_RLE8
+    putLittle(bytes, 46, 2, 4);  // colours used
+    const std::uint8_t palette[8] = {200, 40, 10, 0, 30, 90, 250, 0};
+    std::copy(palette, palette + 8, bytes.begin() + 54);
+    // FreeImage refuses an end of line after the last row: the end of the picture follows it.
+    for (int row = 0; row < 16; ++row) {
+        bytes.insert(bytes.end(), {64, static_cast<std::uint8_t>(row % 2)});
+        if (row < 15) bytes.insert(bytes.end(), {0, 0});
+    }
+    bytes.insert(bytes.end(), {0, 1});
+    putLittle(bytes, 34, static_cast<std::uint32_t>(bytes.size() - 62), 4);
+    putLittle(bytes, 2, static_cast<std::uint32_t>(bytes.size()), 4);
+    return bytes;
+}
+
+TEST(DamagedSubjectImages, UncompressedRastersLongerThanTheFileAreRefusedBeforeTheyAreAllocated) {
+    TempFolder folder;
+    struct Case {
+        const char* name;
+        const char* extension;
+        std::vector<std::uint8_t> whole;
+        std::vector<std::uint8_t> damaged;  // empty: a compressed layout, the whole file only
+    };
+    std::vector<Case> cases;
+    const auto cut = [](std::vector<std::uint8_t> bytes, std::size_t by) {
+        bytes.resize(bytes.size() - by);
+        return bytes;
+    };
+    // 768 bytes that declare 13,959,200 x 24 pixels of 24 bits: a gigabyte.
+    const std::vector<std::uint8_t> bmp = encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_BMP);
+    std::vector<std::uint8_t> giant = bmp;
+    putLittle(giant, 18, 13'959'200, 4);
+    putLittle(giant, 22, 24, 4);
+    giant.resize(768);
+    cases.push_back({"BMP, true colour", "bmp", bmp, giant});
+    const Bitmap pattern16(FreeImage_ConvertTo16Bits565(makePattern(FIT_BITMAP, 23, 17, 24).get()));
+    const std::vector<std::uint8_t> bitfields = encoded(pattern16, FIF_BMP);
+    cases.push_back({"BMP, 16-bit bit fields", "bmp", bitfields, cut(bitfields, 1)});
+    cases.push_back({"BMP, run-length", "bmp", runLengthBitmap(), {}});
+    // Targa keeps a footer after the pixels: the header promises more rows or columns instead.
+    const std::vector<std::uint8_t> tga = encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_TARGA);
+    std::vector<std::uint8_t> tall = tga;
+    putLittle(tall, 14, 60'000, 2);
+    cases.push_back({"Targa, true colour", "tga", tga, tall});
+    const std::vector<std::uint8_t> mapped =
+        encoded(makePattern(FIT_BITMAP, 23, 17, 8), FIF_TARGA);
+    std::vector<std::uint8_t> wide = mapped;
+    putLittle(wide, 12, 60'000, 2);
+    cases.push_back({"Targa, colour-mapped", "tga", mapped, wide});
+    cases.push_back({"Targa, run-length", "tga",
+                     encoded(makePattern(FIT_BITMAP, 23, 17, 24), FIF_TARGA, TARGA_SAVE_RLE), {}});
+    // 5 x 3 pixels of three 16-bit samples, a comment in the header.
+    std::vector<std::uint8_t> ppm16 = bytesOf("P6\n# by hand\n5 3\n65535\n");
+    for (int i = 0; i < 90; ++i) ppm16.push_back(static_cast<std::uint8_t>(i * 29 + 3));
+    cases.push_back({"PPM, raw 16-bit", "ppm", ppm16, cut(ppm16, 1)});
+    const std::vector<std::uint8_t> pbm = encoded(bilevel(13, 9), FIF_PBMRAW);
+    cases.push_back({"PBM, raw", "pbm", pbm, cut(pbm, 1)});
+    std::string samples;
+    for (int i = 0; i < 12; ++i) samples += std::to_string(i * 21 + 4) + (i % 4 == 3 ? "\n" : " ");
+    cases.push_back({"PGM, text", "pgm", bytesOf("P2\n4 3\n255\n" + samples),
+                     bytesOf("P2\n4 300\n255\n" + samples)});
+    const std::vector<std::uint8_t> pfm = encoded(makePattern(FIT_RGBF, 7, 5, 96), FIF_PFM);
+    cases.push_back({"PFM", "pfm", pfm, cut(pfm, 4)});
+    const std::vector<std::uint8_t> wbmp = encoded(bilevel(40, 9), FIF_WBMP);
+    cases.push_back({"WBMP", "wbmp", wbmp, cut(wbmp, 1)});
+
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ASSERT_FALSE(k.whole.empty());
+        const std::string whole = folder.file(std::string("whole.") + k.extension);
+        const std::string damaged = folder.file(std::string("damaged.") + k.extension);
+        writeBytes(whole, k.whole);
+        writeBytes(damaged, k.damaged);
+        TestHost host;
+        host.inputs = {whole, damaged};
+        ImageBuffer buffer(&host);
+        std::string error;
+        ASSERT_TRUE(buffer.loadInput(2, Rect{}, 1.0f, true, &error)) << error;
+        if (k.damaged.empty()) continue;
+        fillKnown(buffer);
+        EXPECT_FALSE(buffer.loadInput(3, Rect{}, 1.0f, true, &error));
+        EXPECT_EQ(error, "Cannot read \"" + damaged +
+                             "\": the file is damaged or incomplete (its header promises more "
+                             "than the file holds).");
+        EXPECT_TRUE(stillKnown(buffer));
+    }
+}
+
 }  // namespace
