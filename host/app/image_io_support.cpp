@@ -437,6 +437,10 @@ bool headerPromisesKept(FREE_IMAGE_FORMAT format, std::FILE* file) {
     return kept;
 }
 
+bool decodesPixels(FREE_IMAGE_FORMAT format, int flags) {
+    return (flags & FIF_LOAD_NOPIXELS) == 0 || !FreeImage_FIFSupportsNoPixels(format);
+}
+
 // The formats whose header FreeImage cannot read without the pixels, by our own reading.
 HeaderFacts ownHeaderFacts(FREE_IMAGE_FORMAT format, std::FILE* file) {
     HeaderFacts facts;
@@ -519,10 +523,6 @@ bool isSubjectFormat(FREE_IMAGE_FORMAT format) {
     case FIF_EXR: case FIF_J2K: case FIF_JP2: case FIF_PFM: case FIF_WEBP: return true;
     default: return false;
     }
-}
-
-bool decodesPixels(FREE_IMAGE_FORMAT format, int flags) {
-    return (flags & FIF_LOAD_NOPIXELS) == 0 || !FreeImage_FIFSupportsNoPixels(format);
 }
 
 Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags,
