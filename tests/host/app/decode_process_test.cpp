@@ -127,37 +127,36 @@ TEST(DecodeProcess, EachFailureTheDecoderReportsReachesTheUserAsItsOwnReason) {
     EXPECT_EQ(folder.names().size(), 2u);
 }
 
-// The processes whose parent is `parent` and whose name is the helper's.
-std::vector<pid_t> helpersOf(pid_t parent) {
-    std::vector<pid_t> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        // pid (comm) state ppid ...
-        const std::size_t close = line.rfind(')');
-        if (close == std::string::npos || line.find("(vantrelo-decode)") == std::string::npos)
-            continue;
-        char state = 0;
-        long ppid = 0;
-        if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 &&
-            ppid == parent && state != 'Z')
-            found.push_back(static_cast<pid_t>(std::stol(name)));
-    }
-    return found;
+// A helper process's state letter and parent, from /proc; false when the process is gone or is
+// not a helper.
+bool helperState(const std::string& pid, char& state, long& parent) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    // pid (name) state parent ...
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && line.find("(vantrelo-decode)") != std::string::npos &&
+           std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2;
 }
 
 // Running, not a zombie left for a parent that does not reap it.
 bool running(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    const std::size_t close = line.rfind(')');
     char state = 0;
-    return close != std::string::npos && std::sscanf(line.c_str() + close + 1, " %c", &state) == 1 &&
-           state != 'Z' && state != 'X' && line.find("(vantrelo-decode)") != std::string::npos;
+    long parent = 0;
+    return helperState(std::to_string(pid), state, parent) && state != 'Z' && state != 'X';
+}
+
+std::vector<pid_t> helpersOf(pid_t program) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        char state = 0;
+        long parent = 0;
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            helperState(name, state, parent) && parent == program && state != 'Z')
+            found.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return found;
 }
 
 template <class Condition>
@@ -228,8 +227,9 @@ TEST(DecodeProcess, ThePixelsTimeLimitFollowsThePictureSizeTheHeaderPromises) {
     };
     for (const Case& k : {Case{milliseconds(2000), true}, Case{milliseconds(0), false}}) {
         SCOPED_TRACE(k.perMebibyte.count());
-        const ScopedDecodeTimes times(
-            {.header = milliseconds(10'000), .base = milliseconds(1), .perMebibyte = k.perMebibyte});
+        const ScopedDecodeTimes times({.header = milliseconds(10'000),
+                                       .base = milliseconds(1),
+                                       .perMebibyte = k.perMebibyte});
         const Decoded decoded = decode(path, FIF_TIFF, 0);
         if (!k.whole) {
             EXPECT_NE(decoded.problem.find("decoding it took longer than"), std::string::npos)
