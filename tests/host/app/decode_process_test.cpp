@@ -56,14 +56,6 @@ std::vector<std::uint8_t> pngPromising(std::uint32_t width, std::uint32_t height
     return png;
 }
 
-// The damaged EXR on which FreeImage's header reader never returns.
-std::vector<std::uint8_t> loopingExr() {
-    std::vector<std::uint8_t> exr =
-        encodedBytes(makePattern(FIT_RGBF, 23, 17, 96).get(), FIF_EXR);
-    exr.resize(195);
-    return exr;
-}
-
 // The soft file size limit of this process (which the helper inherits) while the object lives.
 class FileSizeLimit {
 public:
