@@ -1,7 +1,10 @@
 // Decoding subject images in the helper program vantrelo-decode (host/decode/): started with
 // posix_spawn for every decode, handed a memfd at descriptor 3 that it fills with the outcome
-// (host/app/decoded_image.h), and killed when it runs past its time limit.  A crash, a failure
-// or the time limit makes the file damaged; the program goes on.
+// (host/app/decoded_image.h) and a pipe at descriptor 4 on which it tells the size of the pixels
+// before it decodes them, and killed when it runs past its time limit (DecodeTimes): the
+// header's until it has told the size, then one that follows the size.  A crash or the time
+// limit makes the file damaged, and each failure the helper reports has its own reason; the
+// program goes on.  The helper ends itself when the program ends.
 //
 // Cost, measured by bench/bench_decode.cpp (Release, 8 cores) on a 24-Mpixel 16-bit TIFF: in
 // the program 490 ms (LZW) and 140 ms (uncompressed), through the helper 590 and 245 ms.  The
@@ -17,17 +20,19 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/app/decoded_image.h"
@@ -40,7 +45,22 @@ namespace Mav::Host::App::ImageIo {
 
 namespace {
 
-std::atomic<long long> g_timeBaseMs{10'000};
+std::mutex g_timesMutex;
+DecodeTimes g_times;
+
+DecodeTimes currentTimes() {
+    const std::lock_guard<std::mutex> lock(g_timesMutex);
+    return g_times;
+}
+
+// The pixels' limit, held to a day: the header's numbers are the file's, whatever they are.
+std::chrono::milliseconds pixelLimit(const DecodeTimes& times, std::uint64_t promised) {
+    const double mebibytes = static_cast<double>(promised) / (1 << 20);
+    const double limit = static_cast<double>(times.base.count()) +
+                         static_cast<double>(times.perMebibyte.count()) * mebibytes;
+    return std::chrono::milliseconds(
+        static_cast<long long>(std::clamp(limit, 0.0, 86'400'000.0)));
+}
 
 // Beside the running program, where an installed program keeps it; otherwise where the build
 // put it, which is where the program and the tests of a build tree find it.
@@ -52,13 +72,6 @@ const std::string& helperPath() {
         return std::string(VANTRELO_DECODE_HELPER);
     }();
     return path;
-}
-
-std::chrono::milliseconds timeLimitFor(const std::string& path) {
-    struct stat status {};
-    const long long mebibytes =
-        ::stat(path.c_str(), &status) == 0 && status.st_size > 0 ? status.st_size >> 20 : 0;
-    return std::chrono::milliseconds(g_timeBaseMs.load() + mebibytes * 1000);
 }
 
 class Descriptor {
@@ -81,7 +94,8 @@ private:
 
 struct Outcome {
     enum Kind { Finished, Crashed, Failed, TimedOut, NotStarted } kind = NotStarted;
-    int code = 0;  // exit code, signal or errno
+    int code = 0;                     // exit code, signal or errno
+    std::chrono::milliseconds limit{};  // the limit in force when the time ran out
 };
 
 using Clock = std::chrono::steady_clock;
@@ -92,13 +106,14 @@ int millisecondsLeft(Clock::time_point deadline) {
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
-// Runs the helper with `arguments` and the result block at descriptor 3.  Its standard output
-// and error (a sanitizer's report of the decoder's fault, in the checked build) are read and
-// dropped.  The helper closes them once its answer is complete (or ends, which closes them too);
-// `meanwhile` then runs while the helper's exit frees its memory, which for a large picture takes
-// as long as mapping the answer.  Its work counts only when the outcome is Finished.
-Outcome runHelper(const std::vector<std::string>& arguments, int result,
-                  std::chrono::milliseconds limit, const std::function<void()>& meanwhile) {
+// Runs the helper with `arguments`, the result block at descriptor 3 and the promise pipe at
+// descriptor 4.  Its standard output and error (a sanitizer's report of the decoder's fault, in
+// the checked build) are read and dropped.  The helper closes them once its answer is complete
+// (or ends, which closes them too); `meanwhile` then runs while the helper's exit frees its
+// memory, which for a large picture takes as long as mapping the answer.  Its work counts only
+// when the outcome is Finished.
+Outcome runHelper(const std::vector<std::string>& arguments, int result, const DecodeTimes& times,
+                  const std::function<void()>& meanwhile) {
     Outcome outcome;
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -107,6 +122,12 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     }
     Descriptor output(pipeEnds[0]);
     Descriptor input(pipeEnds[1]);
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        outcome.code = errno;
+        return outcome;
+    }
+    Descriptor promises(pipeEnds[0]);
+    Descriptor promiseInput(pipeEnds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
@@ -115,10 +136,11 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(&actions, input.get(), 1);
     ::posix_spawn_file_actions_adddup2(&actions, input.get(), 2);
-    ::posix_spawn_file_actions_adddup2(&actions, result, 3);
+    ::posix_spawn_file_actions_adddup2(&actions, result, kResultDescriptor);
+    ::posix_spawn_file_actions_adddup2(&actions, promiseInput.get(), kPromiseDescriptor);
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     // Descriptors the program opened without close-on-exec stay out of the helper.
-    ::posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, kPromiseDescriptor + 1);
 #endif
     // The helper starts with the default signal handling and nothing blocked, whatever the
     // calling thread had.
@@ -138,21 +160,41 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     input.close();
+    promiseInput.close();
     if (spawned != 0) {
         outcome.code = spawned;
         return outcome;
     }
 
-    const Clock::time_point deadline = Clock::now() + limit;
+    // The header's limit runs until the helper tells the size of the pixels; theirs then runs.
+    outcome.limit = times.header;
+    Clock::time_point deadline = Clock::now() + outcome.limit;
     bool ended = false;
     char sink[4096];
+    std::uint64_t promised = 0;
+    std::size_t promiseBytes = 0;
     while (!ended) {
-        pollfd watch{output.get(), POLLIN, 0};
-        const int ready = ::poll(&watch, 1, millisecondsLeft(deadline));
+        pollfd watch[2] = {{output.get(), POLLIN, 0}, {promises.get(), POLLIN, 0}};
+        const int ready = ::poll(watch, 2, millisecondsLeft(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) break;  // the time is up (or poll failed: the helper is not waited for)
-        const ssize_t got = ::read(output.get(), sink, sizeof sink);
-        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) ended = true;
+        if (watch[1].revents != 0) {
+            const ssize_t got =
+                ::read(promises.get(), reinterpret_cast<char*>(&promised) + promiseBytes,
+                       sizeof promised - promiseBytes);
+            if (got > 0) promiseBytes += static_cast<std::size_t>(got);
+            if (promiseBytes == sizeof promised) {
+                outcome.limit = pixelLimit(times, promised);
+                deadline = Clock::now() + outcome.limit;
+            }
+            if (got == 0 || promiseBytes == sizeof promised ||
+                (got < 0 && errno != EINTR && errno != EAGAIN))
+                promises.close();  // poll passes over a negative descriptor
+        }
+        if (watch[0].revents != 0) {
+            const ssize_t got = ::read(output.get(), sink, sizeof sink);
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) ended = true;
+        }
     }
 
     int status = 0;
@@ -180,9 +222,6 @@ Outcome runHelper(const std::vector<std::string>& arguments, int result,
     return outcome;
 }
 
-// Exit codes of the helper (host/decode/vantrelo_decode.cpp).
-constexpr int kHelperOutOfMemory = 3;
-
 std::string seconds(std::chrono::milliseconds limit) {
     const long long tenths = (limit.count() + 50) / 100;
     std::string text = std::to_string(tenths / 10);
@@ -200,14 +239,13 @@ void ask(const std::vector<std::string>& request, const std::string& path, Decod
                           std::generic_category().message(errno) + ")";
         return;
     }
-    std::vector<std::string> arguments{helperPath()};
+    std::vector<std::string> arguments{helperPath(), std::to_string(::getpid())};
     arguments.insert(arguments.end(), request.begin(), request.end());
     arguments.push_back(path);
-    const std::chrono::milliseconds limit = timeLimitFor(path);
     Decoded answer;
     int answerPages = 0;
     bool answered = false;
-    const Outcome outcome = runHelper(arguments, result.get(), limit, [&] {
+    const Outcome outcome = runHelper(arguments, result.get(), currentTimes(), [&] {
         answered = loadDecoded(result.get(), answer, answerPages);
     });
     const std::string damaged = "the file is damaged or incomplete";
@@ -222,12 +260,18 @@ void ask(const std::vector<std::string>& request, const std::string& path, Decod
         return;
     case Outcome::Crashed: decoded.problem = damaged + " (decoding it crashed)"; return;
     case Outcome::Failed:
-        decoded.problem = outcome.code == kHelperOutOfMemory
-                              ? "there is not enough memory to decode it"
-                              : damaged + " (decoding it failed)";
+        switch (outcome.code) {
+        case kRefusedRequest: decoded.problem = "the image decoder does not take its type"; break;
+        case kNoMemory: decoded.problem = "there is not enough memory to decode it"; break;
+        case kCannotAnswer:
+            decoded.problem = "the image decoder cannot hand over the decoded picture";
+            break;
+        default: decoded.problem = damaged + " (decoding it failed)"; break;
+        }
         return;
     case Outcome::TimedOut:
-        decoded.problem = damaged + " (decoding it took longer than " + seconds(limit) + ")";
+        decoded.problem =
+            damaged + " (decoding it took longer than " + seconds(outcome.limit) + ")";
         return;
     case Outcome::NotStarted:
         decoded.problem = "the image decoder " + arguments[0] + " cannot be started (" +
@@ -238,8 +282,9 @@ void ask(const std::vector<std::string>& request, const std::string& path, Decod
 
 }  // namespace
 
-std::chrono::milliseconds setDecodeTimeBase(std::chrono::milliseconds base) {
-    return std::chrono::milliseconds(g_timeBaseMs.exchange(base.count()));
+DecodeTimes setDecodeTimes(const DecodeTimes& times) {
+    const std::lock_guard<std::mutex> lock(g_timesMutex);
+    return std::exchange(g_times, times);
 }
 
 Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags) {

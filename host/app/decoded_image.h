@@ -13,6 +13,18 @@
 
 namespace Mav::Host::App::ImageIo {
 
+// How the helper ends.  Answered: the block is written (a file FreeImage refused is an answer
+// too, its problem told in the block).  The others leave no usable block: a request it refuses
+// (malformed, or of a type that is not a subject image's), a picture whose header promises more
+// than the machine's memory or memory that cannot be had for the block, and a block that cannot
+// be written for another reason (a file size limit the program was started under).
+enum HelperExit : int { kAnswered = 0, kRefusedRequest = 2, kNoMemory = 3, kCannotAnswer = 4 };
+
+// The descriptors the helper finds open: the block, and a pipe on which it tells the bytes of
+// pixels a header promises (8 bytes, this machine's order) before it decodes them.
+constexpr int kResultDescriptor = 3;
+constexpr int kPromiseDescriptor = 4;
+
 // Writes `decoded` and `pages` (-1 when they were not counted) into the file `fd` from its start.
 // False, with errno set, when the memory for it cannot be had.
 bool storeDecoded(int fd, const Decoded& decoded, int pages);

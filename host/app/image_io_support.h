@@ -13,6 +13,8 @@
 #include <FreeImage.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -81,14 +83,41 @@ Decoded decode(const std::string& path, FREE_IMAGE_FORMAT format, int flags);
 // cannot be counted or the counting fails.
 int pageCount(const std::string& path, FREE_IMAGE_FORMAT format);
 
-// The same in this process; only for the helper program and for measurements.
-Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags);
+// The same in this process; only for the helper program and for measurements.  When pixels are
+// to be decoded (no FIF_LOAD_NOPIXELS, or a format that cannot go without them) and `beforePixels`
+// is given, the header is read first and `beforePixels` told the bytes of pixels it promises:
+// width x height x bytes per pixel, at least one byte a pixel.  A header that cannot be read
+// without the pixels refuses the file.
+Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags,
+                   const std::function<void(std::uint64_t)>& beforePixels = {});
 int pageCountHere(const std::string& path, FREE_IMAGE_FORMAT format);
 
-// The time a helper gets: `base` plus one second per MiB of the file (a 24-Mpixel 16-bit TIFF of
-// 100 MiB decodes in about a second).  Returns the base in force before.  The program keeps the
-// default, 10 s; tests shorten it so that files that hang the decoder cost them little.
-std::chrono::milliseconds setDecodeTimeBase(std::chrono::milliseconds base);
+// How long a helper may take.  Reading a header (the whole of a header read or a page count, and
+// the first step of every decode of pixels) has `header`; the pixels then have `base` and
+// `perMebibyte` for every MiB of pixels the header promises, so that the limit follows the
+// picture's size rather than the file's: a damaged file of a few bytes is given up within
+// seconds, a legitimate picture of hundreds of megapixels is not cut off.
+//
+// The allowance, measured in Release on the 8-core development machine under the load of other
+// builds (FreeImage's decode in the process, best of two): a 6000 x 4000 picture with grain
+// (69 MiB of 8-bit pixels) takes 19 ms a MiB as JPEG or PNG, 34 ms as JPEG 2000 (the slowest),
+// 24 ms as GIF (one byte a pixel), 18 ms as 16-bit LZW TIFF, 2 ms or less as PSD, EXR or Targa;
+// a 20000 x 15000 JPEG (300 Mpixels, 858 MiB) 9.4 s, 11 ms a MiB.  A 300-Mpixel JPEG that took
+// 37 s on a busier run is 41 ms a MiB; with the machine's 8 cores loaded six times over, even
+// an uncompressed 16-bit TIFF of 17 MiB took more than 100 ms a MiB through the helper.  200 ms
+// a MiB gives the 300-Mpixel JPEG 174 s, nearly five times what it took.  The helper's start,
+// its header read and the handing over of the pixels add 5 ms, a few ms and half a millisecond
+// a MiB (bench/bench_decode.cpp).
+struct DecodeTimes {
+    std::chrono::milliseconds header{2000};
+    std::chrono::milliseconds base{2000};
+    std::chrono::milliseconds perMebibyte{200};
+};
+
+// Sets the times the helper gets and returns those in force before.  The program keeps the
+// defaults; tests change them to show what follows from them and to make files that hang the
+// decoder cost them little.
+DecodeTimes setDecodeTimes(const DecodeTimes& times);
 
 // "Cannot read \"path\": reason." and the same for writing.
 std::string readFailure(const std::string& path, const std::string& reason);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/host/app/image_io_test_support.h"
+
 namespace ImageIoTest {
 
 inline std::vector<std::uint8_t> encodedBytes(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format,
@@ -45,6 +47,13 @@ inline std::vector<std::uint8_t> encodedBytes(FIBITMAP* bitmap, FREE_IMAGE_FORMA
         WEXITSTATUS(status) != 0)
         return {};
     return bytes;
+}
+
+// An EXR cut inside its header, 195 bytes long: OpenEXR's header reader never returns.
+inline std::vector<std::uint8_t> loopingExr() {
+    std::vector<std::uint8_t> exr = encodedBytes(makePattern(FIT_RGBF, 23, 17, 96).get(), FIF_EXR);
+    exr.resize(195);
+    return exr;
 }
 
 }  // namespace ImageIoTest

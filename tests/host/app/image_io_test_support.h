@@ -69,6 +69,19 @@ public:
     int profileCalls = 0;
 };
 
+// The helper's time limits while the object lives.
+class ScopedDecodeTimes {
+public:
+    explicit ScopedDecodeTimes(const Mav::Host::App::ImageIo::DecodeTimes& times)
+        : saved_(Mav::Host::App::ImageIo::setDecodeTimes(times)) {}
+    ~ScopedDecodeTimes() { Mav::Host::App::ImageIo::setDecodeTimes(saved_); }
+    ScopedDecodeTimes(const ScopedDecodeTimes&) = delete;
+    ScopedDecodeTimes& operator=(const ScopedDecodeTimes&) = delete;
+
+private:
+    Mav::Host::App::ImageIo::DecodeTimes saved_;
+};
+
 inline std::vector<std::uint8_t> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -25,7 +25,6 @@ using namespace ImageIoTest;
 using Mav::Host::App::ReadOptions;
 using Mav::Host::App::readSubjectImage;
 using Mav::Host::App::ImageIo::isSubjectFormat;
-using Mav::Host::App::ImageIo::setDecodeTimeBase;
 
 struct Seed {
     FREE_IMAGE_FORMAT format;
@@ -154,8 +153,9 @@ struct Tally {
 
 TEST(SubjectImageMutation, DamagedInputsOfEveryTypeEndAndNoCutFileIsReadWithMadeUpPixels) {
     // Long enough for the fixtures under the sanitizer on a busy machine; files that hang the
-    // decoder cost one second each.
-    const auto savedBase = setDecodeTimeBase(std::chrono::milliseconds(1000));
+    // decoder cost a second or two each.
+    const ScopedDecodeTimes shortTimes({.header = std::chrono::milliseconds(1000),
+                                        .base = std::chrono::milliseconds(1000)});
     TempFolder folder;
     const std::vector<Seed> all = seeds();
 
@@ -223,7 +223,6 @@ TEST(SubjectImageMutation, DamagedInputsOfEveryTypeEndAndNoCutFileIsReadWithMade
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) threads.emplace_back(work, t);
     for (std::thread& t : threads) t.join();
-    setDecodeTimeBase(savedBase);
 
     for (const std::string& fault : faults) ADD_FAILURE() << fault;
     std::ostringstream table;
