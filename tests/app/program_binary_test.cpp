@@ -158,6 +158,47 @@ TEST_F(ProgramBinary, CtrlXAndTheWindowManagersCloseLeaveFilesAndSettingsAsTheyW
     }
 }
 
+TEST_F(ProgramBinary, AnUnknownOptionShowsTheUsageAndOpensNoWindow) {
+    const std::string firstBytes = fileBytes(first);
+    Process program({VANTRELO_PROGRAM_PATH, "--frobnicate", first.string()}, output);
+    ASSERT_TRUE(program.started());
+    const auto status = program.waitExit(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_NE(*status, 0);
+    const std::string text = fileBytes(output);
+    EXPECT_NE(text.find("frobnicate"), std::string::npos) << text;
+    EXPECT_NE(text.find("image files"), std::string::npos) << "the usage is shown: " << text;
+    EXPECT_EQ(fileBytes(first), firstBytes);
+    EXPECT_EQ(home->storeBytes(), "<none>");
+}
+
+// The toolkit's own switch is taken as the switch, not as a picture to read (which would fail and
+// show a "Viewer Error" box for input 0); a picture whose name starts with '-' follows "--".  That
+// one is read-only, so its opening is seen in the box that names it.
+TEST_F(ProgramBinary, OptionsAreNoImagesAndANameWithADashFollowsTheDoubleDash) {
+    WindowManager windowManager;
+    const std::filesystem::path dashed = home->home() / "-locked.png";
+    std::filesystem::copy_file(first, dashed);
+    std::filesystem::permissions(dashed, std::filesystem::perms::owner_read);
+    const std::string dashedBytes = fileBytes(dashed);
+    Process program({VANTRELO_PROGRAM_PATH, "--verbose", "--", dashed.string()}, output);
+    ASSERT_TRUE(program.started());
+    const std::string warning =
+        shell("timeout 30 xdotool search --sync --onlyvisible --name '^Warning$' | head -1");
+    ASSERT_FALSE(warning.empty()) << fileBytes(output);
+    shell("xdotool windowactivate --sync " + warning + " key --clearmodifiers Return");
+    const std::string window =
+        shell("timeout 30 xdotool search --sync --onlyvisible --name '^Vantrelo$' | head -1");
+    ASSERT_FALSE(window.empty()) << fileBytes(output);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(shell("xdotool search --onlyvisible --name '^Viewer Error$'"), "");
+    shell("xdotool windowactivate --sync " + window + " key --clearmodifiers alt+F4");
+    const auto status = program.waitExit(std::chrono::seconds(30));
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_EQ(*status, 0) << fileBytes(output);
+    EXPECT_EQ(fileBytes(dashed), dashedBytes);
+}
+
 }  // namespace
 
 #endif
