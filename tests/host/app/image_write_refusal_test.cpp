@@ -77,7 +77,9 @@ TEST(SubjectImageRefusal, OpeningTellsWhatOkWillSayAndChangesNothing) {
         const std::string refusal = writeBackRefusal(k.path);
         EXPECT_EQ(folder.names(), names) << "no temporary file is left behind";
         EXPECT_EQ(folder.names(folder.path() / "shut"), std::vector<std::string>{"inside.png"});
-        if (existed) EXPECT_EQ(fileBytes(k.path), before);
+        if (existed) {
+            EXPECT_EQ(fileBytes(k.path), before);
+        }
         EXPECT_EQ(fs::exists(k.path), existed);
         if (k.words) {
             EXPECT_NE(refusal.find("\"" + k.path + "\""), std::string::npos) << refusal;

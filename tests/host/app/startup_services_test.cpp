@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,7 +93,7 @@ TEST(StartupOpenDialog, TheFilterOffersExactlyTheFilesTheReaderKeys) {
         return false;
     };
     const ScratchFolder folder("vantrelo-filter");
-    int offered = 0;
+    std::set<wxString> offered;  // an extension may belong to two formats (PBM and raw PBM)
     for (int f = 0; f < FreeImage_GetFIFCount(); ++f) {
         const char* list = FreeImage_GetFIFExtensionList(static_cast<FREE_IMAGE_FORMAT>(f));
         for (const wxString& extension : wxSplit(list ? list : "", ',', 0)) {
@@ -106,10 +107,10 @@ TEST(StartupOpenDialog, TheFilterOffersExactlyTheFilesTheReaderKeys) {
             int entries = 0;
             for (std::size_t i = 3; i < parts.size(); i += 2) entries += accepts(parts[i], name);
             EXPECT_EQ(entries, keyed ? 1 : 0);
-            offered += keyed;
+            if (keyed) offered.insert(extension);
         }
     }
-    EXPECT_EQ(offered, static_cast<int>(wxSplit(kAllPatterns, ';', 0).size()));
+    EXPECT_EQ(offered.size(), wxSplit(kAllPatterns, ';', 0).size());
     for (const char* refused : {"a.iff", "a.pcx", "a.jxr", "a.txt"})
         EXPECT_FALSE(accepts(parts[1], refused)) << refused;
 }
