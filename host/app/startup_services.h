@@ -1,8 +1,9 @@
 #pragma once
 // Services the application calls around start-up and from its file commands, all on the
-// user-interface thread: command-line images, the open dialog for subject images, the "<" and ">"
-// buttons that step through several inputs, and the offer to install the external-editor preset
-// into Adobe Lightroom's preset folder.
+// user-interface thread: command-line images, the open dialog for subject images, the box that
+// names opened images OK could not write back, the "<" and ">" buttons that step through several
+// inputs, and the offer to install the external-editor preset into Adobe Lightroom's preset
+// folder.
 
 #include <wx/arrstr.h>
 #include <wx/string.h>

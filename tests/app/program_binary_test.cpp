@@ -192,7 +192,7 @@ TEST_F(ProgramBinary, OptionsAreNoImagesAndANameWithADashFollowsTheDoubleDash) {
         shell("timeout 30 xdotool search --sync --onlyvisible --name '^Vantrelo$' | head -1");
     ASSERT_FALSE(window.empty()) << fileBytes(output);
     // The first paint reads input 0; a failed read would show its box within this time.
-    EXPECT_EQ(shell("timeout 6 xdotool search --sync --onlyvisible --name '^Viewer Error$'"), "");
+    EXPECT_EQ(shell("timeout 4 xdotool search --sync --onlyvisible --name '^Viewer Error$'"), "");
     shell("xdotool windowactivate --sync " + window + " key --clearmodifiers alt+F4");
     const auto status = program.waitExit(std::chrono::seconds(30));
     ASSERT_TRUE(status.has_value()) << "the program did not end";
