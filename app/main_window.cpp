@@ -533,6 +533,7 @@ void VantreloUIApp::onOpen(wxCommandEvent&) {
     const std::uint64_t previous = host->inputCount();
     host->addInputFiles(paths);
     updateImageNavigation(previous);
+    Mav::Host::App::reportUnwritableInputs(*host, previous);
 }
 
 void VantreloUIApp::updateImageNavigation(std::uint64_t previousCount) {

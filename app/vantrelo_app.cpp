@@ -20,14 +20,20 @@ void VantreloApp::OnInitCmdLine(wxCmdLineParser& parser) {
                     wxCMD_LINE_PARAM_OPTIONAL | wxCMD_LINE_PARAM_MULTIPLE);
 }
 
-bool VantreloApp::OnInit() {
-    if (!wxApp::OnInit()) return false;
-    // The parser only validates: the inputs are the raw arguments, so even an accepted switch
-    // such as --verbose is taken as a path.
-    return startProgram(*host, argv.GetArguments()) != nullptr;
+bool VantreloApp::OnCmdLineParsed(wxCmdLineParser& parser) {
+    // Only the parser's "image files" are inputs: an option is never taken for a picture, and a
+    // file whose name starts with '-' is named after "--".
+    imageFiles.Clear();
+    for (std::size_t i = 0; i < parser.GetParamCount(); ++i) imageFiles.Add(parser.GetParam(i));
+    return wxApp::OnCmdLineParsed(parser);
 }
 
-VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayString& arguments) {
+bool VantreloApp::OnInit() {
+    if (!wxApp::OnInit()) return false;
+    return startProgram(*host, imageFiles) != nullptr;
+}
+
+VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayString& imageFiles) {
     {
         // Backdrop and overlay images are read through the toolkit's handlers.  Handlers
         // registered before are kept; the toolkit only notes the duplicates.
@@ -35,7 +41,7 @@ VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayStri
         wxInitAllImageHandlers();
     }
     if (wxTheApp) wxTheApp->SetAppName("Vantrelo Vudez");
-    if (!Mav::Host::App::addCommandLineFiles(arguments, host)) return nullptr;
+    if (!Mav::Host::App::addCommandLineFiles(imageFiles, host)) return nullptr;
     // The parameter frames ask for update-UI events themselves, once after each change.
     wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
     host.setRegistryRoot(kRegistryRoot);
@@ -47,6 +53,7 @@ VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayStri
 
     auto* window = new VantreloUIApp(set, &host, nullptr, wxID_ANY, _("Vantrelo"));
     host.attachUi(window);
+    Mav::Host::App::reportUnwritableInputs(host, 0);
     Mav::Host::App::offerLightroomPreset(host, window, kLightroomPresetName);
     return window;
 }

@@ -30,16 +30,19 @@ public:
 
     // The toolkit's help and verbose switches and any number of "image files".
     void OnInitCmdLine(wxCmdLineParser& parser) override;
-    // False (the program ends without a window) when the command line is refused or help was
-    // asked for.
+    // Keeps the image files the parser collected, then lets the toolkit take its own switches.
+    bool OnCmdLineParsed(wxCmdLineParser& parser) override;
+    // False (the program ends without a window) when the command line is refused (an unknown
+    // option shows the usage) or help was asked for.
     bool OnInit() override;
 
     vantrelo::VantreloPluginApp* host;
+    wxArrayString imageFiles;
 };
 
-// Start-up after the command line was parsed: image handlers, the application name, every
-// argument after the program name as an input (nothing opened), update-UI events only for windows
-// that ask, the registry root, preview mode, input 0's parameter set read from the store and
-// pushed into the engine, the main window maximised and shown, the Lightroom offer.  Returns the
-// main window.
-VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayString& arguments);
+// Start-up after the command line was parsed: image handlers, the application name, the image
+// files as inputs (each file once; nothing read), update-UI events only for windows that ask, the
+// registry root, preview mode, input 0's parameter set read from the store and pushed into the
+// engine, the main window maximised and shown, one box naming the inputs OK could not write back,
+// the Lightroom offer.  Returns the main window.
+VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayString& imageFiles);

@@ -5,8 +5,13 @@
 #include <wx/intl.h>
 #include <wx/log.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
@@ -17,6 +22,7 @@ ProxyProgress::~ProxyProgress() = default;
 
 namespace App {
 
+namespace fs = std::filesystem;
 using System::LockGuard;
 
 Host::Host() : uiThread_(std::this_thread::get_id()) {}
@@ -123,13 +129,55 @@ void Host::growSets() {
     if (sets_.size() < setSlots()) sets_.resize(setSlots());
 }
 
-void Host::addInputFile(const wxString& path) {
-    inputs_.Add(path);
+namespace {
+
+// What an input path names: the file it reaches, or, when there is none that can be examined,
+// the absolute path with its links resolved as far as they exist.
+struct FileIdentity {
+    bool examined = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string path;
+
+    explicit FileIdentity(const wxString& input) {
+        const std::string utf8 = input.utf8_string();
+        struct stat status {};
+        if (::stat(utf8.c_str(), &status) == 0) {
+            examined = true;
+            device = status.st_dev;
+            inode = status.st_ino;
+            return;
+        }
+        std::error_code error;
+        const fs::path canonical = fs::weakly_canonical(utf8, error);
+        path = error ? fs::absolute(utf8, error).lexically_normal().string() : canonical.string();
+        if (path.empty()) path = utf8;
+    }
+    bool operator==(const FileIdentity& other) const {
+        if (examined != other.examined) return false;
+        return examined ? device == other.device && inode == other.inode : path == other.path;
+    }
+};
+
+}  // namespace
+
+std::uint64_t Host::addInputFiles(const wxArrayString& paths) {
+    std::vector<FileIdentity> listed;
+    listed.reserve(inputs_.size() + paths.size());
+    for (const wxString& input : inputs_) listed.emplace_back(input);
+    const std::size_t before = inputs_.size();
+    for (const wxString& path : paths) {
+        FileIdentity identity(path);
+        if (std::find(listed.begin(), listed.end(), identity) != listed.end()) continue;
+        listed.push_back(std::move(identity));
+        inputs_.Add(path);
+    }
     growSets();
+    return inputs_.size() - before;
 }
 
-void Host::addInputFiles(const wxArrayString& paths) {
-    for (const wxString& path : paths) addInputFile(path);
+bool Host::addInputFile(const wxString& path) {
+    return addInputFiles(wxArrayString(1, &path)) == 1;
 }
 
 std::string Host::inputPath(std::uint64_t index) const {

@@ -154,8 +154,12 @@ public:
 
     // ---- Inputs and parameter sets.
 
-    void addInputFile(const wxString& path);
-    void addInputFiles(const wxArrayString& paths);
+    // Appends the paths, in order, that name no file already in the list: a file reached again
+    // (another spelling of its path, a symbolic or hard link to it) would be keyed and written
+    // twice.  Files are told apart by device and inode, paths that name nothing that can be
+    // examined by their absolute form with links resolved.  Returns how many were added.
+    std::uint64_t addInputFiles(const wxArrayString& paths);
+    bool addInputFile(const wxString& path);
     std::uint64_t inputCount() const { return inputs_.size(); }
     const wxArrayString& inputFiles() const { return inputs_; }
     // The path of input `index` as UTF-8 (file names are handed to the image library as UTF-8);

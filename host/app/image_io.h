@@ -100,6 +100,15 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
                        std::string& message);
 
+// Why OK could not write a keyed result back over the file at `path`: the message the batch would
+// give, naming the file, for a file it cannot read as a subject image (missing, of an unknown type
+// or of a type FreeImage cannot write back), one writeSubjectImage refuses to replace (read-only,
+// in a folder that cannot be written) or one of several pages.  Empty when none of these stands in
+// the way; a damaged picture is told when it is read.  Made when an image is opened, so the user
+// learns it before keying; it creates and removes a temporary file beside the file, as a write
+// does first.
+std::string writeBackRefusal(const std::string& path);
+
 // The toolkit's logging level is lowered to errors only while a file is read or written.
 unsigned long lowerLogLevel();  // returns the level to put back
 void resetLogLevel(unsigned long saved);

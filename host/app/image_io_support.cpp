@@ -515,14 +515,65 @@ int cmykLoadFlag(FREE_IMAGE_FORMAT format) {
     }
 }
 
+const std::vector<SubjectType>& subjectTypes() {
+    static const std::vector<SubjectType> types{
+        {"BMP", {FIF_BMP}},
+        {"EXR", {FIF_EXR}},
+        {"GIF", {FIF_GIF}},
+        {"HDR", {FIF_HDR}},
+        {"ICO", {FIF_ICO}},
+        {"JNG", {FIF_JNG}},
+        {"JPEG", {FIF_JPEG}},
+        {"JPEG 2000", {FIF_J2K, FIF_JP2}},
+        {"PFM", {FIF_PFM}},
+        {"PNG", {FIF_PNG}},
+        {"PNM", {FIF_PBM, FIF_PBMRAW, FIF_PGM, FIF_PGMRAW, FIF_PPM, FIF_PPMRAW}},
+        {"PSD", {FIF_PSD}},
+        {"Targa", {FIF_TARGA}},
+        {"TIFF", {FIF_TIFF}},
+        {"WBMP", {FIF_WBMP}},
+        {"WebP", {FIF_WEBP}},
+        {"XPM", {FIF_XPM}},
+    };
+    return types;
+}
+
 bool isSubjectFormat(FREE_IMAGE_FORMAT format) {
-    switch (format) {
-    case FIF_BMP: case FIF_ICO: case FIF_JPEG: case FIF_JNG: case FIF_PBM: case FIF_PBMRAW:
-    case FIF_PGM: case FIF_PGMRAW: case FIF_PNG: case FIF_PPM: case FIF_PPMRAW: case FIF_TARGA:
-    case FIF_TIFF: case FIF_WBMP: case FIF_PSD: case FIF_XPM: case FIF_GIF: case FIF_HDR:
-    case FIF_EXR: case FIF_J2K: case FIF_JP2: case FIF_PFM: case FIF_WEBP: return true;
-    default: return false;
+    for (const SubjectType& type : subjectTypes())
+        for (const FREE_IMAGE_FORMAT member : type.formats)
+            if (member == format) return true;
+    return false;
+}
+
+std::vector<std::string> subjectExtensions(const SubjectType& type) {
+    std::vector<std::string> extensions;
+    for (const FREE_IMAGE_FORMAT format : type.formats) {
+        const char* list = FreeImage_GetFIFExtensionList(format);
+        for (std::string rest = list ? list : ""; !rest.empty();) {
+            const std::size_t comma = rest.find(',');
+            std::string extension = rest.substr(0, comma);
+            rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+            if (!extension.empty() &&
+                std::find(extensions.begin(), extensions.end(), extension) == extensions.end())
+                extensions.push_back(std::move(extension));
+        }
     }
+    return extensions;
+}
+
+FREE_IMAGE_FORMAT subjectFormat(const std::string& path, std::string& reason) {
+    const FREE_IMAGE_FORMAT format = identifyFormat(path, true, reason);
+    if (format == FIF_UNKNOWN) return FIF_UNKNOWN;
+    if (!FreeImage_FIFSupportsReading(format)) {
+        reason = "this image type cannot be read";
+        return FIF_UNKNOWN;
+    }
+    if (!isSubjectFormat(format)) {
+        reason = std::string("its image type (") + FreeImage_GetFormatFromFIF(format) +
+                 ") cannot be written back, so Vantrelo does not key it";
+        return FIF_UNKNOWN;
+    }
+    return format;
 }
 
 Decoded decodeHere(const std::string& path, FREE_IMAGE_FORMAT format, int flags,

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Mav::Host::App::ImageIo {
 
@@ -58,10 +59,23 @@ FREE_IMAGE_FORMAT identifyFormat(const std::string& path, bool mustExist, std::s
 // The load flag that keeps CMYK pixels as CMYK (JPEG, TIFF, PSD), else 0.
 int cmykLoadFlag(FREE_IMAGE_FORMAT format);
 
-// The formats subject images are read from: those FreeImage both reads and writes, since a keyed
+// The types subject images are read from: those FreeImage both reads and writes, since a keyed
 // picture goes back into its own file in its own type, and whose damaged and truncated files the
-// tests show to be refused.  JPEG XR is left out: FreeImage cannot write it.
+// tests show to be refused.  JPEG XR is left out: FreeImage cannot write it.  One entry per type
+// the open dialog offers, under the name it shows; a type may span several FreeImage formats.
+struct SubjectType {
+    const char* name;
+    std::vector<FREE_IMAGE_FORMAT> formats;
+};
+const std::vector<SubjectType>& subjectTypes();
 bool isSubjectFormat(FREE_IMAGE_FORMAT format);
+// The file name extensions FreeImage gives the type's formats, in its order, each once.
+std::vector<std::string> subjectExtensions(const SubjectType& type);
+
+// The format a subject image is read in: the file must exist, and its format be read and written
+// by FreeImage (isSubjectFormat).  FIF_UNKNOWN with the reason (a short lower-case phrase to follow
+// the file's name) otherwise.
+FREE_IMAGE_FORMAT subjectFormat(const std::string& path, std::string& reason);
 
 struct Decoded {
     Bitmap bitmap;

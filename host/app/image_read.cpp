@@ -238,12 +238,8 @@ ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
     };
 
     std::string reason;
-    const FREE_IMAGE_FORMAT format = identifyFormat(path, true, reason);
+    const FREE_IMAGE_FORMAT format = subjectFormat(path, reason);
     if (format == FIF_UNKNOWN) return fail(reason);
-    if (!FreeImage_FIFSupportsReading(format)) return fail("this image type cannot be read");
-    if (!isSubjectFormat(format))
-        return fail(std::string("its image type (") + FreeImage_GetFormatFromFIF(format) +
-                    ") cannot be written back, so Vantrelo does not key it");
 
     // CMYK files arrive as CMYK so that they are converted through their own profile below
     // rather than by FreeImage's naive formula.

@@ -147,7 +147,38 @@ int saveFlags(FREE_IMAGE_FORMAT format, const std::string& path) {
     }
 }
 
+// The checks made before any work is done for a file, shared with writeBackRefusal so that a
+// refusal told when an image is opened is the one OK gives: the format the file is written in, and
+// the replacement beside it opened.  FIF_UNKNOWN with the message otherwise.
+FREE_IMAGE_FORMAT openReplacement(const std::string& path, ReplacementFile& output,
+                                  std::string& message) {
+    std::string reason;
+    FREE_IMAGE_FORMAT format = identifyFormat(path, false, reason);
+    if (format != FIF_UNKNOWN && !FreeImage_FIFSupportsWriting(format)) {
+        format = FIF_UNKNOWN;
+        reason = "this image type cannot be written";
+    }
+    // Refuses a file that must not be replaced.
+    if (format != FIF_UNKNOWN && !output.open(path, reason)) format = FIF_UNKNOWN;
+    if (format == FIF_UNKNOWN) message = writeFailure(path, reason);
+    return format;
+}
+
 }  // namespace
+
+std::string writeBackRefusal(const std::string& path) {
+    std::string reason;
+    const FREE_IMAGE_FORMAT read = subjectFormat(path, reason);
+    if (read == FIF_UNKNOWN) return readFailure(path, reason);
+    std::string message;
+    ReplacementFile output;
+    const FREE_IMAGE_FORMAT format = openReplacement(path, output, message);
+    if (format == FIF_UNKNOWN) return message;
+    output.discard();
+    // A file whose pictures cannot be counted is damaged, which the read tells.
+    if (pageCount(path, format) > 1) return severalPages(path);
+    return {};
+}
 
 bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
     auto fail = [&](const std::string& reason) {
@@ -165,14 +196,9 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
     const int width = static_cast<int>(buffer.bounds.width());
     const int height = static_cast<int>(buffer.bounds.height());
 
-    std::string reason;
-    const FREE_IMAGE_FORMAT format = identifyFormat(path, false, reason);
-    if (format == FIF_UNKNOWN) return fail(reason);
-    if (!FreeImage_FIFSupportsWriting(format)) return fail("this image type cannot be written");
-
-    // Refuses a file that must not be replaced before any work is done for it.
     ReplacementFile output;
-    if (!output.open(path, reason)) return fail(reason);
+    const FREE_IMAGE_FORMAT format = openReplacement(path, output, message);
+    if (format == FIF_UNKNOWN) return false;
 
     // The old file gives the metadata and the colour profile.  It is read without pixels where
     // the format allows.  A file that is there but cannot be read as its own format is not
@@ -295,7 +321,7 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
         if (messages.any()) what += " (" + messages.text() + ")";
         return fail(what);
     }
-    if (!output.commit(reason)) return fail(reason);
+    if (std::string reason; !output.commit(reason)) return fail(reason);
     return true;
 }
 

@@ -1,6 +1,5 @@
 #include "host/app/startup_services.h"
 
-#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/intl.h>
@@ -15,6 +14,8 @@
 #include <utility>
 
 #include "host/app/host.h"
+#include "host/app/image_io.h"
+#include "host/app/image_io_support.h"
 #include "host/app/message_box.h"
 #include "host/system/file_store.h"
 #include "host/system/shell_folders.h"
@@ -33,18 +34,6 @@ FileDialogHook& fileDialogHook() {
 // The open dialog's styles: open, file must exist, several files, preview.
 constexpr long kOpenDialogStyle = wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE | wxFD_PREVIEW;
 
-struct FileType {
-    const char* name;
-    const char* patterns;
-};
-constexpr FileType kFileTypes[] = {
-    {"BMP", "*.bmp"},           {"GIF", "*.gif"},
-    {"IFF", "*.iff"},           {"JPEG", "*.jpg;*.jpeg"},
-    {"PCX", "*.pcx"},           {"PNM", "*.pgm;*.pnm;*.ppm"},
-    {"PNG", "*.png"},           {"PSD", "*.psb;*.psd"},
-    {"Targa", "*.tga"},         {"TIFF", "*.tif;*.tiff"},
-};
-
 // The record of the stored answer: a one-record set, so the answer persists like a parameter.
 constexpr std::uint32_t kInstallLightroomCode = Param::fourCharCode("inLR");
 
@@ -60,27 +49,41 @@ bool copyPreset(const fs::path& source, const fs::path& target) {
 
 }  // namespace
 
-bool addCommandLineFiles(const wxArrayString& args, Host& host) {
-    for (std::size_t i = 1; i < args.size(); ++i) host.addInputFile(args[i]);
+bool addCommandLineFiles(const wxArrayString& imageFiles, Host& host) {
+    host.addInputFiles(imageFiles);
     return true;
 }
 
-bool addCommandLineFiles(const wxAppConsole& app, Host& host) {
-    return addCommandLineFiles(app.argv.GetArguments(), host);
+void reportUnwritableInputs(Host& host, std::uint64_t first) {
+    std::string refusals;
+    for (std::uint64_t i = first; i < host.inputCount(); ++i) {
+        const std::string refusal = writeBackRefusal(host.inputPath(i));
+        if (!refusal.empty()) refusals += "\n" + refusal;
+    }
+    if (refusals.empty()) return;
+    host.showMessage(
+        _("These images stay in the list, but OK will not write them back:").utf8_string() +
+            "\n" + refusals,
+        _("Warning").utf8_string(), kMessageOk | kMessageWarning);
 }
 
 wxString imageFileFilter() {
-    wxString patterns;
-    for (const FileType& type : kFileTypes) {
-        if (!patterns.empty()) patterns += ';';
-        patterns += type.patterns;
+    // Each type with the patterns of FreeImage's own extensions for it, so the dialog offers
+    // exactly what the reader takes.
+    wxString all;
+    wxString entries;
+    for (const ImageIo::SubjectType& type : ImageIo::subjectTypes()) {
+        wxString patterns;
+        for (const std::string& extension : ImageIo::subjectExtensions(type)) {
+            if (!patterns.empty()) patterns += ';';
+            patterns += "*." + extension;
+        }
+        if (!all.empty()) all += ';';
+        all += patterns;
+        // The descriptions are shown to the user; the pattern lists after them are not.
+        entries += "|" + wxString::Format(_("%s files (%s)"), type.name, patterns) + "|" + patterns;
     }
-    // The descriptions are shown to the user; the pattern lists after them are not.
-    wxString filter = wxString::Format(_("Image files (%s)"), patterns) + "|" + patterns;
-    for (const FileType& type : kFileTypes)
-        filter += "|" + wxString::Format(_("%s files (%s)"), type.name, type.patterns) + "|" +
-                  type.patterns;
-    return filter;
+    return wxString::Format(_("Image files (%s)"), all) + "|" + all + entries;
 }
 
 wxArrayString& chooseImageFiles(wxArrayString& paths, wxWindow* parent, const wxString& message,

@@ -1,15 +1,16 @@
 #pragma once
 // Services the application calls around start-up and from its file commands, all on the
-// user-interface thread: command-line images, the open dialog for subject images, the "<" and ">"
-// buttons that step through several inputs, and the offer to install the external-editor preset
-// into Adobe Lightroom's preset folder.
+// user-interface thread: command-line images, the open dialog for subject images, the box that
+// names opened images OK could not write back, the "<" and ">" buttons that step through several
+// inputs, and the offer to install the external-editor preset into Adobe Lightroom's preset
+// folder.
 
 #include <wx/arrstr.h>
 #include <wx/string.h>
 
+#include <cstdint>
 #include <functional>
 
-class wxAppConsole;
 class wxFileDialog;
 class wxSizer;
 class wxWindow;
@@ -23,13 +24,18 @@ inline constexpr int kPreviousInputButtonId = 6006;
 inline constexpr int kNextInputButtonId = 6007;
 inline constexpr int kResetButtonId = 5111;
 
-// Every argument after the program name (args[1] on), in order, becomes an input of the host;
-// nothing is opened or tested.  Returns true.
-bool addCommandLineFiles(const wxArrayString& args, Host& host);
-// The same for the application's own command line.
-bool addCommandLineFiles(const wxAppConsole& app, Host& host);
+// The image files of the command line (what the parser collected as "image files": neither the
+// program's name nor an option), in order, become inputs of the host; a file already in the list
+// is not added again, and nothing is opened.  Returns true.
+bool addCommandLineFiles(const wxArrayString& imageFiles, Host& host);
 
-// The open dialog's filter: all images first, then one entry per format, eleven in all.
+// Names, in one box owned by the host's window, every input from `first` on that OK could not
+// write back, each with the message OK would give (writeBackRefusal).  They stay in the list: the
+// user may still mend a permission before OK.  Nothing is shown when there is none.
+void reportUnwritableInputs(Host& host, std::uint64_t first);
+
+// The open dialog's filter: all images first, then one entry per type the program keys (the
+// types FreeImage reads and writes back), each with FreeImage's extensions for it.
 wxString imageFileFilter();
 
 // Shows the multi-select open dialog for subject images.  `paths` is emptied and, when the user

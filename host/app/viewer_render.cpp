@@ -64,6 +64,12 @@ void Viewer::renderAndDraw(Rect& r, double scale, wxGraphicsContext* gc, bool dr
     centreY = static_cast<std::int32_t>((std::int64_t{r.y0} + r.y1) / 2);
     originX = r.x0;
     originY = r.y0;
+    if (host.inputCount() == 0) {
+        // Nothing to read, render or report until an image is opened: an empty preview.
+        r = Rect{r.x0, r.y0, r.x0, r.y0};
+        status = kDrawNothing;
+        return;
+    }
     bool noRender = showOriginal;
     const bool entered = viewerLock.tryEnter();
     const bool busy = !entered;

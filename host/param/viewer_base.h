@@ -59,6 +59,7 @@ inline constexpr int kDrawResult = 0;    // the rendered result was drawn
 inline constexpr int kDrawSource = 1;    // the source was drawn (original shown, or no result)
 inline constexpr int kDrawOtherView = 2; // a view other than view 0 is current
 inline constexpr int kDrawFailed = 3;    // the render failed
+inline constexpr int kDrawNothing = 4;   // there is no picture (no input): no frame either
 
 // |a - b| <= max(|a|, |b|) x 2^-23.
 bool floatsNearlyEqual(float a, float b);

@@ -105,15 +105,15 @@ TEST_F(ProgramStart, WithoutImagesTheWindowOpensMaximisedWithOneSetAndNoNavigati
     EXPECT_EQ(bar->GetMenu(2)->GetMenuItemCount(), 1u);
 }
 
-TEST_F(ProgramStart, ArgumentsBecomeInputsInTheirOrderOptionsIncluded) {
+TEST_F(ProgramStart, ImageFilesBecomeInputsInTheirOrder) {
     const auto b = picture("b.png");
     const auto a = picture("a.png");
-    program = std::make_unique<ProgramWindow>(
-        std::vector<std::filesystem::path>{b, "--verbose", a});
+    const auto c = picture("c.png");
+    program = std::make_unique<ProgramWindow>(std::vector<std::filesystem::path>{b, c, a});
     auto& host = *program->host;
     ASSERT_EQ(host.inputCount(), 3u);
     EXPECT_EQ(host.inputPath(0), b.string());
-    EXPECT_EQ(host.inputPath(1), "--verbose");
+    EXPECT_EQ(host.inputPath(1), c.string());
     EXPECT_EQ(host.inputPath(2), a.string());
     EXPECT_EQ(host.currentInput(), 0u);
     EXPECT_EQ(host.parameterSetCount(), 3u);

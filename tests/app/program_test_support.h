@@ -170,10 +170,9 @@ public:
     explicit ProgramWindow(const std::vector<std::filesystem::path>& inputs)
         : host(std::make_unique<CountingHost>()) {
         host->reset();
-        wxArrayString arguments;
-        arguments.Add("vantrelo");
-        for (const auto& path : inputs) arguments.Add(wxString::FromUTF8(path.string()));
-        window = startProgram(*host, arguments);
+        wxArrayString imageFiles;
+        for (const auto& path : inputs) imageFiles.Add(wxString::FromUTF8(path.string()));
+        window = startProgram(*host, imageFiles);
         runEvents(40);
     }
     ~ProgramWindow() { close(); }

@@ -11,10 +11,12 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
@@ -139,6 +141,61 @@ TEST(AppHostSets, SetsGrowWithTheInputListAndIndicesPastItAreIgnored) {
     EXPECT_EQ(host.parameterSetCount(), 3u);
     EXPECT_EQ(host.parameters(3), nullptr);
     EXPECT_EQ(host.inputPath(3), "");
+}
+
+// A file listed twice would be rendered and written twice (the second time over the first
+// result).  Whatever names it again, another spelling or a link, is dropped; files of the same
+// content are not the same file.
+TEST(AppHostInputs, AFileAlreadyListedIsNotAddedAgain) {
+    const ScratchFolder folder("vantrelo-apphost");
+    const std::filesystem::path& dir = folder.path();
+    const std::filesystem::path a = dir / "a.png";
+    const std::filesystem::path copy = dir / "copy.png";
+    std::ofstream(a) << "picture";
+    std::ofstream(copy) << "picture";
+    std::filesystem::create_directory(dir / "sub");
+    std::filesystem::create_symlink(a, dir / "sub" / "link.png");
+    std::filesystem::create_hard_link(a, dir / "hard.png");
+
+    struct Case {
+        const char* name;
+        std::vector<wxString> paths;
+        std::vector<std::size_t> kept;  // indices into paths
+    } cases[] = {
+        {"the same path twice", {toolkitPath(a), toolkitPath(a)}, {0}},
+        {"another spelling", {toolkitPath(a), toolkitPath(dir / "sub" / ".." / "." / "a.png")},
+         {0}},
+        {"a symbolic and a hard link",
+         {toolkitPath(dir / "sub" / "link.png"), toolkitPath(a), toolkitPath(dir / "hard.png")},
+         {0}},
+        {"a file of the same content",
+         {toolkitPath(a), toolkitPath(copy), toolkitPath(copy)},
+         {0, 1}},
+        {"missing files by their resolved path",
+         {toolkitPath(dir / "gone.png"), toolkitPath(dir / "sub" / ".." / "gone.png"),
+          toolkitPath(dir / "other.png")},
+         {0, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One call (the open dialog), and one path at a time onto a list that has the first.
+        for (const bool oneByOne : {false, true}) {
+            TestPlugin host;
+            std::uint64_t added = 0;
+            if (oneByOne) {
+                for (const wxString& path : c.paths) added += host.addInputFile(path) ? 1 : 0;
+            } else {
+                wxArrayString paths;
+                for (const wxString& path : c.paths) paths.Add(path);
+                added = host.addInputFiles(paths);
+            }
+            ASSERT_EQ(host.inputCount(), c.kept.size());
+            EXPECT_EQ(added, c.kept.size());
+            EXPECT_EQ(host.parameterSetCount(), c.kept.size());
+            for (std::size_t i = 0; i < c.kept.size(); ++i)
+                EXPECT_EQ(host.inputFiles()[i], c.paths[c.kept[i]]) << "the first spelling stays";
+        }
+    }
 }
 
 TEST(AppHostSets, NewSetsReadTheStoreButLaterInputsStartFromTheCurrentValues) {

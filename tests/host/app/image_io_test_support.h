@@ -2,6 +2,8 @@
 // Shared by the subject-image tests: a temporary folder, a host that supplies an input list,
 // fixture images made with FreeImage, and small file helpers.
 
+#include <gtest/gtest.h>
+
 #include <FreeImage.h>
 #include <lcms2.h>
 #include <sys/stat.h>
@@ -328,6 +330,25 @@ inline unsigned tiffCompression(const std::string& path) {
         if (u16(entry) == 259) return u16(entry + 8);
     }
     return 0;
+}
+
+// A file of `count` pictures made with FreeImage's own page writer; each picture differs from the
+// one before it, so a file cut down to its first shows.
+inline void saveSeveralPages(FREE_IMAGE_FORMAT format, const std::string& path,
+                             int bitsPerPixel, int count) {
+    FIMULTIBITMAP* pages = FreeImage_OpenMultiBitmap(format, path.c_str(), TRUE, FALSE, TRUE);
+    ASSERT_NE(pages, nullptr);
+    for (int i = 0; i < count; ++i) {
+        // The icon writer takes 16 x 16 where it refuses smaller squares.
+        Bitmap page = makePattern(FIT_BITMAP, 16, 16, bitsPerPixel);
+        if (i % 2 == 1) FreeImage_Invert(page.get());
+        FreeImage_AppendPage(pages, page.get());
+    }
+    ASSERT_TRUE(FreeImage_CloseMultiBitmap(pages, 0));
+    FIMULTIBITMAP* check = FreeImage_OpenMultiBitmap(format, path.c_str(), FALSE, TRUE, TRUE);
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(FreeImage_GetPageCount(check), count) << "the fixture holds its pictures";
+    FreeImage_CloseMultiBitmap(check, 0);
 }
 
 }  // namespace ImageIoTest

@@ -325,25 +325,6 @@ TEST(SubjectImageWriting, RefusedAndFailedWritesLeaveTheOriginalByteForByte) {
     EXPECT_EQ(modeOf(locked), 0444u);
 }
 
-// A file of `count` pictures made with FreeImage's own page writer; each picture differs from the
-// one before it, so a file cut down to its first shows.
-void saveSeveralPages(FREE_IMAGE_FORMAT format, const std::string& path, int bitsPerPixel,
-                      int count) {
-    FIMULTIBITMAP* pages = FreeImage_OpenMultiBitmap(format, path.c_str(), TRUE, FALSE, TRUE);
-    ASSERT_NE(pages, nullptr);
-    for (int i = 0; i < count; ++i) {
-        // The icon writer takes 16 x 16 where it refuses smaller squares.
-        Bitmap page = makePattern(FIT_BITMAP, 16, 16, bitsPerPixel);
-        if (i % 2 == 1) FreeImage_Invert(page.get());
-        FreeImage_AppendPage(pages, page.get());
-    }
-    ASSERT_TRUE(FreeImage_CloseMultiBitmap(pages, 0));
-    FIMULTIBITMAP* check = FreeImage_OpenMultiBitmap(format, path.c_str(), FALSE, TRUE, TRUE);
-    ASSERT_NE(check, nullptr);
-    EXPECT_EQ(FreeImage_GetPageCount(check), count) << "the fixture holds its pictures";
-    FreeImage_CloseMultiBitmap(check, 0);
-}
-
 // Reading takes a file's first picture only, so writing the result over a file of several would
 // drop the rest for good.  Such files are refused and keep every byte; the first picture can
 // still be read (the preview shows it), and a file of one picture written by the same page

@@ -15,15 +15,19 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "host/app/image_io_support.h"
 #include "host/app/message_box.h"
 #include "host/app/startup_services.h"
 #include "host/system/registry_store.h"
 #include "host/system/shell_folders.h"
 #include "tests/host/app/test_plugin.h"
+#include "tests/host/system/store_test_support.h"
 #include "tests/support/gui_support.h"
 #include "tests/support/test_catalog.h"
 
@@ -32,22 +36,23 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vantrelo_test;
 using namespace Mav::Host::App;
+using test_store::ScratchFolder;
 
 // ---- Command line.
 
-TEST(StartupCommandLine, EveryArgumentAfterTheProgramBecomesAnInputInOrder) {
+TEST(StartupCommandLine, TheImageFilesBecomeInputsInOrder) {
     struct Case {
-        std::vector<const char*> args;
+        std::vector<const char*> files;
         std::vector<const char*> inputs;
     } cases[] = {
-        {{"vantrelo"}, {}},
-        {{"vantrelo", "b.png", "/x/a.tif", "missing.jpg"}, {"b.png", "/x/a.tif", "missing.jpg"}},
+        {{}, {}},
+        {{"b.png", "/x/a.tif", "missing.jpg", "/x/a.tif"}, {"b.png", "/x/a.tif", "missing.jpg"}},
     };
     for (const Case& c : cases) {
         TestPlugin host;
-        wxArrayString args;
-        for (const char* arg : c.args) args.Add(arg);
-        EXPECT_TRUE(addCommandLineFiles(args, host));
+        wxArrayString files;
+        for (const char* file : c.files) files.Add(file);
+        EXPECT_TRUE(addCommandLineFiles(files, host));
         ASSERT_EQ(host.inputCount(), c.inputs.size());
         for (std::size_t i = 0; i < c.inputs.size(); ++i)
             EXPECT_EQ(host.inputFiles()[i], c.inputs[i]);
@@ -56,48 +61,67 @@ TEST(StartupCommandLine, EveryArgumentAfterTheProgramBecomesAnInputInOrder) {
 
 // ---- Open dialog.
 
-TEST(StartupOpenDialog, FilterOffersAllImagesThenOneEntryPerFormat) {
-    const wxString patterns =
-        "*.bmp;*.gif;*.iff;*.jpg;*.jpeg;*.pcx;*.pgm;*.pnm;*.ppm;*.png;*.psb;*.psd;*.tga;*.tif;"
-        "*.tiff";
-    EXPECT_EQ(imageFileFilter(),
-              "Image files (" + patterns + ")|" + patterns +
-                  "|BMP files (*.bmp)|*.bmp|GIF files (*.gif)|*.gif|IFF files (*.iff)|*.iff"
-                  "|JPEG files (*.jpg;*.jpeg)|*.jpg;*.jpeg|PCX files (*.pcx)|*.pcx"
-                  "|PNM files (*.pgm;*.pnm;*.ppm)|*.pgm;*.pnm;*.ppm|PNG files (*.png)|*.png"
-                  "|PSD files (*.psb;*.psd)|*.psb;*.psd|Targa files (*.tga)|*.tga"
-                  "|TIFF files (*.tif;*.tiff)|*.tif;*.tiff");
+// The types the program keys, with FreeImage's extensions for each.
+const char* const kAllPatterns =
+    "*.bmp;*.exr;*.gif;*.hdr;*.ico;*.jng;*.jpg;*.jif;*.jpeg;*.jpe;*.j2k;*.j2c;*.jp2;*.pfm;*.png;"
+    "*.pbm;*.pgm;*.ppm;*.psd;*.psb;*.tga;*.targa;*.tif;*.tiff;*.wap;*.wbmp;*.wbm;*.webp;*.xpm";
 
-    // Each choice is a description and a pattern list; the first accepts every format's files.
+TEST(StartupOpenDialog, FilterOffersAllImagesThenOneEntryPerTypeTheProgramKeys) {
+    EXPECT_EQ(imageFileFilter(),
+              wxString("Image files (") + kAllPatterns + ")|" + kAllPatterns +
+                  "|BMP files (*.bmp)|*.bmp|EXR files (*.exr)|*.exr|GIF files (*.gif)|*.gif"
+                  "|HDR files (*.hdr)|*.hdr|ICO files (*.ico)|*.ico|JNG files (*.jng)|*.jng"
+                  "|JPEG files (*.jpg;*.jif;*.jpeg;*.jpe)|*.jpg;*.jif;*.jpeg;*.jpe"
+                  "|JPEG 2000 files (*.j2k;*.j2c;*.jp2)|*.j2k;*.j2c;*.jp2"
+                  "|PFM files (*.pfm)|*.pfm|PNG files (*.png)|*.png"
+                  "|PNM files (*.pbm;*.pgm;*.ppm)|*.pbm;*.pgm;*.ppm"
+                  "|PSD files (*.psd;*.psb)|*.psd;*.psb|Targa files (*.tga;*.targa)|*.tga;*.targa"
+                  "|TIFF files (*.tif;*.tiff)|*.tif;*.tiff"
+                  "|WBMP files (*.wap;*.wbmp;*.wbm)|*.wap;*.wbmp;*.wbm"
+                  "|WebP files (*.webp)|*.webp|XPM files (*.xpm)|*.xpm");
+}
+
+// The dialog and the reader agree: every extension FreeImage knows is offered exactly when the
+// reader keys a file of that name (one whose content tells nothing, so the name decides), and
+// then by one entry of its own besides the first.
+TEST(StartupOpenDialog, TheFilterOffersExactlyTheFilesTheReaderKeys) {
     const wxArrayString parts = wxSplit(imageFileFilter(), '|', 0);
-    ASSERT_EQ(parts.size(), 22u);
+    ASSERT_EQ(parts.size() % 2, 0u);
     const auto accepts = [](const wxString& list, const wxString& file) {
         for (const wxString& pattern : wxSplit(list, ';', 0))
             if (wxMatchWild(pattern, file, false)) return true;
         return false;
     };
-    const char* files[] = {"a.bmp", "a.gif", "a.iff",  "a.jpg", "a.jpeg", "a.pcx",
-                           "a.pgm", "a.pnm", "a.ppm",  "a.png", "a.psb",  "a.psd",
-                           "a.tga", "a.tif", "a.tiff"};
-    for (const char* file : files) {
-        EXPECT_TRUE(accepts(parts[1], file)) << file;
-        int formats = 0;
-        for (std::size_t i = 3; i < parts.size(); i += 2) formats += accepts(parts[i], file);
-        EXPECT_EQ(formats, 1) << file << " belongs to exactly one format";
+    const ScratchFolder folder("vantrelo-filter");
+    std::set<wxString> offered;  // an extension may belong to two formats (PBM and raw PBM)
+    for (int f = 0; f < FreeImage_GetFIFCount(); ++f) {
+        const char* list = FreeImage_GetFIFExtensionList(static_cast<FREE_IMAGE_FORMAT>(f));
+        for (const wxString& extension : wxSplit(list ? list : "", ',', 0)) {
+            const wxString name = "probe." + extension;
+            const fs::path path = folder.path() / name.utf8_string();
+            std::ofstream(path).put('\n');
+            std::string reason;
+            const bool keyed = ImageIo::subjectFormat(path.string(), reason) != FIF_UNKNOWN;
+            SCOPED_TRACE(name + ": " + reason);
+            EXPECT_EQ(accepts(parts[1], name), keyed);
+            int entries = 0;
+            for (std::size_t i = 3; i < parts.size(); i += 2) entries += accepts(parts[i], name);
+            EXPECT_EQ(entries, keyed ? 1 : 0);
+            if (keyed) offered.insert(extension);
+        }
     }
-    EXPECT_FALSE(accepts(parts[1], "a.txt"));
-    EXPECT_EQ(parts[16], "PSD files (*.psb;*.psd)");
-    EXPECT_TRUE(accepts(parts[17], "a.psb"));
-    EXPECT_TRUE(accepts(parts[17], "a.psd"));
+    EXPECT_EQ(offered.size(), wxSplit(kAllPatterns, ';', 0).size());
+    for (const char* refused : {"a.iff", "a.pcx", "a.jxr", "a.txt"})
+        EXPECT_FALSE(accepts(parts[1], refused)) << refused;
 }
 
 TEST(StartupOpenDialog, FilterDescriptionsAreTranslated) {
     VANTRELO_REQUIRE_TOOLKIT();
     TestCatalog catalog({"Image files (%s)", "%s files (%s)"});
     const wxArrayString parts = wxSplit(imageFileFilter(), '|', 0);
-    ASSERT_EQ(parts.size(), 22u);
-    EXPECT_EQ(parts[0], "[Image files (*.bmp;*.gif;*.iff;*.jpg;*.jpeg;*.pcx;*.pgm;*.pnm;*.ppm;"
-                        "*.png;*.psb;*.psd;*.tga;*.tif;*.tiff)]");
+    ASSERT_EQ(parts.size(), 36u);
+    EXPECT_EQ(parts[0], wxString("[Image files (") + kAllPatterns + ")]");
+    EXPECT_EQ(parts[1], kAllPatterns);
     EXPECT_EQ(parts[2], "[BMP files (*.bmp)]");
     EXPECT_EQ(parts[3], "*.bmp");
 }
