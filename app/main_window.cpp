@@ -547,9 +547,11 @@ void VantreloUIApp::updateImageNavigation(std::uint64_t previousCount) {
 void VantreloUIApp::onExit(wxCommandEvent&) { Close(true); }
 
 void VantreloUIApp::onCharHook(wxKeyEvent& event) {
-    // Under GTK a focused text field takes Ctrl-X as "cut" before the menu sees it; the program has
-    // no cut command, and Ctrl-X is Exit wherever the focus is.
-    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'X') {
+    // A text field keeps its own Ctrl-X (cut), as it keeps Ctrl-C, Ctrl-V and Ctrl-A: cutting the
+    // text of a field must not end the session.  Anywhere else Ctrl-X is Exit, before the focused
+    // control can make something else of it (the menu's accelerator only comes after the control).
+    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'X' &&
+        !dynamic_cast<wxTextEntry*>(wxWindow::FindFocus())) {
         Close(true);
         return;
     }

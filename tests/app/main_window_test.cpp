@@ -1,7 +1,8 @@
 // The main keying window over the real keyer host: what each control is bound to, how parameter
 // events, preview samples and the "AutoMask" button become engine changes, undo steps and renders,
-// the enabling rules, the floating-window bookkeeping, stepping between inputs, Open, and that
-// every way out but OK leaves files and stored settings as they were.
+// the enabling rules, the floating-window bookkeeping, stepping between inputs, Open, the Ctrl keys
+// that depend on the focus, and that every way out but OK leaves files and stored settings as they
+// were.
 
 #include <gtest/gtest.h>
 
@@ -610,7 +611,7 @@ TEST_F(MainWindow, CancelCloseExitAndCtrlXLeaveFilesAndStoredSettingsAsTheyWere)
         {"Ctrl-X",
          [](ProgramWindow& p) {
              p.window->Raise();
-             p.control(kZoomFieldId)->SetFocus();
+             p.preview()->SetFocus();
              settleInput();
              pressKey('x', wxMOD_CONTROL);
          }},
@@ -634,6 +635,93 @@ TEST_F(MainWindow, CancelCloseExitAndCtrlXLeaveFilesAndStoredSettingsAsTheyWere)
         EXPECT_EQ(fileBytes(second), secondBytes);
         EXPECT_EQ(home->storeBytes(), storeBytes);
     }
+}
+
+// With a window manager: the keyboard focus decides where a key goes.
+class MainWindowKeys : public ProgramFixture {
+public:
+    // Gives a control of the raised main window the keyboard focus.
+    void focus(wxWindow* control) {
+        program->window->Raise();
+        control->SetFocus();
+        settleInput();
+        ASSERT_EQ(wxWindow::FindFocus(), control);
+    }
+};
+
+void typeText(const char* text) {
+    wxUIActionSimulator sim;
+    sim.Text(text);
+    settleInput();
+}
+
+// A text field keeps its own Ctrl keys: select all, copy, paste and cut edit the field, and
+// cutting its text leaves the program running.
+TEST_F(MainWindowKeys, CtrlKeysInATextFieldEditTheFieldAndCtrlXCutsWithoutExiting) {
+    start({first});
+    auto* field = program->control<wxTextCtrl>(kBackdropBlurTextId);
+    ASSERT_NE(field, nullptr);
+    focus(field);
+    pressKey('a', wxMOD_CONTROL);
+    typeText("12.5");
+    ASSERT_EQ(field->GetValue(), "12.5");
+    pressKey('a', wxMOD_CONTROL);
+    pressKey('c', wxMOD_CONTROL);
+    typeText("7");
+    EXPECT_EQ(field->GetValue(), "7");
+    pressKey('a', wxMOD_CONTROL);
+    pressKey('v', wxMOD_CONTROL);
+    EXPECT_EQ(field->GetValue(), "12.5");
+
+    pressKey('a', wxMOD_CONTROL);
+    pressKey('x', wxMOD_CONTROL);
+    runEvents(20);
+    ASSERT_FALSE(program->windowGone());
+    EXPECT_EQ(field->GetValue(), "");
+    pressKey('v', wxMOD_CONTROL);
+    EXPECT_EQ(field->GetValue(), "12.5");
+}
+
+// Ctrl+O is Open wherever the focus is, the preview included, and zooms nothing there; the
+// viewer's other zoom-out keys still zoom out.
+TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsOut) {
+    start({first});
+    int dialogs = 0;
+    wxString message;
+    auto previousHook =
+        Mav::Host::App::setFileDialogHook([&](wxFileDialog& dialog, wxArrayString&) {
+            ++dialogs;
+            message = dialog.GetMessage();
+            return wxID_CANCEL;
+        });
+    Mav::Host::App::Viewer& viewer = program->viewer();
+    const struct {
+        const char* name;
+        wxWindow* control;
+    } places[] = {{"preview", program->preview()},
+                  {"text field", program->control(kBackdropBlurTextId)},
+                  {"button", program->control(kResetTransformsId)}};
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.name);
+        ASSERT_NE(place.control, nullptr);
+        focus(place.control);
+        const float zoom = viewer.zoom;
+        dialogs = 0;
+        pressKey('o', wxMOD_CONTROL);
+        runEvents();
+        EXPECT_EQ(dialogs, 1);
+        EXPECT_EQ(message, "Open images");
+        EXPECT_FLOAT_EQ(viewer.zoom, zoom);
+    }
+
+    focus(program->preview());
+    const float zoom = viewer.zoom;
+    dialogs = 0;
+    pressKey('-', wxMOD_CONTROL);
+    runEvents();
+    EXPECT_LT(viewer.zoom, zoom);
+    EXPECT_EQ(dialogs, 0);
+    Mav::Host::App::setFileDialogHook(previousHook);
 }
 
 }  // namespace

@@ -302,7 +302,8 @@ TEST(PreviewSampling, StrokesAndBoxesReadThePixelDrawnUnderThePointer) {
                                   shot.GetBlue(p.x, p.y)};
             // Two pixels right and down shows another colour, or this spot could not tell.
             ASSERT_NE(shot.GetBlue(p.x + 2, p.y + 2), drawn[2]);
-            for (int c = 0; c < 3; ++c) EXPECT_EQ(levelOf(sample.c[c]), drawn[c]) << "channel " << c;
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(levelOf(sample.c[c]), drawn[c]) << "channel " << c;
         };
 
         // Spots inside the part of the picture in view, moved onto pixel centres.
