@@ -547,13 +547,20 @@ void VantreloUIApp::updateImageNavigation(std::uint64_t previousCount) {
 void VantreloUIApp::onExit(wxCommandEvent&) { Close(true); }
 
 void VantreloUIApp::onCharHook(wxKeyEvent& event) {
-    // A text field keeps its own Ctrl-X (cut), as it keeps Ctrl-C, Ctrl-V and Ctrl-A: cutting the
-    // text of a field must not end the session.  Anywhere else Ctrl-X is Exit, before the focused
-    // control can make something else of it (the menu's accelerator only comes after the control).
-    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'X' &&
-        !dynamic_cast<wxTextEntry*>(wxWindow::FindFocus())) {
-        Close(true);
-        return;
+    // The File menu's shortcuts hold wherever the focus is, the floating windows (which have no
+    // menu, and whose keys come here too) included, before the focused control or an accelerator
+    // table can make something else of them.  A text field keeps its own Ctrl-X (cut), as it
+    // keeps Ctrl-C, Ctrl-V and Ctrl-A: cutting the text of a field must not end the session.
+    if (event.GetModifiers() == wxMOD_CONTROL) {
+        if (event.GetKeyCode() == 'O') {
+            wxCommandEvent open(wxEVT_MENU, kMenuOpenId);
+            onOpen(open);
+            return;
+        }
+        if (event.GetKeyCode() == 'X' && !dynamic_cast<wxTextEntry*>(wxWindow::FindFocus())) {
+            Close(true);
+            return;
+        }
     }
     event.Skip();
 }

@@ -195,7 +195,7 @@ public:
     void onOpen(wxCommandEvent& event);
     void onExit(wxCommandEvent& event);
     void onAbout(wxCommandEvent& event);
-    // Ctrl-X, the Exit command's shortcut, wherever the focus is but in a text field (which cuts).
+    // Ctrl-O (Open) wherever the focus is; Ctrl-X (Exit) too but in a text field (which cuts).
     void onCharHook(wxKeyEvent& event);
     // After inputs were appended (Open): creates "<" and ">" once there are two inputs, shows the
     // first image when there was none, and enables the buttons for the current input.

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/floating_layouts.h"
 #include "app/main_layout.h"
 #include "app/main_window.h"
 #include "app/vant_image_preview.h"
@@ -637,23 +638,37 @@ TEST_F(MainWindow, CancelCloseExitAndCtrlXLeaveFilesAndStoredSettingsAsTheyWere)
     }
 }
 
-// With a window manager: the keyboard focus decides where a key goes.
-class MainWindowKeys : public ProgramFixture {
-public:
-    // Gives a control of the raised main window the keyboard focus.
-    void focus(wxWindow* control) {
-        program->window->Raise();
-        control->SetFocus();
-        settleInput();
-        ASSERT_EQ(wxWindow::FindFocus(), control);
-    }
-};
-
 void typeText(const char* text) {
     wxUIActionSimulator sim;
     sim.Text(text);
     settleInput();
 }
+
+// With a window manager: the keyboard focus decides where a key goes.
+class MainWindowKeys : public ProgramFixture {
+public:
+    // Gives a control the keyboard focus, its window raised.
+    void focus(wxWindow* control) {
+        wxGetTopLevelParent(control)->Raise();
+        control->SetFocus();
+        settleInput();
+        ASSERT_EQ(wxWindow::FindFocus(), control);
+    }
+    // In the focused field: its text replaced by "12.5", cut (the program goes on and the field
+    // is empty) and pasted back.
+    void expectCutAndPaste(wxTextCtrl* field) {
+        pressKey('a', wxMOD_CONTROL);
+        typeText("12.5");
+        ASSERT_EQ(field->GetValue(), "12.5");
+        pressKey('a', wxMOD_CONTROL);
+        pressKey('x', wxMOD_CONTROL);
+        runEvents(20);
+        ASSERT_FALSE(program->windowGone());
+        EXPECT_EQ(field->GetValue(), "");
+        pressKey('v', wxMOD_CONTROL);
+        EXPECT_EQ(field->GetValue(), "12.5");
+    }
+};
 
 // A text field keeps its own Ctrl keys: select all, copy, paste and cut edit the field, and
 // cutting its text leaves the program running.
@@ -663,29 +678,35 @@ TEST_F(MainWindowKeys, CtrlKeysInATextFieldEditTheFieldAndCtrlXCutsWithoutExitin
     ASSERT_NE(field, nullptr);
     focus(field);
     pressKey('a', wxMOD_CONTROL);
-    typeText("12.5");
-    ASSERT_EQ(field->GetValue(), "12.5");
+    typeText("7");
     pressKey('a', wxMOD_CONTROL);
     pressKey('c', wxMOD_CONTROL);
-    typeText("7");
-    EXPECT_EQ(field->GetValue(), "7");
-    pressKey('a', wxMOD_CONTROL);
     pressKey('v', wxMOD_CONTROL);
-    EXPECT_EQ(field->GetValue(), "12.5");
-
-    pressKey('a', wxMOD_CONTROL);
-    pressKey('x', wxMOD_CONTROL);
-    runEvents(20);
-    ASSERT_FALSE(program->windowGone());
-    EXPECT_EQ(field->GetValue(), "");
     pressKey('v', wxMOD_CONTROL);
-    EXPECT_EQ(field->GetValue(), "12.5");
+    EXPECT_EQ(field->GetValue(), "77");
+    expectCutAndPaste(field);
 }
 
-// Ctrl+O is Open wherever the focus is, the preview included, and zooms nothing there; the
-// viewer's other zoom-out keys still zoom out.
+// The same in a floating window, whose keys the main window sees too.
+TEST_F(MainWindowKeys, CtrlXInAFloatingWindowsTextFieldCutsWithoutExiting) {
+    start({first});
+    click(program->control(kAutoMaskToggleId));
+    runEvents(20);
+    ASSERT_NE(program->window->autoMaskFrame, nullptr);
+    auto* field = dynamic_cast<wxTextCtrl*>(
+        program->window->autoMaskFrame->FindWindow(kAutoMaskRadiusTextId));
+    ASSERT_NE(field, nullptr);
+    focus(field);
+    expectCutAndPaste(field);
+}
+
+// Ctrl+O is Open wherever the focus is, the preview and the floating windows included, and zooms
+// nothing; the viewer's other zoom-out keys still zoom out.
 TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsOut) {
     start({first});
+    click(program->control(kAutoMaskToggleId));
+    runEvents(20);
+    ASSERT_NE(program->window->autoMaskFrame, nullptr);
     int dialogs = 0;
     wxString message;
     auto previousHook =
@@ -700,7 +721,9 @@ TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsO
         wxWindow* control;
     } places[] = {{"preview", program->preview()},
                   {"text field", program->control(kBackdropBlurTextId)},
-                  {"button", program->control(kResetTransformsId)}};
+                  {"button", program->control(kResetTransformsId)},
+                  {"floating window",
+                   program->window->autoMaskFrame->FindWindow(kAutoMaskAlwaysOnId)}};
     for (const auto& place : places) {
         SCOPED_TRACE(place.name);
         ASSERT_NE(place.control, nullptr);
