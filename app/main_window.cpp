@@ -559,11 +559,20 @@ void VantreloUIApp::updateImageNavigation(std::uint64_t previousCount) {
 void VantreloUIApp::onExit(wxCommandEvent&) { Close(true); }
 
 void VantreloUIApp::onCharHook(wxKeyEvent& event) {
-    // Under GTK a focused text field takes Ctrl-X as "cut" before the menu sees it; the program has
-    // no cut command, and Ctrl-X is Exit wherever the focus is.
-    if (event.GetModifiers() == wxMOD_CONTROL && event.GetKeyCode() == 'X') {
-        Close(true);
-        return;
+    // The File menu's shortcuts hold wherever the focus is, the floating windows (which have no
+    // menu, and whose keys come here too) included, before the focused control or an accelerator
+    // table can make something else of them.  A text field keeps its own Ctrl-X (cut), as it
+    // keeps Ctrl-C, Ctrl-V and Ctrl-A: cutting the text of a field must not end the session.
+    if (event.GetModifiers() == wxMOD_CONTROL) {
+        if (event.GetKeyCode() == 'O') {
+            wxCommandEvent open(wxEVT_MENU, kMenuOpenId);
+            onOpen(open);
+            return;
+        }
+        if (event.GetKeyCode() == 'X' && !dynamic_cast<wxTextEntry*>(wxWindow::FindFocus())) {
+            Close(true);
+            return;
+        }
     }
     event.Skip();
 }

@@ -205,7 +205,7 @@ public:
     void onOpen(wxCommandEvent& event);
     void onExit(wxCommandEvent& event);
     void onAbout(wxCommandEvent& event);
-    // Ctrl-X, the Exit command's shortcut, also while a text field has the focus.
+    // Ctrl-O (Open) wherever the focus is; Ctrl-X (Exit) too but in a text field (which cuts).
     void onCharHook(wxKeyEvent& event);
     // After inputs were appended (Open): creates "<" and ">" once there are two inputs, shows the
     // first image when there was none, and enables the buttons for the current input.

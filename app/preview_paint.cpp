@@ -30,7 +30,7 @@ void VantImagePreview::paint(wxDC& dc) {
     ViewerPanel::paint(dc);
     if (!viewer || !isSamplingTool()) return;
 
-    const Point o = panOffset();
+    const Point o = imageOrigin();
     const std::int32_t shown = selection();
     if (shown == kSelectPoint) {
         if (strokePoints.empty()) return;

@@ -25,11 +25,21 @@ struct HookFree {
     void operator()(std::uint16_t* block) const { vantrelo::freeWithHook(block); }
 };
 
-}  // namespace
+// The viewer counts positions from the drawing rectangle's corner, inset from the window's by the
+// panel's frame: a window position goes to the viewer less that corner, or the pixel read would lie
+// that many screen pixels right of and below the one drawn under the pointer.
+std::int32_t viewerX(const Mav::Host::Param::ViewerBase& viewer, int x) {
+    return vantrelo::saturateToInt32(std::int64_t{x} - viewer.originX);
+}
 
-bool VantImagePreview::samplePixel(int x, int y, std::uint16_t colour[4]) {
+std::int32_t viewerY(const Mav::Host::Param::ViewerBase& viewer, int y) {
+    return vantrelo::saturateToInt32(std::int64_t{y} - viewer.originY);
+}
+
+// The colour at a position in the viewer's coordinates.
+bool readPixel(Mav::Host::Param::ViewerBase& viewer, int x, int y, std::uint16_t colour[4]) {
     float v[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    if (!viewer || !viewer->pixelAt(v, x, y)) {
+    if (!viewer.pixelAt(v, x, y)) {
         colour[0] = colour[1] = colour[2] = colour[3] = 0;
         return false;
     }
@@ -41,12 +51,22 @@ bool VantImagePreview::samplePixel(int x, int y, std::uint16_t colour[4]) {
     return true;
 }
 
+}  // namespace
+
+bool VantImagePreview::samplePixel(int x, int y, std::uint16_t colour[4]) {
+    if (!viewer) {
+        colour[0] = colour[1] = colour[2] = colour[3] = 0;
+        return false;
+    }
+    return readPixel(*viewer, viewerX(*viewer, x), viewerY(*viewer, y), colour);
+}
+
 bool VantImagePreview::samplePixelTransformed(int x, int y, const Matrix3& m,
                                               std::uint16_t colour[4]) {
     colour[0] = colour[1] = colour[2] = colour[3] = 0;
     if (!viewer) return false;
     int ix = 0, iy = 0;
-    viewer->viewToImage(x, y, ix, iy, false);
+    viewer->viewToImage(viewerX(*viewer, x), viewerY(*viewer, y), ix, iy, false);
     const double px = ix, py = iy;
     const double w = m.at(2, 0) * px + m.at(2, 1) * py + m.at(2, 2);
     if (w == 0.0 || !std::isfinite(w)) return false;
@@ -56,9 +76,9 @@ bool VantImagePreview::samplePixelTransformed(int x, int y, const Matrix3& m,
     if (!(std::abs(mx) <= kMappedLimit) || !(std::abs(my) <= kMappedLimit)) return false;
     const int rx = static_cast<int>(std::floor(mx + 0.5));
     const int ry = static_cast<int>(std::floor(my + 0.5));
-    int wx = 0, wy = 0;
-    viewer->viewToImage(rx, ry, wx, wy, true);
-    return samplePixel(wx, wy, colour);
+    int vx = 0, vy = 0;
+    viewer->viewToImage(rx, ry, vx, vy, true);
+    return readPixel(*viewer, vx, vy, colour);
 }
 
 Matrix3 VantImagePreview::subjectViewMatrix() {
@@ -98,7 +118,7 @@ bool VantImagePreview::sampleAt(int x, int y, std::uint16_t colour[4]) {
 
 void VantImagePreview::sampleBox(int x, int y, int width, int height) {
     if (!viewer || width <= 0 || height <= 0) return;
-    const Point o = panOffset();
+    const Point o = imageOrigin();
     const std::int64_t left = std::int64_t{x} + o.x;
     const std::int64_t top = std::int64_t{y} + o.y;
 

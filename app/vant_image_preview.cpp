@@ -143,6 +143,13 @@ VantImagePreview::Point VantImagePreview::panOffset() const {
             Mav::Host::System::truncateToInt32(viewer->panY / s)};
 }
 
+VantImagePreview::Point VantImagePreview::imageOrigin() const {
+    if (!viewer) return {};
+    const Point o = panOffset();
+    return {vantrelo::saturateToInt32(std::int64_t{viewer->originX} + o.x),
+            vantrelo::saturateToInt32(std::int64_t{viewer->originY} + o.y)};
+}
+
 // ---- Events out.
 
 void VantImagePreview::sendSample(std::int32_t phase, const std::uint16_t colour[4], bool valid,
@@ -214,6 +221,7 @@ void VantImagePreview::onToolLeftDown(wxMouseEvent& event) {
     const Point o = panOffset();
     dragStartX = x - o.x;
     dragStartY = y - o.y;
+    const Point corner = imageOrigin();
 
     stroke_ = Stroke::None;
     layerChange_ = false;
@@ -227,7 +235,7 @@ void VantImagePreview::onToolLeftDown(wxMouseEvent& event) {
         const int mode = sampleModeOfTool(tool());
         if (mode >= 0 && bridge) bridge->sampleMode = mode;
         if (isSamplingTool()) {
-            const Point p{x - o.x, y - o.y};
+            const Point p{x - corner.x, y - corner.y};
             if (selection() == kSelectPoint) {
                 stroke_ = Stroke::Points;
                 strokePoints.clear();
@@ -285,8 +293,8 @@ void VantImagePreview::onToolMotion(wxMouseEvent& event) {
     }
 
     ChangeGroup group(viewer->views[0].params);
-    const Point o = panOffset();
-    const Point p{x - o.x, y - o.y};
+    const Point corner = imageOrigin();
+    const Point p{x - corner.x, y - corner.y};
     if (stroke_ == Stroke::Points) {
         strokePoints.push_back(p);
         std::uint16_t colour[4];
@@ -332,7 +340,7 @@ void VantImagePreview::dragLayers(const wxMouseEvent& event) {
         }
         case kToolRotateLayers:
         case kToolScaleLayers: {
-            const Point o = panOffset();
+            const Point o = imageOrigin();
             const auto halfWidth = static_cast<std::int64_t>(scaledWidth() / 2);
             const auto halfHeight = static_cast<std::int64_t>(scaledHeight() / 2);
             const std::int64_t cx = std::int64_t{o.x} + halfWidth;

@@ -115,7 +115,7 @@ public:
     // Open hand for a hand gesture, else the tool cursor; nothing while the mouse is captured.
     void updateCursor();
 
-    // The colour of the subject pixel under a window position, 0..65535 per channel; false and
+    // The colour of the subject pixel drawn at a window position, 0..65535 per channel; false and
     // zeros outside the picture.
     bool samplePixel(int x, int y, std::uint16_t colour[4]);
     // The same after carrying the position through `m` in preview-image coordinates.  False
@@ -133,8 +133,12 @@ public:
     // when every pixel of the readable span reads, otherwise the readable colours as one row), 2.
     void sampleBox(int x, int y, int width, int height);
 
-    // The pan offset (ox, oy) of the coordinates above.
+    // The viewer's pan offset in window pixels: where the picture's corner lies from the drawing
+    // rectangle's corner.  Pan drags anchor on it.
     Point panOffset() const;
+    // The window position of the picture's top-left pixel: the drawing rectangle's corner (the
+    // panel's frame inset) plus the pan offset.  Image-relative coordinates count from it.
+    Point imageOrigin() const;
     std::int32_t tool() const { return currentControl.value().getInt(); }
     std::int32_t selection() const { return selectionControl.value().getInt(); }
     bool anyTarget() const;

@@ -311,7 +311,8 @@ int ViewerPanel::acceleratorEntries(wxAcceleratorEntry* entries) {
         int key;
         int command;
     } kTable[kViewerAcceleratorCount] = {
-        {'i', kCmdZoomIn},     {'o', kCmdZoomOut},      {'=', kCmdZoomIn},
+        // No Ctrl+O: it is the program's Open, and this table would take it from the menu.
+        {'i', kCmdZoomIn},     {'=', kCmdZoomIn},
         {'+', kCmdZoomIn},     {'-', kCmdZoomOut},      {WXK_ADD, kCmdZoomIn},
         {WXK_SUBTRACT, kCmdZoomOut}, {WXK_NUMPAD_ADD, kCmdZoomIn},
         {WXK_NUMPAD_SUBTRACT, kCmdZoomOut}, {'r', kCmdResetView},

@@ -31,15 +31,15 @@ namespace Mav::Host::Param {
 class ViewerBase;
 
 // The number of entries acceleratorEntries writes.
-inline constexpr int kViewerAcceleratorCount = 14;
+inline constexpr int kViewerAcceleratorCount = 13;
 
 // 16 x 16 cursors with the hot spot at (7, 7).
 wxCursor makeToolCursor();
 wxCursor makeOpenHandCursor();
 wxCursor makeClosedHandCursor();
 
-// Caps Lock is on (its toggle state where the display server reports one).  While it is on the
-// viewer does not render.
+// The Caps Lock key is held down (its pressed state, not the lock's; false where the display server
+// cannot tell).  While it is held the viewer does not render.
 bool capsLockDown();
 // Tests replace the keyboard query; null restores it.  Returns the previous probe.
 using CapsLockProbe = bool (*)();
@@ -60,8 +60,8 @@ public:
     // Appends the viewer's commands: zoom in, zoom out, reset, show original (check), undo and
     // redo (check kind, never ticked, enabled when possible), full screen.
     virtual void onContextMenu(wxMenu& menu);
-    // Writes the 14 Ctrl accelerators of the viewer's commands; returns 14.  `entries` holds at
-    // least kViewerAcceleratorCount entries.
+    // Writes the Ctrl accelerators of the viewer's commands; returns kViewerAcceleratorCount.
+    // `entries` holds at least that many.
     virtual int acceleratorEntries(wxAcceleratorEntry* entries);
     // Paints the whole panel: black below 16 x 16, the Caps Lock notice, "Render Failed", or the
     // picture with its margins and frame.

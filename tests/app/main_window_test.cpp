@@ -1,7 +1,8 @@
 // The main keying window over the real keyer host: what each control is bound to, how parameter
 // events, preview samples and the "AutoMask" button become engine changes, undo steps and renders,
-// the enabling rules, the floating-window bookkeeping, stepping between inputs, Open, and that
-// every way out but OK leaves files and stored settings as they were.
+// the enabling rules, the floating-window bookkeeping, stepping between inputs, Open, the Ctrl keys
+// that depend on the focus, and that every way out but OK leaves files and stored settings as they
+// were.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/floating_layouts.h"
 #include "app/main_layout.h"
 #include "app/main_window.h"
 #include "app/vant_image_preview.h"
@@ -610,7 +612,7 @@ TEST_F(MainWindow, CancelCloseExitAndCtrlXLeaveFilesAndStoredSettingsAsTheyWere)
         {"Ctrl-X",
          [](ProgramWindow& p) {
              p.window->Raise();
-             p.control(kZoomFieldId)->SetFocus();
+             p.preview()->SetFocus();
              settleInput();
              pressKey('x', wxMOD_CONTROL);
          }},
@@ -634,6 +636,115 @@ TEST_F(MainWindow, CancelCloseExitAndCtrlXLeaveFilesAndStoredSettingsAsTheyWere)
         EXPECT_EQ(fileBytes(second), secondBytes);
         EXPECT_EQ(home->storeBytes(), storeBytes);
     }
+}
+
+void typeText(const char* text) {
+    wxUIActionSimulator sim;
+    sim.Text(text);
+    settleInput();
+}
+
+// With a window manager: the keyboard focus decides where a key goes.
+class MainWindowKeys : public ProgramFixture {
+public:
+    // Gives a control the keyboard focus, its window raised.
+    void focus(wxWindow* control) {
+        wxGetTopLevelParent(control)->Raise();
+        control->SetFocus();
+        settleInput();
+        ASSERT_EQ(wxWindow::FindFocus(), control);
+    }
+    // In the focused field: its text replaced by "12.5", cut (the program goes on and the field
+    // is empty) and pasted back.
+    void expectCutAndPaste(wxTextCtrl* field) {
+        pressKey('a', wxMOD_CONTROL);
+        typeText("12.5");
+        ASSERT_EQ(field->GetValue(), "12.5");
+        pressKey('a', wxMOD_CONTROL);
+        pressKey('x', wxMOD_CONTROL);
+        runEvents(20);
+        ASSERT_FALSE(program->windowGone());
+        EXPECT_EQ(field->GetValue(), "");
+        pressKey('v', wxMOD_CONTROL);
+        EXPECT_EQ(field->GetValue(), "12.5");
+    }
+};
+
+// A text field keeps its own Ctrl keys: select all, copy, paste and cut edit the field, and
+// cutting its text leaves the program running.
+TEST_F(MainWindowKeys, CtrlKeysInATextFieldEditTheFieldAndCtrlXCutsWithoutExiting) {
+    start({first});
+    auto* field = program->control<wxTextCtrl>(kBackdropBlurTextId);
+    ASSERT_NE(field, nullptr);
+    focus(field);
+    pressKey('a', wxMOD_CONTROL);
+    typeText("7");
+    pressKey('a', wxMOD_CONTROL);
+    pressKey('c', wxMOD_CONTROL);
+    pressKey('v', wxMOD_CONTROL);
+    pressKey('v', wxMOD_CONTROL);
+    EXPECT_EQ(field->GetValue(), "77");
+    expectCutAndPaste(field);
+}
+
+// The same in a floating window, whose keys the main window sees too.
+TEST_F(MainWindowKeys, CtrlXInAFloatingWindowsTextFieldCutsWithoutExiting) {
+    start({first});
+    click(program->control(kAutoMaskToggleId));
+    runEvents(20);
+    ASSERT_NE(program->window->autoMaskFrame, nullptr);
+    auto* field = dynamic_cast<wxTextCtrl*>(
+        program->window->autoMaskFrame->FindWindow(kAutoMaskRadiusTextId));
+    ASSERT_NE(field, nullptr);
+    focus(field);
+    expectCutAndPaste(field);
+}
+
+// Ctrl+O is Open wherever the focus is, the preview and the floating windows included, and zooms
+// nothing; the viewer's other zoom-out keys still zoom out.
+TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsOut) {
+    start({first});
+    click(program->control(kAutoMaskToggleId));
+    runEvents(20);
+    ASSERT_NE(program->window->autoMaskFrame, nullptr);
+    int dialogs = 0;
+    wxString message;
+    auto previousHook =
+        Mav::Host::App::setFileDialogHook([&](wxFileDialog& dialog, wxArrayString&) {
+            ++dialogs;
+            message = dialog.GetMessage();
+            return wxID_CANCEL;
+        });
+    Mav::Host::App::Viewer& viewer = program->viewer();
+    const struct {
+        const char* name;
+        wxWindow* control;
+    } places[] = {{"preview", program->preview()},
+                  {"text field", program->control(kBackdropBlurTextId)},
+                  {"button", program->control(kResetTransformsId)},
+                  {"floating window",
+                   program->window->autoMaskFrame->FindWindow(kAutoMaskAlwaysOnId)}};
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.name);
+        ASSERT_NE(place.control, nullptr);
+        focus(place.control);
+        const float zoom = viewer.zoom;
+        dialogs = 0;
+        pressKey('o', wxMOD_CONTROL);
+        runEvents();
+        EXPECT_EQ(dialogs, 1);
+        EXPECT_EQ(message, "Open images");
+        EXPECT_FLOAT_EQ(viewer.zoom, zoom);
+    }
+
+    focus(program->preview());
+    const float zoom = viewer.zoom;
+    dialogs = 0;
+    pressKey('-', wxMOD_CONTROL);
+    runEvents();
+    EXPECT_LT(viewer.zoom, zoom);
+    EXPECT_EQ(dialogs, 0);
+    Mav::Host::App::setFileDialogHook(previousHook);
 }
 
 }  // namespace

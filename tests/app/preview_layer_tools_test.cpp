@@ -52,7 +52,7 @@ void expectNear(const Matrix3& actual, const Matrix3& expected, double tolerance
 
 // The window position of the displayed picture's centre, around which rotate and scale work.
 wxPoint centreOf(PreviewWindow& w) {
-    const VantImagePreview::Point o = w.preview->panOffset();
+    const VantImagePreview::Point o = w.preview->imageOrigin();
     return {o.x + static_cast<int>(w.preview->scaledWidth() / 2),
             o.y + static_cast<int>(w.preview->scaledHeight() / 2)};
 }

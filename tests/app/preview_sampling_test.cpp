@@ -7,6 +7,7 @@
 
 #include <wx/frame.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -110,8 +111,8 @@ TEST(PreviewSampling, ChannelsAreClampedScaledAndTruncated) {
     for (int k = 0; k < 4; ++k) EXPECT_EQ(colour[k], 0);
 }
 
-// The window position goes to image coordinates, through the matrix, to the nearest pixel
-// (halves up, also below zero) and back to a window position.
+// The window position goes to the viewer (less the drawing rectangle's corner (2, 2)), to image
+// coordinates, through the matrix, to the nearest pixel (halves up, also below zero) and back.
 TEST(PreviewSampling, TransformedReadsRoundTheMappedPointAndMapBack) {
     VANTRELO_REQUIRE_TOOLKIT();
     StandInPreview s;
@@ -120,12 +121,12 @@ TEST(PreviewSampling, TransformedReadsRoundTheMappedPointAndMapBack) {
     const struct {
         Matrix3 m;
         wxPoint window;
-        wxPoint asked;  // window position pixelAt is asked for
+        wxPoint asked;  // viewer position pixelAt is asked for
     } cases[] = {
-        {[] { Matrix3 m; m.at(0, 2) = 0.5; m.at(1, 2) = -0.5; return m; }(), {17, 17}, {18, 17}},
-        {[] { Matrix3 m; m.at(0, 2) = -12.5; m.at(1, 2) = -12.49; return m; }(), {17, 17}, {5, 5}},
-        {[] { Matrix3 m; m.at(2, 2) = 2.0; return m; }(), {27, 47}, {17, 27}},
-        {[] { Matrix3 m; m.at(2, 0) = 0.1; return m; }(), {17, 17}, {12, 7 + 5}},
+        {[] { Matrix3 m; m.at(0, 2) = 0.5; m.at(1, 2) = -0.5; return m; }(), {17, 17}, {16, 15}},
+        {[] { Matrix3 m; m.at(0, 2) = -12.5; m.at(1, 2) = -12.49; return m; }(), {17, 17}, {3, 3}},
+        {[] { Matrix3 m; m.at(2, 2) = 2.0; return m; }(), {27, 47}, {16, 26}},
+        {[] { Matrix3 m; m.at(2, 0) = 0.1; return m; }(), {17, 17}, {11, 11}},
     };
     for (const auto& c : cases) {
         s.viewer.asked.clear();
@@ -260,6 +261,94 @@ TEST(PreviewSampling, TransformedReadsAtReducedZoomMoveByThePreviewScale) {
         std::uint16_t moved[4];
         ASSERT_TRUE(w.preview->sampleAt(o.x + p.x, o.y + p.y, moved));
         for (int c = 0; c < 4; ++c) EXPECT_EQ(moved[c], plain[c]) << "channel " << c;
+    }
+}
+
+// The 8-bit level a 16-bit sample stands for.
+int levelOf(std::uint16_t sample) { return (sample + 128) / 257; }
+
+// Real strokes and boxes read the pixel drawn under the pointer, at a reduced zoom, at 100% and
+// magnified with a pan.  The panel shows the unprocessed picture ("Show Original"), the very
+// pixels the samples come from, so the screenshot under the pointer is what each sample must be.
+// Magnified pixels are blended towards their neighbours, except at their centres: only centres
+// are compared there.
+TEST(PreviewSampling, StrokesAndBoxesReadThePixelDrawnUnderThePointer) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    PreviewWindow w;
+    w.setTool(kToolCleanBg);
+    w.viewer->setShowOriginal(true);
+    const struct {
+        float zoom;
+        bool pan;
+    } views[] = {{0.25f, false}, {1.0f, false}, {3.0f, true}};
+    for (const auto& view : views) {
+        SCOPED_TRACE(::testing::Message() << "zoom " << view.zoom);
+        w.viewer->setZoom(view.zoom);
+        if (view.pan) w.viewer->setPanOffset(-151, -83);
+        w.paintNow();
+        w.settle();
+        ASSERT_FLOAT_EQ(w.viewer->zoom, view.zoom);
+        const wxImage shot = w.screenshot();
+        const VantImagePreview::Point corner = w.preview->imageOrigin();
+        const int step = view.zoom > 1.0f ? static_cast<int>(view.zoom) : 1;
+        // Whether a window pixel shows one picture pixel unblended.
+        auto exact = [&](wxPoint p) {
+            return (p.x - corner.x) % step == step / 2 && (p.y - corner.y) % step == step / 2;
+        };
+        auto expectDrawn = [&](const Rgb16& sample, wxPoint p) {
+            SCOPED_TRACE(::testing::Message() << "at " << p.x << "," << p.y);
+            ASSERT_TRUE(shot.GetWidth() > p.x + 2 && shot.GetHeight() > p.y + 2);
+            const int drawn[3] = {shot.GetRed(p.x, p.y), shot.GetGreen(p.x, p.y),
+                                  shot.GetBlue(p.x, p.y)};
+            // Two pixels right and down shows another colour, or this spot could not tell.
+            ASSERT_NE(shot.GetBlue(p.x + 2, p.y + 2), drawn[2]);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(levelOf(sample.c[c]), drawn[c]) << "channel " << c;
+        };
+
+        // Spots inside the part of the picture in view, moved onto pixel centres.
+        const wxSize client = w.preview->GetClientSize();
+        const int left = std::max(corner.x, 2);
+        const int top = std::max(corner.y, 2);
+        const int right = std::min<int>(corner.x + w.preview->scaledWidth(), client.x - 2);
+        const int bottom = std::min<int>(corner.y + w.preview->scaledHeight(), client.y - 2);
+        ASSERT_GT(right - left, 20);
+        ASSERT_GT(bottom - top, 20);
+        auto spot = [&](double fx, double fy) {
+            const int x = left + static_cast<int>((right - left) * fx);
+            const int y = top + static_cast<int>((bottom - top) * fy);
+            return wxPoint(corner.x + (x - corner.x) / step * step + step / 2,
+                           corner.y + (y - corner.y) / step * step + step / 2);
+        };
+        const wxPoint path[] = {spot(0.3, 0.4), spot(0.55, 0.7), spot(0.8, 0.5)};
+
+        w.setSelection(kSelectPoint);
+        w.forget();
+        w.realPress(path[0]);
+        w.realMove(path[1]);
+        w.realMove(path[2]);
+        w.realRelease();
+        ASSERT_EQ(w.samples.size(), 4u);
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_TRUE(w.samples[k].valid);
+            expectDrawn(w.samples[k].colour, path[k]);
+        }
+
+        w.setSelection(kSelectBox);
+        w.forget();
+        const wxPoint from = path[0];
+        const wxPoint to = from + wxPoint(4 * step, 3 * step);
+        w.realPress(from);
+        w.realMove(to);
+        w.realRelease();
+        ASSERT_EQ(w.samples.size(), 3u);
+        const SampleRecord& box = w.samples[1];
+        ASSERT_EQ(box.blockWidth, to.x - from.x);
+        ASSERT_EQ(box.blockHeight, to.y - from.y);
+        for (int j = 0; j < box.blockHeight; ++j)
+            for (int i = 0; i < box.blockWidth; ++i)
+                if (exact(from + wxPoint(i, j)))
+                    expectDrawn(box.block[j * box.blockWidth + i], from + wxPoint(i, j));
     }
 }
 

@@ -187,9 +187,9 @@ public:
         preview->transformOverlay.value().setBool(overlay);
     }
 
-    // Window position of fixture pixel (x, y) at zoom 1 (the coordinates the preview reads in).
+    // Window position where fixture pixel (x, y) is drawn at zoom 1.
     wxPoint windowOf(int x, int y) const {
-        const VantImagePreview::Point o = preview->panOffset();
+        const VantImagePreview::Point o = preview->imageOrigin();
         return {x + o.x, y + o.y};
     }
 

@@ -6,6 +6,7 @@
 
 #include <wx/msgdlg.h>
 #include <wx/uiaction.h>
+#include <wx/utils.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -470,6 +471,43 @@ TEST(ViewerWindow, CapsLockHoldsTheRenderAndItsReleaseRepaints) {
     EXPECT_EQ(window.host.renderCalls, 1);
     EXPECT_TRUE(showsImagePixel(window.screenshot(), viewer, 210, 160));
     Mav::Host::Param::setCapsLockProbe(previous);
+}
+
+// With the real keyboard: the Caps Lock key held down holds the render; let go, the preview renders
+// again although the lock it switched on stays on.
+TEST(ViewerWindow, CapsLockHoldsTheRenderOnlyWhileTheKeyIsHeld) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    ViewerWindow window(600, 300);
+    auto& viewer = *window.viewer;
+    ASSERT_FALSE(wxGetKeyState(WXK_CAPITAL)) << "the lock must start off";
+    wxUIActionSimulator keyboard;
+
+    keyboard.KeyDown(WXK_CAPITAL);
+    ViewerWindow::runEvents();
+    window.host.forgetCalls();
+    viewer.forceRender();
+    window.paintNow();
+    EXPECT_EQ(window.host.renderCalls, 0);
+    EXPECT_TRUE(window.panel->capsNoticeShown);
+    EXPECT_TRUE(nearColour(window.screenshot().at(210, 60), 0, 0, 0)) << "no picture";
+
+    keyboard.KeyUp(WXK_CAPITAL);
+    ViewerWindow::runEvents();
+    EXPECT_TRUE(wxGetKeyState(WXK_CAPITAL)) << "the lock is on";
+    EXPECT_FALSE(window.panel->capsNoticeShown);
+    EXPECT_EQ(window.host.renderCalls, 1);
+    EXPECT_TRUE(showsImagePixel(window.screenshot(), viewer, 210, 160));
+    // Later changes render too while the lock stays on.
+    viewer.forceRender();
+    window.paintNow();
+    EXPECT_EQ(window.host.renderCalls, 2);
+    EXPECT_FALSE(window.panel->capsNoticeShown);
+
+    // The lock goes off again for the tests after this one.
+    keyboard.KeyDown(WXK_CAPITAL);
+    keyboard.KeyUp(WXK_CAPITAL);
+    ViewerWindow::runEvents();
+    EXPECT_FALSE(wxGetKeyState(WXK_CAPITAL));
 }
 
 TEST(ViewerWindow, OriginalShowsTheSourceWithoutRendering) {
