@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config git
-          libwxgtk3.2-dev libfreeimage-dev liblcms2-dev libagg-dev
+          libwxgtk3.2-dev libx11-dev libfreeimage-dev liblcms2-dev libagg-dev
           libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
           openbox xdotool)
 
