@@ -69,6 +69,10 @@ public:
     // pixels count as sRGB).  The host keeps it for the viewer and closes the one it held
     // (Host::setColourProfile).  Never null.
     virtual void subjectTakeProfile(ProfileHandle profile) = 0;
+    // Input `index`'s image as already read at full resolution (as readSubjectImage gives it, with
+    // its domain set), or null.  While there is one, pixel reads of that input are made from it at
+    // any scale instead of decoding the file again; none by default.
+    virtual const System::ImageBuffer* subjectDecodedImage(std::size_t index) const;
 };
 
 struct ReadOptions {
