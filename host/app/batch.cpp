@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/app/batch_memory.h"
 #include "host/app/host.h"
 #include "host/app/image_io.h"
 #include "host/app/message_box.h"
@@ -63,6 +64,7 @@ public:
     // Starts `work` on the helper thread; false when no thread can be started, and then the
     // caller runs it itself.
     bool start(std::function<void()> work) {
+        wait();  // the thread that runs the work before must not see it change
         work_ = std::move(work);
         try {
             thread_.start(&StageWorker::entry, this);
@@ -206,19 +208,12 @@ private:
         probed_ = {job.index + 1, bytes};
         return bytes;
     }
-    bool large(std::uint64_t footprint) const { return memory_ != 0 && footprint > memory_ / 3; }
-    // Whether `job` may join the inputs held now: fewer than the depth are held, and neither it
-    // nor any of them takes more than a third of the available memory (such an input is alone).
+    // Whether `job` may join the inputs held now.
     bool admits(const BatchJob& job) const {
-        int held = 0;
-        bool largeHeld = false;
+        std::vector<std::uint64_t> held;
         for (const BatchJob* other : {reading_.get(), rendering_.get(), writing_.get()})
-            if (other) {
-                ++held;
-                largeHeld = largeHeld || large(other->footprint);
-            }
-        if (held == 0) return true;
-        return held < depth_ && !largeHeld && !large(job.footprint);
+            if (other) held.push_back(other->footprint);
+        return batchMayHold(held, job.footprint, depth_, memory_);
     }
     static void read(BatchJob& job, const ReadOptions& options) {
         try {
@@ -234,7 +229,9 @@ private:
     }
     static void write(BatchJob& job) {
         try {
-            writeSubjectImage(*job.image, job.path, job.writeMessage);
+            // The result is freed once the encoder has its copy: the writing of a large TIFF
+            // takes most of the time an input spends in the batch.
+            writeSubjectImage(*job.image, job.path, job.writeMessage, [&job] { job.image.reset(); });
         } catch (...) {
             job.failure = std::current_exception();
         }
@@ -392,6 +389,17 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
 }
 
 }  // namespace
+
+bool batchMayHold(const std::vector<std::uint64_t>& held, std::uint64_t footprint, int depth,
+                  std::uint64_t available) {
+    if (held.empty()) return true;
+    const auto large = [available](std::uint64_t bytes) {
+        return available != 0 && bytes > available / 3;
+    };
+    if (held.size() >= static_cast<std::size_t>(std::max(depth, 1)) || large(footprint))
+        return false;
+    return std::none_of(held.begin(), held.end(), large);
+}
 
 void Host::setBatchDepth(int depth) { batchDepth_ = std::clamp(depth, 1, 3); }
 

@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "host/app/colour_profile.h"
@@ -101,8 +102,10 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 // file's format (told by content, else by name).  On failure returns false with the message and
 // the file is as it was; for a file of several pages the message is
 // "\"<path>\" has several pages; Vantrelo keys only single images and left it unchanged."
+// `pixelsTaken`, when given, is called once the pixels have been copied out of `buffer`, which is
+// not used after it: the caller may free the buffer there rather than hold it through the encoding.
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
-                       std::string& message);
+                       std::string& message, const std::function<void()>& pixelsTaken = {});
 
 // The toolkit's logging level is lowered to errors only while a file is read or written.
 unsigned long lowerLogLevel();  // returns the level to put back

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -113,7 +114,8 @@ FIBITMAP* toBitDepth(FIBITMAP* bitmap, int bits) {
 
 }  // namespace
 
-bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
+bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
+                       const std::function<void()>& pixelsTaken) {
     auto fail = [&](const std::string& reason) {
         message = writeFailure(path, reason);
         return false;
@@ -208,6 +210,7 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
         if (!target) return fail("there is not enough memory for the image");
     }
     copyPixels(buffer, target.get(), workBits);
+    if (pixelsTaken) pixelsTaken();
 
     if (saveType != workType) {
         Bitmap converted(FreeImage_ConvertToType(target.get(), saveType, TRUE));
