@@ -1,5 +1,15 @@
 // The OK path: every input rendered at full resolution, tile by tile, on one worker thread behind
 // the modal progress window, and written over its own file.
+//
+// The inputs go through the batch as a pipeline of three stages: while input n renders on every
+// processor, input n + 1 is read and decoded and input n - 1 is written, each on a helper thread
+// of its own (StageWorker).  Every image is decoded once: the render's reduced copies of the
+// input (the plug-in's source proxy) are made from the image read for it (holdDecodedInput).
+// Only the batch thread talks to the host (selecting inputs, progress, messages); the helpers
+// touch only their own files and images.  What the window shows and what the files hold is what
+// reading, rendering and writing one input after the other gives: progress counts each input once
+// its render is done, messages are queued in input order, and a failed or cancelled input
+// leaves its file and every later one untouched while the write already under way is finished.
 
 #include <wx/frame.h>
 #include <wx/intl.h>
@@ -7,14 +17,21 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "host/app/batch_memory.h"
 #include "host/app/host.h"
+#include "host/app/image_io.h"
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
 #include "host/system/exceptions.h"
+#include "host/system/system_info.h"
 #include "host/system/worker_thread.h"
 
 namespace Mav::Host::App {
@@ -39,6 +56,49 @@ struct BatchFlag {
     explicit BatchFlag(std::atomic<bool>& flag) : flag(flag) { flag = true; }
     ~BatchFlag() { flag = false; }
     std::atomic<bool>& flag;
+};
+
+// A helper thread that runs one piece of work at a time.  The work must not throw.
+class StageWorker {
+public:
+    // Starts `work` on the helper thread; false when no thread can be started, and then the
+    // caller runs it itself.
+    bool start(std::function<void()> work) {
+        wait();  // the thread that runs the work before must not see it change
+        work_ = std::move(work);
+        try {
+            thread_.start(&StageWorker::entry, this);
+            return true;
+        } catch (const Mav::Exception&) {
+            return false;
+        }
+    }
+    // Waits for the work started last; at once when there is none.
+    void wait() { thread_.join(); }
+
+private:
+    static void entry(void* self) { static_cast<StageWorker*>(self)->work_(); }
+
+    System::WorkerThread thread_;
+    std::function<void()> work_;
+};
+
+// One input on its way through the batch.
+struct BatchJob {
+    std::uint64_t index = 0;
+    std::string path;
+    std::uint64_t footprint = 0;  // bytes its source and result take together; 0: not known
+    std::unique_ptr<ImageBuffer> image;  // the source as read, then the result
+    ReadResult read;
+    std::string writeMessage;
+    std::exception_ptr failure;  // what reading or writing threw, thrown again on the batch thread
+};
+
+// The decoded image of the current input is held for reads of it while it renders.
+struct HeldInput {
+    HeldInput(Host& host, const ImageBuffer& image) : host(host) { host.holdDecodedInput(&image); }
+    ~HeldInput() { host.holdDecodedInput(nullptr); }
+    Host& host;
 };
 
 }  // namespace
@@ -94,6 +154,264 @@ void Host::runBatch() {
     flushMessages();
 }
 
+namespace {
+
+class BatchPipeline {
+public:
+    BatchPipeline(Host& host, int depth)
+        : host_(host), depth_(std::clamp(depth, 1, 3)), memory_(System::availableMemoryBytes()) {
+        options_.previewFlag = host.previewFlag();
+        options_.previewMode = host.isPreviewMode();
+        options_.highBitDepth = host.supportsHighBitDepth();
+        options_.perceptualIntent = host.usePerceptualIntent();
+    }
+    // Waits for both helpers (the write under way is finished) and queues the outcome of every
+    // input that has one, in input order.
+    ~BatchPipeline() {
+        reader_.wait();
+        reading_.reset();
+        try {
+            collectWrite(false);
+        } catch (...) {
+            // Already failing: the first failure is the one reported.
+        }
+    }
+    BatchPipeline(const BatchPipeline&) = delete;
+    BatchPipeline& operator=(const BatchPipeline&) = delete;
+
+    // Reads (or takes the read of), renders and hands on for writing the current input, which is
+    // input `index` of `count`.
+    void run(std::uint64_t index, std::uint64_t count, Parameters& set);
+    // Waits for the last write and queues its outcome.
+    void finish() { collectWrite(true); }
+
+private:
+    std::unique_ptr<BatchJob> newJob(std::uint64_t index) {
+        auto job = std::make_unique<BatchJob>();
+        job->index = index;
+        job->path = host_.inputPath(index);
+        job->image = std::make_unique<ImageBuffer>(&host_);
+        return job;
+    }
+    // The bytes an input's source and result will take, from its file's header; 0 when the header
+    // cannot be read (then neither can the pixels, which costs no memory).
+    std::uint64_t footprintOf(const BatchJob& job) {
+        if (probed_.first == job.index + 1) return probed_.second;
+        ImageBuffer header(&host_);
+        ReadOptions probe = options_;
+        probe.loadPixels = false;
+        std::uint64_t bytes = 0;
+        if (readSubjectImage(header, job.path, probe).ok)
+            bytes = 2 * static_cast<std::uint64_t>(header.bounds.width()) *
+                    static_cast<std::uint64_t>(header.bounds.height()) * 4 *
+                    static_cast<std::uint64_t>(header.bitsPerChannel / 8);
+        probed_ = {job.index + 1, bytes};
+        return bytes;
+    }
+    // Whether `job` may join the inputs held now.
+    bool admits(const BatchJob& job) const {
+        std::vector<std::uint64_t> held;
+        for (const BatchJob* other : {reading_.get(), rendering_.get(), writing_.get()})
+            if (other) held.push_back(other->footprint);
+        return batchMayHold(held, job.footprint, depth_, memory_);
+    }
+    static void read(BatchJob& job, const ReadOptions& options) {
+        try {
+            job.read = readSubjectImage(*job.image, job.path, options);
+            if (!job.read.ok) return;
+            ImageBuffer& image = *job.image;
+            image.domain = image.bounds;
+            job.footprint = 2 * static_cast<std::uint64_t>(image.bounds.height()) *
+                            static_cast<std::uint64_t>(image.rowBytes);
+        } catch (...) {
+            job.failure = std::current_exception();
+        }
+    }
+    static void write(BatchJob& job) {
+        try {
+            // The result is freed once the encoder has its copy: the writing of a large TIFF
+            // takes most of the time an input spends in the batch.
+            writeSubjectImage(*job.image, job.path, job.writeMessage, [&job] { job.image.reset(); });
+        } catch (...) {
+            job.failure = std::current_exception();
+        }
+        job.image.reset();  // its memory is free as soon as the file is
+    }
+    // Starts reading input `index` ahead when it may be held now.
+    void readAhead(std::uint64_t index, std::uint64_t count);
+    // Input `index` read: by the reader when it was read ahead, else here.
+    std::unique_ptr<BatchJob> take(std::uint64_t index);
+    // Waits for the write under way and settles its input.
+    void collectWrite(bool rethrow);
+    void settle(std::uint64_t position, std::string message);
+    void render(BatchJob& job, Parameters& set);
+
+    Host& host_;
+    const int depth_;
+    const std::uint64_t memory_;  // available when the batch started; 0: not known
+    ReadOptions options_;
+    StageWorker reader_;
+    StageWorker writer_;
+    std::unique_ptr<BatchJob> reading_;
+    std::unique_ptr<BatchJob> rendering_;
+    std::unique_ptr<BatchJob> writing_;
+    // The messages of the inputs run so far, in order; an input is settled once its outcome is
+    // known, and messages are queued up to the first input that is not.
+    struct Note {
+        bool settled = false;
+        std::string message;
+    };
+    std::vector<Note> notes_;
+    std::size_t queued_ = 0;
+    std::size_t writingNote_ = 0;
+    // The last input whose header was read for its footprint (index + 1; 0: none) and the
+    // footprint: asked before reading ahead, and again after the render when it was refused then.
+    std::pair<std::uint64_t, std::uint64_t> probed_{0, 0};
+};
+
+void BatchPipeline::settle(std::uint64_t position, std::string message) {
+    notes_[position].settled = true;
+    notes_[position].message = std::move(message);
+    while (queued_ < notes_.size() && notes_[queued_].settled) {
+        if (!notes_[queued_].message.empty()) host_.queueMessage(notes_[queued_].message);
+        ++queued_;
+    }
+}
+
+void BatchPipeline::collectWrite(bool rethrow) {
+    writer_.wait();
+    if (!writing_) return;
+    const std::unique_ptr<BatchJob> job = std::move(writing_);
+    settle(writingNote_, job->writeMessage);
+    if (job->failure && rethrow) std::rethrow_exception(job->failure);
+}
+
+void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
+    if (depth_ < 3 || reading_ || index >= count || index >= host_.inputCount()) return;
+    std::unique_ptr<BatchJob> job = newJob(index);
+    job->footprint = footprintOf(*job);
+    if (!admits(*job)) return;
+    BatchJob& started = *job;
+    reading_ = std::move(job);
+    if (!reader_.start([&started, options = options_] { read(started, options); }))
+        read(started, options_);
+}
+
+std::unique_ptr<BatchJob> BatchPipeline::take(std::uint64_t index) {
+    reader_.wait();
+    if (reading_ && reading_->index == index) return std::move(reading_);
+    reading_.reset();
+    std::unique_ptr<BatchJob> job = newJob(index);
+    if (writing_) {
+        // Room for it first, when the write under way must end before it may be held.
+        job->footprint = footprintOf(*job);
+        if (!admits(*job)) collectWrite(true);
+    }
+    read(*job, options_);
+    return job;
+}
+
+void BatchPipeline::run(std::uint64_t index, std::uint64_t count, Parameters& set) {
+    if (index >= host_.inputCount()) return;  // no file: nothing to read, render or write
+    const std::size_t position = notes_.size();
+    notes_.emplace_back();
+    rendering_ = take(index);
+    readAhead(index + 1, count);
+    BatchJob& job = *rendering_;
+    if (job.failure) std::rethrow_exception(job.failure);
+    if (!job.read.ok) {
+        std::string message = std::move(job.read.message);
+        rendering_.reset();
+        settle(position, std::move(message));
+        return;
+    }
+    render(job, set);
+    // Cancelled after the last tile: the file is not touched.
+    host_.throwIfAborted();
+    collectWrite(true);
+    host_.throwIfAborted();  // also when Cancel came while the previous file was being written
+    writing_ = std::move(rendering_);
+    writingNote_ = position;
+    BatchJob& written = *writing_;
+    if (depth_ < 2 || !writer_.start([&written] { write(written); })) write(written);
+    if (depth_ < 2) collectWrite(true);
+    readAhead(index + 1, count);
+}
+
+void BatchPipeline::render(BatchJob& job, Parameters& set) {
+    // Read now, so the host knows the input's size and profile as a read of it tells them.
+    if (job.read.profile) host_.setColourProfile(job.read.profile.release());
+    ImageBuffer& source = *job.image;
+    const Rect bounds = source.bounds;
+    host_.recordBounds(bounds, job.index);
+    host_.setPixelScale(1.0f);
+
+    auto result = std::make_unique<ImageBuffer>(&host_);
+    {
+        const HeldInput held(host_, source);
+        host_.prepare(set, bounds);
+        host_.analyse(set, bounds);
+
+        std::int32_t tileWidth = 256;
+        std::int32_t tileHeight = 256;
+        host_.tileSize(bounds, tileWidth, tileHeight);
+        // A tile size that is not positive renders the image in one piece.
+        const std::int64_t tw =
+            tileWidth > 0 ? tileWidth : std::max<std::int64_t>(1, bounds.width());
+        const std::int64_t th =
+            tileHeight > 0 ? tileHeight : std::max<std::int64_t>(1, bounds.height());
+
+        result->allocateSameAs(source);
+        ImageBuffer scratch(&host_);
+        const std::int64_t rows = (bounds.height() + th - 1) / th;
+        const std::int64_t columns = (bounds.width() + tw - 1) / tw;
+        ProgressLevel& tiles = host_.progressLevel(kTileLevel);
+        tiles = {0, static_cast<std::uint64_t>(rows * columns), 1};
+        for (std::int64_t row = 0; row < rows; ++row) {
+            for (std::int64_t column = 0; column < columns; ++column) {
+                const std::int64_t x0 = bounds.x0 + column * tw;
+                const std::int64_t y0 = bounds.y0 + row * th;
+                const Rect tile{
+                    static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0),
+                    static_cast<std::int32_t>(std::min<std::int64_t>(bounds.x1, x0 + tw)),
+                    static_cast<std::int32_t>(std::min<std::int64_t>(bounds.y1, y0 + th))};
+                ImageBuffer view(&host_);
+                view.makeView(*result, tile);
+                host_.render(set, source, view, scratch, nullptr);
+                completeUnit(host_, tiles);
+                // A plug-in that reports no progress of its own is still stopped between tiles.
+                host_.throwIfAborted();
+            }
+        }
+    }
+    // The source is done with: only the result stays until it is written.
+    job.image = std::move(result);
+}
+
+}  // namespace
+
+bool batchMayHold(const std::vector<std::uint64_t>& held, std::uint64_t footprint, int depth,
+                  std::uint64_t available) {
+    if (held.empty()) return true;
+    const auto large = [available](std::uint64_t bytes) {
+        return available != 0 && bytes > available / 3;
+    };
+    if (held.size() >= static_cast<std::size_t>(std::max(depth, 1)) || large(footprint))
+        return false;
+    return std::none_of(held.begin(), held.end(), large);
+}
+
+void Host::setBatchDepth(int depth) { batchDepth_ = std::clamp(depth, 1, 3); }
+
+void Host::holdDecodedInput(const ImageBuffer* image) {
+    decodedInput_ = image;
+    decodedIndex_ = currentInput_;
+}
+
+const ImageBuffer* Host::subjectDecodedImage(std::size_t index) const {
+    return decodedInput_ && index == decodedIndex_ ? decodedInput_ : nullptr;
+}
+
 void Host::processInputs() {
     bool finished = false;
     try {
@@ -105,12 +423,16 @@ void Host::processInputs() {
         if (!batchRunning_) abortFlag_ = false;
         if (!supportsMultipleInputs()) n = 1;
         levels_[kInputLevel] = {0, n, 1};
+        // Held for the whole batch: the helpers read and write while the batch thread works on.
+        const QuietLogScope quiet;
+        BatchPipeline pipeline(*this, batchDepth_);
         for (std::uint64_t i = 0; i < n && !abortFlag_; ++i) {
             selectInput(i);
-            if (Parameters* set = currentParameters()) renderInTiles(*set);
+            if (Parameters* set = currentParameters()) pipeline.run(currentInput_, n, *set);
             flushMessages();
             completeUnit(*this, levels_[kInputLevel]);
         }
+        pipeline.finish();
         finished = !abortFlag_;
     } catch (const std::bad_alloc&) {
         showMessage(translated("Out of memory"), translated("Error"), kBatchErrorFlags);
@@ -135,65 +457,10 @@ void Host::processInputs() {
 }
 
 void Host::renderInTiles(Parameters& set) {
-    std::int32_t tileWidth = 256;
-    std::int32_t tileHeight = 256;
-    Rect bounds = currentBounds();
-    const bool hasFile = currentInput_ < inputs_.size();
-    // An unreadable file has empty bounds; the batch still reads it, so that the reason is
-    // reported.
-    if (bounds.empty() && !hasFile) return;
-    pixelScale_ = 1.0f;
-    if (!bounds.empty()) {
-        prepare(set, bounds);
-        analyse(set, bounds);
-    }
-
-    ImageBuffer source(this);
-    ImageBuffer result(this);
-    ImageBuffer scratch(this);
-    std::string error;
-    if (!source.loadInput(0, bounds, 1.0f, true, &error) || !source.firstPixel ||
-        source.bounds.empty()) {
-        if (!error.empty()) queueMessage(error);
-        return;  // nothing rendered, nothing written
-    }
-    if (source.bounds != bounds) {
-        // The file is not what its header said a moment ago (it changed on disk): prepare for
-        // what was actually read, so that the tiles cover the whole result.
-        bounds = source.bounds;
-        prepare(set, bounds);
-        analyse(set, bounds);
-    }
-    tileSize(bounds, tileWidth, tileHeight);
-    // A tile size that is not positive renders the image in one piece.
-    const std::int64_t tw = tileWidth > 0 ? tileWidth : std::max<std::int64_t>(1, bounds.width());
-    const std::int64_t th =
-        tileHeight > 0 ? tileHeight : std::max<std::int64_t>(1, bounds.height());
-
-    result.allocateSameAs(source);
-
-    const std::int64_t rows = (bounds.height() + th - 1) / th;
-    const std::int64_t columns = (bounds.width() + tw - 1) / tw;
-    ProgressLevel& tiles = levels_[kTileLevel];
-    tiles = {0, static_cast<std::uint64_t>(rows * columns), 1};
-    for (std::int64_t row = 0; row < rows; ++row) {
-        for (std::int64_t column = 0; column < columns; ++column) {
-            const std::int64_t x0 = bounds.x0 + column * tw;
-            const std::int64_t y0 = bounds.y0 + row * th;
-            const Rect tile{static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0),
-                            static_cast<std::int32_t>(std::min<std::int64_t>(bounds.x1, x0 + tw)),
-                            static_cast<std::int32_t>(std::min<std::int64_t>(bounds.y1, y0 + th))};
-            ImageBuffer view(this);
-            view.makeView(result, tile);
-            render(set, source, view, scratch, nullptr);
-            completeUnit(*this, tiles);
-            // A plug-in that reports no progress of its own is still stopped between tiles.
-            throwIfAborted();
-        }
-    }
-    // Cancelled after the last tile: the file is not touched.
-    throwIfAborted();
-    if (!result.saveResult(&error)) queueMessage(error);
+    const QuietLogScope quiet;
+    BatchPipeline single(*this, 1);
+    single.run(currentInput_, currentInput_ + 1, set);
+    single.finish();
 }
 
 }  // namespace Mav::Host::App

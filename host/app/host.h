@@ -9,7 +9,9 @@
 //
 // Threads.  The user-interface thread (the one that constructed or last reset the host) runs
 // everything interactively.  During the batch one worker thread runs processInputs and everything
-// it calls, while the user-interface thread only runs the modal progress window.  The host lock
+// it calls, while the user-interface thread only runs the modal progress window.  The batch thread
+// may hand the reading of the next input and the writing of the previous one to two helper
+// threads of its own; they touch only the files and the images they were given, never the host.  The host lock
 // guards the queued message text, the progress counters and the progress window pointer; the two
 // threads talk only through posted events and that lock.  Windows and message boxes are touched
 // on the user-interface thread only: any other thread's messages are queued and shown later.
@@ -274,6 +276,15 @@ public:
     void processInputs();
     // Renders the current input whole, tile by tile, and writes it over its own file.
     void renderInTiles(Parameters& set);
+    // How many inputs the batch holds at once, 1 to 3 (3 at the start): with 3 the next input is
+    // read and the previous one written while one renders, each on a thread of its own; with 2
+    // only the writing overlaps; with 1 every input is read, rendered and written in turn on the
+    // batch thread.  Fewer are held when the machine's available memory would not hold them.
+    void setBatchDepth(int depth);
+    int batchDepth() const { return batchDepth_; }
+    // The current input's image as the batch read it at full resolution, which reads of the
+    // current input use instead of its file while it is held; null: none.  Batch thread only.
+    void holdDecodedInput(const ImageBuffer* image);
 
     bool onUiThread() const { return std::this_thread::get_id() == uiThread_; }
 
@@ -288,6 +299,7 @@ public:
     bool subjectHighBitDepth() const override;
     bool subjectPerceptualIntent() const override;
     void subjectTakeProfile(ProfileHandle profile) override;
+    const ImageBuffer* subjectDecodedImage(std::size_t index) const override;
 
 private:
     bool stepInputSelect(std::uint64_t index, wxWindow* previous, wxWindow* next);
@@ -321,6 +333,9 @@ private:
     System::CriticalSection hostLock_;
     ProgressLevel levels_[kProgressLevels];
     std::thread::id uiThread_;
+    int batchDepth_ = 3;
+    const ImageBuffer* decodedInput_ = nullptr;  // held for input decodedIndex_
+    std::uint64_t decodedIndex_ = 0;
 };
 
 }  // namespace App

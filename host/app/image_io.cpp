@@ -12,6 +12,10 @@ namespace Mav::Host::App {
 
 SubjectImageHost::~SubjectImageHost() = default;
 
+const System::ImageBuffer* SubjectImageHost::subjectDecodedImage(std::size_t) const {
+    return nullptr;
+}
+
 unsigned long lowerLogLevel() {
     const unsigned long saved = wxLog::GetLogLevel();
     wxLog::SetLogLevel(wxLOG_Error);
@@ -53,6 +57,12 @@ std::string noInput(std::uint64_t source) {
     return "Cannot read input image " + std::to_string(source - 1) + ": there is no such input.";
 }
 
+void recordSize(SubjectImageHost& host, const Rect& bounds, std::size_t index) {
+    host.subjectRecordBounds(
+        Rect{0, 0, static_cast<std::int32_t>(bounds.width()), static_cast<std::int32_t>(bounds.height())},
+        index);
+}
+
 }  // namespace
 
 bool ImageBuffer::readImageFile(std::uint64_t source, bool loadPixels, std::string* error) {
@@ -83,22 +93,34 @@ bool ImageBuffer::loadInput(std::uint64_t source, Rect, float requestedScale, bo
     if (!(requestedScale > 0.0f) || !std::isfinite(requestedScale))
         return report(error, "Cannot read the image: the requested scale is not valid.");
 
-    if (!readImageFile(source, loadPixels, error)) return false;
-    host->subjectRecordBounds(Rect{0, 0, static_cast<std::int32_t>(bounds.width()),
-                                   static_cast<std::int32_t>(bounds.height())},
-                              index);
-    if (!loadPixels) return true;
+    // An image the host already holds is not decoded again: the reduced copy made from it is the
+    // one the file would give, as both start from the same full-resolution pixels.
+    const ImageBuffer* full = loadPixels ? host->subjectDecodedImage(index) : nullptr;
+    ImageBuffer read(owner);
+    if (!full) {
+        if (!readImageFile(source, loadPixels, error)) return false;
+        if (!loadPixels) {
+            recordSize(*host, bounds, index);
+            return true;
+        }
+        read.swap(*this);
+        full = &read;
+    }
+    recordSize(*host, full->bounds, index);
 
     const bool tooDeep =
-        bitsPerChannel > 8 && (host->subjectPreviewFlag() || !host->subjectHighBitDepth());
-    if (requestedScale != scale || tooDeep) {
-        ImageBuffer full(owner);
-        full.swap(*this);
+        full->bitsPerChannel > 8 && (host->subjectPreviewFlag() || !host->subjectHighBitDepth());
+    if (requestedScale != full->scale || tooDeep) {
         const Rect proxy{
-            0, 0, truncateToInt32(static_cast<float>(full.bounds.width()) * requestedScale),
-            truncateToInt32(static_cast<float>(full.bounds.height()) * requestedScale)};
-        resampleScaled(full, proxy, requestedScale);
+            0, 0, truncateToInt32(static_cast<float>(full->bounds.width()) * requestedScale),
+            truncateToInt32(static_cast<float>(full->bounds.height()) * requestedScale)};
+        resampleScaled(*full, proxy, requestedScale);
         scale = requestedScale;
+    } else if (full == &read) {
+        swap(read);
+    } else {
+        allocateSameAs(*full);
+        copyOverlap(*full);
     }
     Rect current = host->subjectCurrentBounds();
     current.scale(scale);

@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "host/app/colour_profile.h"
@@ -69,6 +70,10 @@ public:
     // pixels count as sRGB).  The host keeps it for the viewer and closes the one it held
     // (Host::setColourProfile).  Never null.
     virtual void subjectTakeProfile(ProfileHandle profile) = 0;
+    // Input `index`'s image as already read at full resolution (as readSubjectImage gives it, with
+    // its domain set), or null.  While there is one, pixel reads of that input are made from it at
+    // any scale instead of decoding the file again; none by default.
+    virtual const System::ImageBuffer* subjectDecodedImage(std::size_t index) const;
 };
 
 struct ReadOptions {
@@ -97,8 +102,10 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 // file's format (told by content, else by name).  On failure returns false with the message and
 // the file is as it was; for a file of several pages the message is
 // "\"<path>\" has several pages; Vantrelo keys only single images and left it unchanged."
+// `pixelsTaken`, when given, is called once the pixels have been copied out of `buffer`, which is
+// not used after it: the caller may free the buffer there rather than hold it through the encoding.
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
-                       std::string& message);
+                       std::string& message, const std::function<void()>& pixelsTaken = {});
 
 // Why OK could not write a keyed result back over the file at `path`: the message the batch would
 // give, naming the file, for a file it cannot read as a subject image (missing, of an unknown type

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -180,7 +181,8 @@ std::string writeBackRefusal(const std::string& path) {
     return {};
 }
 
-bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
+bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
+                       const std::function<void()>& pixelsTaken) {
     auto fail = [&](const std::string& reason) {
         message = writeFailure(path, reason);
         return false;
@@ -270,6 +272,7 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
         if (!target) return fail("there is not enough memory for the image");
     }
     copyPixels(buffer, target.get(), workBits);
+    if (pixelsTaken) pixelsTaken();
 
     if (saveType != workType) {
         Bitmap converted(FreeImage_ConvertToType(target.get(), saveType, TRUE));

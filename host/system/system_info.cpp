@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 namespace Mav::Host::System {
@@ -42,6 +43,19 @@ std::uint64_t systemProcessorCount() {
     if (online > 0) return static_cast<std::uint64_t>(online);
     const unsigned reported = std::thread::hardware_concurrency();
     return reported > 0 ? reported : 1;
+}
+
+std::uint64_t availableMemoryBytes() {
+    std::FILE* file = std::fopen("/proc/meminfo", "re");
+    if (!file) return 0;
+    char line[256];
+    unsigned long long kibibytes = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, file))
+        found = std::sscanf(line, "MemAvailable: %llu kB", &kibibytes) == 1;
+    std::fclose(file);
+    if (!found || kibibytes > UINT64_MAX / 1024) return 0;
+    return static_cast<std::uint64_t>(kibibytes) * 1024;
 }
 
 }  // namespace Mav::Host::System

@@ -1,5 +1,5 @@
 #pragma once
-// What the host asks of the machine: processors and vector instruction sets.
+// What the host asks of the machine: processors, vector instruction sets and free memory.
 
 #include <cstdint>
 
@@ -35,5 +35,9 @@ std::uint32_t cpuFeatures();
 
 // Processors online; at least 1.
 std::uint64_t systemProcessorCount();
+
+// The memory the system could give to new work without swapping (MemAvailable of /proc/meminfo),
+// in bytes; 0 when the system does not tell.
+std::uint64_t availableMemoryBytes();
 
 }  // namespace Mav::Host::System

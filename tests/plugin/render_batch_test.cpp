@@ -2,18 +2,29 @@
 // float TIFF with alpha), each with a parameter set of its own, are rendered in tiles from their
 // own files and written over them.  The rendered pixels are checked in the result before it is
 // saved (the JPEG is lossy), against the adapter's keying of the very pixels the batch read.
+//
+// The batch reads the next input and writes the previous one while it renders: its files are
+// compared byte for byte with those of a batch that takes one input at a time, also when inputs
+// cannot be read or written and when the user cancels; and the auto-mask's reduced copy of the
+// input, made from the image the batch read, is compared with the one read from the file.
 
 #include <gtest/gtest.h>
 
 #include <wx/image.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "plugin/composite_rows.h"
 #include "tests/plugin/render_test_support.h"
@@ -211,6 +222,198 @@ TEST_F(RenderBatch, EveryInputIsRenderedWithItsOwnSetAndWrittenOverItsFile) {
     // The backdrop differs per set: input 0 red, input 1 blue.
     EXPECT_GT(channel(*keyer.results[0], 5, 5, 0), 200);
     EXPECT_GT(channel(*keyer.results[1], 5, 5, 2), 45000);
+}
+
+// The auto-mask's proxy of an input larger than it (so it is reduced), made by the batch's
+// prepare from the file and from the image the batch read, on each of the three pixel depths.
+TEST(BatchProxy, MadeFromTheDecodedImageItIsTheOneTheFileGives) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    test_store::ScratchFolder folder{"vantrelo-batch-proxy"};
+    constexpr int kW = 1411, kH = 853;  // 1.2 Mpixels: a proxy at scale 0.93
+    const PixelFunction picture = [](int x, int y, double v[4]) {
+        patternPixel(x, y, v);
+        v[3] = x < kW / 2 ? 1.0 : 0.6;
+    };
+    const struct {
+        const char* name;
+        FREE_IMAGE_FORMAT format;
+        FREE_IMAGE_TYPE type;
+        int bits;
+    } cases[] = {{"proxy.jpg", FIF_JPEG, FIT_BITMAP, 24},
+                 {"proxy16.tif", FIF_TIFF, FIT_RGB16, 48},
+                 {"proxyF.tif", FIF_TIFF, FIT_RGBAF, 128}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = folder.path() / c.name;
+        writeImage(path, c.format, c.type, c.bits, kW, kH, picture);
+        PluginHarness h({path}, false);
+        h.set().setBool(true, kParamEnableAutoMask);
+        const Rect frame{0, 0, kW, kH};
+
+        h.plugin.prepare(h.set(), frame);
+        const ImageBuffer& fromFile = h.plugin.sourceProxy;
+        ASSERT_NE(fromFile.firstPixel, nullptr);
+        ASSERT_LT(fromFile.scale, 1.0f);
+        ImageBuffer expected(nullptr);
+        expected.allocateSameAs(fromFile);
+        expected.copyOverlap(fromFile);
+
+        ImageBuffer decoded(&h.plugin);
+        ASSERT_TRUE(decoded.loadInput(0, frame, 1.0f, true));
+        // The file is gone: what the proxy shows can only come from the decoded image.
+        test_store::writeText(path, "no longer a picture");
+        h.plugin.releaseWorkImages();
+        h.plugin.holdDecodedInput(&decoded);
+        h.plugin.prepare(h.set(), frame);
+        h.plugin.holdDecodedInput(nullptr);
+        const ImageBuffer& fromImage = h.plugin.sourceProxy;
+        ASSERT_NE(fromImage.firstPixel, nullptr);
+        EXPECT_EQ(fromImage.scale, expected.scale);
+        EXPECT_EQ(fromImage.domain, expected.domain);
+        EXPECT_EQ(fromImage.hasAlpha, expected.hasAlpha);
+        ASSERT_EQ(fromImage.bounds, expected.bounds);
+        ASSERT_EQ(fromImage.bitsPerChannel, expected.bitsPerChannel);
+        double worst = 0.0;
+        for (int y = 0; y < expected.bounds.y1; ++y)
+            for (int x = 0; x < expected.bounds.x1; ++x)
+                for (int ch = 0; ch < 4; ++ch)
+                    worst = std::max(worst, std::fabs(channel(fromImage, x, y, ch) -
+                                                      channel(expected, x, y, ch)));
+        EXPECT_LE(worst, 1.0);
+    }
+}
+
+// A shoot of mixed inputs: an 8-bit JPEG, a 16-bit TIFF, a file that is no picture, a read-only
+// float TIFF with alpha and a PNG, each keyed with the auto-mask on.  A batch in the pipeline
+// writes what a batch of one input at a time writes, byte for byte, with the same messages.
+class MixedShoot : public testing::Test {
+protected:
+    static constexpr int kW = 230, kH = 170;
+    static constexpr const char* kNames[] = {"a.jpg", "b16.tif", "c.tif", "dF.tif", "e.png"};
+    static constexpr int kUnreadable = 2;
+    static constexpr int kReadOnly = 3;
+
+    void SetUp() override { VANTRELO_REQUIRE_TOOLKIT(); }
+
+    // The shoot written into `folder`; returns each file's bytes.
+    static std::vector<std::string> writeShoot(const fs::path& folder) {
+        const PixelFunction picture = scene(kW, kH);
+        const fs::path at[] = {folder / kNames[0], folder / kNames[1], folder / kNames[2],
+                               folder / kNames[3], folder / kNames[4]};
+        writeImage(at[0], FIF_JPEG, FIT_BITMAP, 24, kW, kH, picture, JPEG_QUALITYGOOD);
+        writeImage(at[1], FIF_TIFF, FIT_RGB16, 48, kW, kH, picture, TIFF_LZW);
+        test_store::writeText(at[kUnreadable], "II*\0 not a picture after all");
+        writeImage(at[3], FIF_TIFF, FIT_RGBAF, 128, kW, kH, [&](int x, int y, double v[4]) {
+            picture(x, y, v);
+            v[3] = y < kH / 2 ? 1.0 : 0.7;
+        });
+        ::chmod(at[kReadOnly].c_str(), 0444);
+        writeImage(at[4], FIF_PNG, FIT_BITMAP, 24, kW, kH, picture);
+        std::vector<std::string> bytes;
+        for (const fs::path& path : at) bytes.push_back(test_store::fileText(path));
+        return bytes;
+    }
+
+    // The batch over the shoot in `folder` at `depth`; returns its messages with the folder's
+    // name taken out, so that two folders' messages compare.
+    template <class Keyer>
+    static std::string runBatch(Keyer& keyer, const fs::path& folder, int depth) {
+        for (const char* name : kNames) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
+        keyer.setPreviewFlag(true);
+        keyer.initInputs();
+        for (std::uint64_t i = 0; i < std::size(kNames); ++i) {
+            keyer.ensureParameters(i);
+            auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
+            set.setBool(true, kParamEnableAutoMask);
+            set.setBool(i % 2 == 1, kParamRenderAgainstBD);
+            if (i == keyer.currentInput()) set.applyAll();
+        }
+        keyer.setBatchDepth(depth);
+        // On a thread of its own, as behind the progress window: messages are queued there.
+        std::thread batch([&keyer] { keyer.processInputs(); });
+        batch.join();
+        std::string messages = keyer.takeMessages();
+        for (std::size_t at; (at = messages.find(folder.string())) != std::string::npos;)
+            messages.erase(at, folder.string().size());
+        return messages;
+    }
+
+    static std::set<std::string> namesIn(const fs::path& folder) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    // The one-at-a-time batch's files and messages.
+    void SetUpReference() {
+        originals = writeShoot(reference.path());
+        VantreloPluginApp keyer;
+        referenceMessages = runBatch(keyer, reference.path(), 1);
+        for (const char* name : kNames) written.push_back(test_store::fileText(reference.path() / name));
+    }
+
+    test_store::ScratchFolder reference{"vantrelo-shoot-one"};
+    std::vector<std::string> originals;
+    std::vector<std::string> written;
+    std::string referenceMessages;
+};
+
+TEST_F(MixedShoot, ThePipelineWritesWhatOneInputAtATimeWrites) {
+    SetUpReference();
+    // The failures are reported, each by its file's name, and stop nothing.
+    const std::size_t lineBreak = referenceMessages.find('\n');
+    ASSERT_NE(lineBreak, std::string::npos) << referenceMessages;
+    EXPECT_NE(referenceMessages.substr(0, lineBreak).find(kNames[kUnreadable]), std::string::npos);
+    EXPECT_NE(referenceMessages.substr(lineBreak + 1).find(kNames[kReadOnly]), std::string::npos);
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        SCOPED_TRACE(kNames[i]);
+        if (i == kUnreadable || i == kReadOnly)
+            EXPECT_EQ(written[i], originals[i]);
+        else
+            EXPECT_NE(written[i], originals[i]);
+    }
+
+    for (int depth : {2, 3}) {
+        SCOPED_TRACE(depth);
+        test_store::ScratchFolder folder{"vantrelo-shoot"};
+        writeShoot(folder.path());
+        VantreloPluginApp keyer;
+        EXPECT_EQ(runBatch(keyer, folder.path(), depth), referenceMessages);
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            EXPECT_EQ(test_store::fileText(folder.path() / kNames[i]), written[i]) << kNames[i];
+        EXPECT_EQ(namesIn(folder.path()), namesIn(reference.path()));  // no temporary file left
+    }
+}
+
+// The keyer that cancels the batch while it renders input `cancelAt`.
+class CancellingKeyer : public VantreloPluginApp {
+public:
+    explicit CancellingKeyer(std::uint64_t at) : cancelAt(at) {}
+    bool render(Parameters& set, ImageBuffer& input, ImageBuffer& output, ImageBuffer& scratch,
+                ImageList* extra) override {
+        if (currentInput() == cancelAt) requestAbort();
+        return VantreloPluginApp::render(set, input, output, scratch, extra);
+    }
+    const std::uint64_t cancelAt;
+};
+
+TEST_F(MixedShoot, CancelLeavesTheFilesNotYetWrittenAsTheyWereAndNoTemporaryFile) {
+    SetUpReference();
+    for (std::uint64_t cancelAt : {1u, 4u}) {
+        SCOPED_TRACE(cancelAt);
+        test_store::ScratchFolder folder{"vantrelo-shoot"};
+        writeShoot(folder.path());
+        CancellingKeyer keyer(cancelAt);
+        // A cancel adds nothing to the messages of the inputs before it.
+        EXPECT_EQ(runBatch(keyer, folder.path(), 3),
+                  cancelAt > kReadOnly ? referenceMessages : std::string());
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            EXPECT_EQ(test_store::fileText(folder.path() / kNames[i]),
+                      i < cancelAt ? written[i] : originals[i])
+                << kNames[i];
+        EXPECT_EQ(namesIn(folder.path()), namesIn(reference.path()));
+    }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/app/batch_memory.h"
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
 #include "host/system/exceptions.h"
@@ -372,6 +373,33 @@ TEST(Batch, TilesHaveTheWidthAndHeightThePlugInAsksFor) {
     std::vector<Rect> seen;
     for (const auto& call : host.renders) seen.push_back(call.tile);
     EXPECT_EQ(seen, expected);
+}
+
+// Which input may join those the batch holds: at most the depth, and an input of more than a third
+// of the available memory alone, whether it comes or is already there.
+TEST(Batch, InputsAreHeldTogetherOnlyWhileTheMemoryHoldsThem) {
+    constexpr std::uint64_t kMiB = 1u << 20;
+    const struct {
+        const char* name;
+        std::vector<std::uint64_t> held;
+        std::uint64_t footprint;
+        int depth;
+        std::uint64_t available;
+        bool mayHold;
+    } cases[] = {
+        {"nothing held: even a huge input starts", {}, 4000 * kMiB, 3, 900 * kMiB, true},
+        {"three small ones", {300 * kMiB, 300 * kMiB}, 300 * kMiB, 3, 900 * kMiB, true},
+        {"a fourth never", {1, 1, 1}, 1, 3, 0, false},
+        {"the depth bounds them", {1, 1}, 1, 2, 0, false},
+        {"one at a time", {1}, 1, 1, 0, false},
+        {"one byte over a third comes alone", {300 * kMiB}, 300 * kMiB + 1, 3, 900 * kMiB, false},
+        {"nothing joins a large one", {300 * kMiB + 1}, 1, 3, 900 * kMiB, false},
+        {"memory not known: no limit", {4000 * kMiB, 4000 * kMiB}, 4000 * kMiB, 3, 0, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Mav::Host::App::batchMayHold(c.held, c.footprint, c.depth, c.available),
+                  c.mayHold)
+            << c.name;
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+// The OK batch over a shoot: six 6000 x 4000 photographs as 16-bit LZW TIFFs and six as JPEGs
+// (quality 75), each keyed with the auto-mask on and written back over its file, the batch
+// running on a thread of its own as behind the progress window.  In the same run, one of the
+// photographs read and written alone, the time the batch per image is measured against.
+//
+// Counters: s_per_image (wall seconds of the batch over the number of photographs), read_write_s
+// (reading plus writing one photograph alone), ratio (the two over each other), peak_rss_MB and
+// base_rss_MB (the process's peak during the batch and its size before it), decoded_MB (one
+// photograph's decoded image in the host's RGBA buffer) and peak_over_decoded ((peak - base) over
+// decoded).  The files live in a temporary folder that is removed at exit.
+
+#include <benchmark/benchmark.h>
+
+#include <wx/image.h>
+#include <wx/string.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "bench/bench_photo.h"
+#include "host/system/image_buffer.h"
+#include "plugin/parameter_schema.h"
+#include "plugin/vantrelo_plugin.h"
+
+// Last: FreeImage defines the Windows header guard, after which a toolkit header would take this
+// for Windows.
+#include <FreeImage.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vantrelo;
+using bench_photo::kHeight;
+using bench_photo::kWidth;
+using Mav::Host::System::ImageBuffer;
+
+constexpr int kPhotos = 6;
+
+struct Shoot {
+    std::vector<fs::path> tiff;
+    std::vector<fs::path> jpeg;
+};
+
+fs::path& shootFolder() {
+    static fs::path folder;
+    return folder;
+}
+
+// Photograph i: the scene with noise of its own, so no two files are alike.
+FIBITMAP* photograph(std::uint32_t seed) {
+    FIBITMAP* bitmap = FreeImage_AllocateT(FIT_RGB16, kWidth, kHeight, 48);
+    if (!bitmap) return nullptr;
+    std::uint32_t noise = seed;
+    for (std::int32_t y = 0; y < kHeight; ++y) {
+        auto* line = reinterpret_cast<FIRGB16*>(FreeImage_GetScanLine(bitmap, kHeight - 1 - y));
+        for (std::int32_t x = 0; x < kWidth; ++x) {
+            std::uint16_t p[3];
+            bench_photo::photoPixel(x, y, noise, p);
+            line[x].red = p[0];
+            line[x].green = p[1];
+            line[x].blue = p[2];
+        }
+    }
+    return bitmap;
+}
+
+// Written once, each photograph on a thread of its own; removed at exit.
+const Shoot& shoot() {
+    static const Shoot files = [] {
+        Shoot made;
+        shootFolder() = fs::temp_directory_path() / ("vantrelo-bench-batch-" + std::to_string(::getpid()));
+        fs::create_directories(shootFolder());
+        for (int i = 0; i < kPhotos; ++i) {
+            made.tiff.push_back(shootFolder() / ("photo" + std::to_string(i) + ".tif"));
+            made.jpeg.push_back(shootFolder() / ("photo" + std::to_string(i) + ".jpg"));
+        }
+        std::vector<std::thread> writers;
+        for (int i = 0; i < kPhotos; ++i)
+            writers.emplace_back([&made, i] {
+                FIBITMAP* bitmap = photograph(7u + 1000u * static_cast<std::uint32_t>(i));
+                if (!bitmap) return;
+                FreeImage_Save(FIF_TIFF, bitmap, made.tiff[i].c_str(), TIFF_LZW);
+                if (FIBITMAP* bytes = FreeImage_ConvertTo24Bits(bitmap)) {
+                    FreeImage_Save(FIF_JPEG, bytes, made.jpeg[i].c_str(), JPEG_DEFAULT);
+                    FreeImage_Unload(bytes);
+                }
+                FreeImage_Unload(bitmap);
+            });
+        for (std::thread& writer : writers) writer.join();
+        return made;
+    }();
+    static const int removal = std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(shootFolder(), ignored);
+    });
+    static_cast<void>(removal);
+    return files;
+}
+
+// A field of /proc/self/status in MiB ("VmRSS", "VmHWM").
+double statusMiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, field.size() + 1, field + ":") == 0)
+            return std::strtod(line.c_str() + field.size() + 1, nullptr) / 1024.0;
+    return 0.0;
+}
+
+// Starts the peak (VmHWM) afresh at the present size.
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The keyer over the files, every input's set at the defaults with the auto-mask on.
+std::unique_ptr<VantreloPluginApp> keyerOver(const std::vector<fs::path>& files) {
+    auto plugin = std::make_unique<VantreloPluginApp>();
+    for (const fs::path& file : files) plugin->addInputFile(wxString::FromUTF8(file.string()));
+    plugin->initInputs();
+    for (std::uint64_t i = 0; i < files.size(); ++i) {
+        plugin->ensureParameters(i);
+        plugin->parameters(i)->setBool(true, kParamEnableAutoMask);
+    }
+    plugin->parameters(plugin->currentInput())->applyAll();
+    return plugin;
+}
+
+void batch(benchmark::State& state, const std::vector<fs::path>& files, double decodedMiB) {
+    double perImage = 0.0, readWrite = 0.0, peak = 0.0, base = 0.0;
+    for (auto _ : state) {
+        // One photograph read and written alone, as the batch reads and writes it.
+        {
+            auto plugin = keyerOver(files);
+            const auto start = std::chrono::steady_clock::now();
+            ImageBuffer image(plugin.get());
+            std::string error;
+            if (!image.loadInput(0, {}, 1.0f, true, &error) || !image.saveResult(&error)) {
+                state.SkipWithError(error.c_str());
+                return;
+            }
+            readWrite += secondsSince(start);
+        }
+
+        auto plugin = keyerOver(files);
+        base += statusMiB("VmRSS");
+        resetPeak();
+        const auto start = std::chrono::steady_clock::now();
+        std::thread worker([&] { plugin->processInputs(); });
+        worker.join();
+        const double wall = secondsSince(start);
+        peak += statusMiB("VmHWM");
+        const std::string messages = plugin->takeMessages();
+        if (!messages.empty()) {
+            state.SkipWithError(messages.c_str());
+            return;
+        }
+        state.SetIterationTime(wall);
+        perImage += wall / static_cast<double>(files.size());
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["s_per_image"] = perImage / runs;
+    state.counters["read_write_s"] = readWrite / runs;
+    state.counters["ratio"] = perImage / readWrite;
+    state.counters["peak_rss_MB"] = peak / runs;
+    state.counters["base_rss_MB"] = base / runs;
+    state.counters["decoded_MB"] = decodedMiB;
+    state.counters["peak_over_decoded"] = (peak - base) / runs / decodedMiB;
+}
+
+constexpr double kPixelsMiB = double(kWidth) * kHeight / (1024.0 * 1024.0);
+
+void tiffShoot(benchmark::State& state) { batch(state, shoot().tiff, kPixelsMiB * 8.0); }
+void jpegShoot(benchmark::State& state) { batch(state, shoot().jpeg, kPixelsMiB * 4.0); }
+
+BENCHMARK(tiffShoot)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(jpegShoot)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    wxInitAllImageHandlers();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
