@@ -286,28 +286,6 @@ TEST(BatchProxy, MadeFromTheDecodedImageItIsTheOneTheFileGives) {
 // A shoot of mixed inputs: an 8-bit JPEG, a 16-bit TIFF, a file that is no picture, a read-only
 // float TIFF with alpha and a PNG, each keyed with the auto-mask on.  A batch in the pipeline
 // writes what a batch of one input at a time writes, byte for byte, with the same messages.
-// The batch at `depth` over the files `names` in `folder`, each keyed with the auto-mask on and
-// every second one against the backdrop; returns its messages.
-template <class Keyer, std::size_t N>
-std::string runAutoMaskBatch(Keyer& keyer, const fs::path& folder, const char* const (&names)[N],
-                             int depth) {
-    for (const char* name : names) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
-    keyer.setPreviewFlag(true);
-    keyer.initInputs();
-    for (std::uint64_t i = 0; i < N; ++i) {
-        keyer.ensureParameters(i);
-        auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
-        set.setBool(true, kParamEnableAutoMask);
-        set.setBool(i % 2 == 1, kParamRenderAgainstBD);
-        if (i == keyer.currentInput()) set.applyAll();
-    }
-    keyer.setBatchDepth(depth);
-    // On a thread of its own, as behind the progress window: messages are queued there.
-    std::thread batch([&keyer] { keyer.processInputs(); });
-    batch.join();
-    return keyer.takeMessages();
-}
-
 class MixedShoot : public testing::Test {
 protected:
     static constexpr int kW = 230, kH = 170;
@@ -340,7 +318,21 @@ protected:
     // name taken out, so that two folders' messages compare.
     template <class Keyer>
     static std::string runBatch(Keyer& keyer, const fs::path& folder, int depth) {
-        std::string messages = runAutoMaskBatch(keyer, folder, kNames, depth);
+        for (const char* name : kNames) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
+        keyer.setPreviewFlag(true);
+        keyer.initInputs();
+        for (std::uint64_t i = 0; i < std::size(kNames); ++i) {
+            keyer.ensureParameters(i);
+            auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
+            set.setBool(true, kParamEnableAutoMask);
+            set.setBool(i % 2 == 1, kParamRenderAgainstBD);
+            if (i == keyer.currentInput()) set.applyAll();
+        }
+        keyer.setBatchDepth(depth);
+        // On a thread of its own, as behind the progress window: messages are queued there.
+        std::thread batch([&keyer] { keyer.processInputs(); });
+        batch.join();
+        std::string messages = keyer.takeMessages();
         for (std::size_t at; (at = messages.find(folder.string())) != std::string::npos;)
             messages.erase(at, folder.string().size());
         return messages;
@@ -439,7 +431,19 @@ TEST(SameSizedShoot, CopiesReducedAheadAreTheOnesTheRenderAsksFor) {
                        [&](int x, int y, double v[4]) { picture(x + 150 * (i - 1), y - 60 * i, v); });
         }
         VantreloPluginApp keyer;
-        EXPECT_EQ(runAutoMaskBatch(keyer, folder, kNames, depth), "");
+        for (const char* name : kNames) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
+        keyer.setPreviewFlag(true);
+        keyer.initInputs();
+        for (std::uint64_t i = 0; i < std::size(kNames); ++i) {
+            keyer.ensureParameters(i);
+            auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
+            set.setBool(true, kParamEnableAutoMask);
+            if (i == keyer.currentInput()) set.applyAll();
+        }
+        keyer.setBatchDepth(depth);
+        std::thread batch([&keyer] { keyer.processInputs(); });
+        batch.join();
+        EXPECT_EQ(keyer.takeMessages(), "");
         std::vector<std::string> bytes;
         for (const char* name : kNames) bytes.push_back(test_store::fileText(folder / name));
         return bytes;
