@@ -89,9 +89,6 @@ struct BatchJob {
     std::string path;
     std::uint64_t footprint = 0;  // bytes its source and result take together; 0: not known
     std::unique_ptr<ImageBuffer> image;  // the source as read, then the result
-    // The source's reduced copy, made with it when the input before asked for one of its size.
-    std::unique_ptr<ImageBuffer> reduced;
-    float reducedScale = 0.0f;
     ReadResult read;
     std::string writeMessage;
     std::exception_ptr failure;  // what reading or writing threw, thrown again on the batch thread
@@ -99,9 +96,7 @@ struct BatchJob {
 
 // The decoded image of the current input is held for reads of it while it renders.
 struct HeldInput {
-    HeldInput(Host& host, const BatchJob& job) : host(host) {
-        host.holdDecodedInput(job.image.get(), job.reduced.get(), job.reducedScale);
-    }
+    HeldInput(Host& host, const ImageBuffer& image) : host(host) { host.holdDecodedInput(&image); }
     ~HeldInput() { host.holdDecodedInput(nullptr); }
     Host& host;
 };
@@ -220,9 +215,7 @@ private:
             if (other) held.push_back(other->footprint);
         return batchMayHold(held, job.footprint, depth_, memory_);
     }
-    // `reduction`: the reduced copy to make beside the image when it has that size.
-    static void read(BatchJob& job, const ReadOptions& options,
-                     const std::optional<Host::Reduction>& reduction = std::nullopt) {
+    static void read(BatchJob& job, const ReadOptions& options) {
         try {
             job.read = readSubjectImage(*job.image, job.path, options);
             if (!job.read.ok) return;
@@ -232,18 +225,6 @@ private:
                             static_cast<std::uint64_t>(image.rowBytes);
         } catch (...) {
             job.failure = std::current_exception();
-            return;
-        }
-        // The copy is made here, overlapped with the render before, rather than on the batch
-        // thread while every processor waits for it: at 24 Mpixel it cost the batch thread about
-        // as long as the render itself.  Without it the render reduces the image as it always did.
-        if (!reduction || reduction->full != job.image->bounds) return;
-        try {
-            auto reduced = std::make_unique<ImageBuffer>(job.image->owner);
-            makeReducedCopy(*job.image, reduction->scale, *reduced);
-            job.reduced = std::move(reduced);
-            job.reducedScale = reduction->scale;
-        } catch (...) {
         }
     }
     static void write(BatchJob& job) {
@@ -312,11 +293,8 @@ void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
     if (!admits(*job)) return;
     BatchJob& started = *job;
     reading_ = std::move(job);
-    const std::optional<Host::Reduction> reduction = host_.lastReduction();
-    if (!reader_.start([&started, options = options_, reduction] {
-            read(started, options, reduction);
-        }))
-        read(started, options_, reduction);
+    if (!reader_.start([&started, options = options_] { read(started, options); }))
+        read(started, options_);
 }
 
 std::unique_ptr<BatchJob> BatchPipeline::take(std::uint64_t index) {
@@ -370,7 +348,7 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
 
     auto result = std::make_unique<ImageBuffer>(&host_);
     {
-        const HeldInput held(host_, job);
+        const HeldInput held(host_, source);
         host_.prepare(set, bounds);
         host_.analyse(set, bounds);
 
@@ -408,7 +386,6 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
     }
     // The source is done with: only the result stays until it is written.
     job.image = std::move(result);
-    job.reduced.reset();
 }
 
 }  // namespace
@@ -426,21 +403,10 @@ bool batchMayHold(const std::vector<std::uint64_t>& held, std::uint64_t footprin
 
 void Host::setBatchDepth(int depth) { batchDepth_ = std::clamp(depth, 1, 3); }
 
-void Host::holdDecodedInput(const ImageBuffer* image, const ImageBuffer* reduced,
-                            float reducedScale) {
+void Host::holdDecodedInput(const ImageBuffer* image) {
     decodedInput_ = image;
     decodedIndex_ = currentInput_;
-    decodedReduced_ = image ? reduced : nullptr;
-    decodedReducedScale_ = reducedScale;
 }
-
-const ImageBuffer* Host::subjectReducedImage(std::size_t index, float scale) const {
-    return subjectDecodedImage(index) && decodedReduced_ && scale == decodedReducedScale_
-               ? decodedReduced_
-               : nullptr;
-}
-
-void Host::subjectNoteReduction(Rect full, float scale) { lastReduction_ = Reduction{full, scale}; }
 
 const ImageBuffer* Host::subjectDecodedImage(std::size_t index) const {
     return decodedInput_ && index == decodedIndex_ ? decodedInput_ : nullptr;

@@ -27,7 +27,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,17 +284,7 @@ public:
     int batchDepth() const { return batchDepth_; }
     // The current input's image as the batch read it at full resolution, which reads of the
     // current input use instead of its file while it is held; null: none.  Batch thread only.
-    // `reduced`, when not null, is a reduced copy of it at `reducedScale` made ahead by
-    // makeReducedCopy, which reads at that scale take instead of reducing it again.
-    void holdDecodedInput(const ImageBuffer* image, const ImageBuffer* reduced = nullptr,
-                          float reducedScale = 0.0f);
-    // The size and scale of the last reduction of a held image made on request; the batch makes
-    // the next input's copy ahead when it has that size.  Batch thread only.
-    struct Reduction {
-        Rect full;
-        float scale = 0.0f;
-    };
-    std::optional<Reduction> lastReduction() const { return lastReduction_; }
+    void holdDecodedInput(const ImageBuffer* image);
 
     bool onUiThread() const { return std::this_thread::get_id() == uiThread_; }
 
@@ -311,8 +300,6 @@ public:
     bool subjectPerceptualIntent() const override;
     void subjectTakeProfile(ProfileHandle profile) override;
     const ImageBuffer* subjectDecodedImage(std::size_t index) const override;
-    const ImageBuffer* subjectReducedImage(std::size_t index, float scale) const override;
-    void subjectNoteReduction(Rect full, float scale) override;
 
 private:
     bool stepInputSelect(std::uint64_t index, wxWindow* previous, wxWindow* next);
@@ -349,9 +336,6 @@ private:
     int batchDepth_ = 3;
     const ImageBuffer* decodedInput_ = nullptr;  // held for input decodedIndex_
     std::uint64_t decodedIndex_ = 0;
-    const ImageBuffer* decodedReduced_ = nullptr;  // of decodedInput_, at decodedReducedScale_
-    float decodedReducedScale_ = 0.0f;
-    std::optional<Reduction> lastReduction_;
 };
 
 }  // namespace App

@@ -16,19 +16,6 @@ const System::ImageBuffer* SubjectImageHost::subjectDecodedImage(std::size_t) co
     return nullptr;
 }
 
-const System::ImageBuffer* SubjectImageHost::subjectReducedImage(std::size_t, float) const {
-    return nullptr;
-}
-
-void SubjectImageHost::subjectNoteReduction(System::Rect, float) {}
-
-void makeReducedCopy(const System::ImageBuffer& full, float scale, System::ImageBuffer& reduced) {
-    const System::Rect rect{
-        0, 0, System::truncateToInt32(static_cast<float>(full.bounds.width()) * scale),
-        System::truncateToInt32(static_cast<float>(full.bounds.height()) * scale)};
-    reduced.resampleScaled(full, rect, scale);
-}
-
 unsigned long lowerLogLevel() {
     const unsigned long saved = wxLog::GetLogLevel();
     wxLog::SetLogLevel(wxLOG_Error);
@@ -124,15 +111,10 @@ bool ImageBuffer::loadInput(std::uint64_t source, Rect, float requestedScale, bo
     const bool tooDeep =
         full->bitsPerChannel > 8 && (host->subjectPreviewFlag() || !host->subjectHighBitDepth());
     if (requestedScale != full->scale || tooDeep) {
-        const ImageBuffer* ready =
-            full == &read ? nullptr : host->subjectReducedImage(index, requestedScale);
-        if (ready) {
-            allocateSameAs(*ready);
-            copyOverlap(*ready);
-        } else {
-            App::makeReducedCopy(*full, requestedScale, *this);
-            if (full != &read) host->subjectNoteReduction(full->bounds, requestedScale);
-        }
+        const Rect proxy{
+            0, 0, truncateToInt32(static_cast<float>(full->bounds.width()) * requestedScale),
+            truncateToInt32(static_cast<float>(full->bounds.height()) * requestedScale)};
+        resampleScaled(*full, proxy, requestedScale);
         scale = requestedScale;
     } else if (full == &read) {
         swap(read);

@@ -74,16 +74,7 @@ public:
     // its domain set), or null.  While there is one, pixel reads of that input are made from it at
     // any scale instead of decoding the file again; none by default.
     virtual const System::ImageBuffer* subjectDecodedImage(std::size_t index) const;
-    // A reduced copy of that held image at `scale`, made ahead of the request (by
-    // makeReducedCopy, so it is the copy the request would make), or null; none by default.
-    virtual const System::ImageBuffer* subjectReducedImage(std::size_t index, float scale) const;
-    // Told each reduction of a held image made on request: the size reduced and the scale, which a
-    // host may use to make the next same-sized input's copy ahead of time.
-    virtual void subjectNoteReduction(System::Rect full, float scale);
 };
-
-// The reduced copy of `full` at `scale` that pixel reads of a held image give.
-void makeReducedCopy(const System::ImageBuffer& full, float scale, System::ImageBuffer& reduced);
 
 struct ReadOptions {
     bool loadPixels = true;        // false: size and depth only, no pixels

@@ -416,45 +416,5 @@ TEST_F(MixedShoot, CancelLeavesTheFilesNotYetWrittenAsTheyWereAndNoTemporaryFile
     }
 }
 
-// Photographs of one size larger than the auto-mask's reduced copy (2^20 pixels), each with its
-// subject elsewhere: the pipeline makes the copy of the next input while the one before renders,
-// and what it writes is what one input at a time writes, where every copy is made on request.
-TEST(SameSizedShoot, CopiesReducedAheadAreTheOnesTheRenderAsksFor) {
-    VANTRELO_REQUIRE_TOOLKIT();
-    constexpr int kW = 1290, kH = 835;
-    static_assert(std::int64_t{kW} * kH > (std::int64_t{1} << 20));
-    constexpr const char* kNames[] = {"a.png", "b.png", "c.png"};
-    const auto runShoot = [&](const fs::path& folder, int depth) {
-        for (int i = 0; i < 3; ++i) {
-            const PixelFunction picture = scene(kW, kH);
-            writeImage(folder / kNames[i], FIF_PNG, FIT_BITMAP, 24, kW, kH,
-                       [&](int x, int y, double v[4]) { picture(x + 150 * (i - 1), y - 60 * i, v); });
-        }
-        VantreloPluginApp keyer;
-        for (const char* name : kNames) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
-        keyer.setPreviewFlag(true);
-        keyer.initInputs();
-        for (std::uint64_t i = 0; i < std::size(kNames); ++i) {
-            keyer.ensureParameters(i);
-            auto& set = *static_cast<VantreloParameters*>(keyer.parameters(i));
-            set.setBool(true, kParamEnableAutoMask);
-            if (i == keyer.currentInput()) set.applyAll();
-        }
-        keyer.setBatchDepth(depth);
-        std::thread batch([&keyer] { keyer.processInputs(); });
-        batch.join();
-        EXPECT_EQ(keyer.takeMessages(), "");
-        std::vector<std::string> bytes;
-        for (const char* name : kNames) bytes.push_back(test_store::fileText(folder / name));
-        return bytes;
-    };
-    test_store::ScratchFolder one{"vantrelo-same-one"}, pipelined{"vantrelo-same-three"};
-    const std::vector<std::string> reference = runShoot(one.path(), 1);
-    EXPECT_TRUE(reference[1] != reference[2]);
-    const std::vector<std::string> written = runShoot(pipelined.path(), 3);
-    for (std::size_t i = 0; i < std::size(kNames); ++i)
-        EXPECT_TRUE(written[i] == reference[i]) << kNames[i] << " differs";  // bytes too long to print
-}
-
 }  // namespace
 }  // namespace vantrelo::plugin_test
