@@ -94,6 +94,14 @@ struct BatchJob {
     std::exception_ptr failure;  // what reading or writing threw, thrown again on the batch thread
 };
 
+// The bytes an input whose source is `image` (read or only its header) holds: the source and a
+// result of its size, four channels of its depth each.
+std::uint64_t footprintBytes(const ImageBuffer& image) {
+    return 2 * static_cast<std::uint64_t>(image.bounds.width()) *
+           static_cast<std::uint64_t>(image.bounds.height()) * 4 *
+           static_cast<std::uint64_t>(image.bitsPerChannel / 8);
+}
+
 // The decoded image of the current input is held for reads of it while it renders.
 struct HeldInput {
     HeldInput(Host& host, const ImageBuffer& image) : host(host) { host.holdDecodedInput(&image); }
@@ -201,10 +209,7 @@ private:
         ReadOptions probe = options_;
         probe.loadPixels = false;
         std::uint64_t bytes = 0;
-        if (readSubjectImage(header, job.path, probe).ok)
-            bytes = 2 * static_cast<std::uint64_t>(header.bounds.width()) *
-                    static_cast<std::uint64_t>(header.bounds.height()) * 4 *
-                    static_cast<std::uint64_t>(header.bitsPerChannel / 8);
+        if (readSubjectImage(header, job.path, probe).ok) bytes = footprintBytes(header);
         probed_ = {job.index + 1, bytes};
         return bytes;
     }
@@ -221,8 +226,7 @@ private:
             if (!job.read.ok) return;
             ImageBuffer& image = *job.image;
             image.domain = image.bounds;
-            job.footprint = 2 * static_cast<std::uint64_t>(image.bounds.height()) *
-                            static_cast<std::uint64_t>(image.rowBytes);
+            job.footprint = footprintBytes(image);
         } catch (...) {
             job.failure = std::current_exception();
         }
