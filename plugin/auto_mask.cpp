@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "engine/effects/auto_key.h"
 #include "engine/keying/initial_key.h"
@@ -17,6 +18,7 @@
 #include "engine/keying/sampling_tools.h"
 #include "host/system/exceptions.h"
 #include "host/system/system_info.h"
+#include "host/system/thread.h"
 #include "plugin/engine_status.h"
 #include "plugin/key_state_set.h"
 
@@ -177,6 +179,44 @@ bool matchesSeedColour(AutoMaskAccumulator& accumulator, const std::uint16_t* se
     return matchesSeed(accumulator, hueValue(seed), pixel);
 }
 
+namespace {
+
+// What the seed fill knows of each pixel of its rectangle.
+enum : std::uint8_t { kOther = 0, kOpen = 1, kFilled = 2 };
+
+struct MatchJob {
+    const std::uint8_t* pixels;  // pixel (x0, y0)
+    std::ptrdiff_t pixelRowBytes;
+    std::int64_t width;
+    std::int64_t height;
+    HueValue seed;
+    std::uint8_t* state;
+    std::int64_t* open;  // per row, its pixels that match but are not filled
+};
+
+// Band `index` of the rows: which pixels match the seed.
+void matchBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
+    const MatchJob& job = *static_cast<const MatchJob*>(data);
+    const auto bands = static_cast<std::int64_t>(count);
+    const auto band = static_cast<std::int64_t>(index);
+    for (std::int64_t y = band * job.height / bands; y < (band + 1) * job.height / bands; ++y) {
+        const auto* pixel =
+            reinterpret_cast<const std::uint16_t*>(job.pixels + y * job.pixelRowBytes);
+        std::uint8_t* row = job.state + y * job.width;
+        std::int64_t open = 0;
+        for (std::int64_t x = 0; x < job.width; ++x, pixel += 4) {
+            const HueValue p = hueValue(pixel);
+            const bool matches = std::fabs(job.seed.hue - p.hue) < kSeedHueTolerance &&
+                                 std::fabs(job.seed.value - p.value) < kSeedValueTolerance;
+            row[x] = matches ? kOpen : kOther;
+            open += matches;
+        }
+        job.open[y] = open;
+    }
+}
+
+}  // namespace
+
 void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::uint16_t* pixels,
                   std::ptrdiff_t pixelRowBytes, const SpanRect& rect, std::int64_t seedX,
                   std::int64_t seedY, AutoMaskAccumulator& accumulator) {
@@ -187,44 +227,100 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
     if (!pixels || !accumulator.samples || seedX < x0 || seedX >= x1 || seedY < y0 || seedY >= y1)
         return;
 
-    auto bitOf = [&](std::int64_t x, std::int64_t y) -> bool {
-        const std::int64_t i = x - x0;
-        return (mask[(y - y0) * maskRowBytes + i / 8] & (0x80u >> (i % 8))) != 0;
-    };
-    auto setBit = [&](std::int64_t x, std::int64_t y) {
-        const std::int64_t i = x - x0;
-        mask[(y - y0) * maskRowBytes + i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
-    };
-    const auto* base = reinterpret_cast<const std::uint8_t*>(pixels);
+    const std::int64_t width = x1 - x0;
+    const std::int64_t height = y1 - y0;
+    const auto* base = reinterpret_cast<const std::uint8_t*>(pixels) + y0 * pixelRowBytes + x0 * 8;
     auto pixelAt = [&](std::int64_t x, std::int64_t y) {
         return reinterpret_cast<const std::uint16_t*>(base + y * pixelRowBytes + x * 8);
     };
+    const auto at = [width](std::int64_t x, std::int64_t y) {
+        return static_cast<std::size_t>(y * width + x);
+    };
 
-    const HueValue seed = hueValue(pixelAt(seedX, seedY));
-    setBit(seedX, seedY);
-    // Sweeps instead of a stack of open pixels: the memory stays the mask alone, and the order in
-    // which pixels join (which the thinning of the list depends on) is fixed by the image alone.
+    // Whether a pixel matches depends on the pixel alone, so it is decided once for every pixel,
+    // on every processor, instead of at each sweep that reaches it; the sweeps then only carry the
+    // fill's front along.
+    std::vector<std::uint8_t> state(at(0, height));
+    std::vector<std::int64_t> open(static_cast<std::size_t>(height));
+    MatchJob match{base,   pixelRowBytes, width, height, hueValue(pixelAt(seedX - x0, seedY - y0)),
+                   state.data(), open.data()};
+    Mav::Host::System::Thread runner;
+    runner.thread(&matchBand, &match,
+                  std::min<std::uint64_t>(runner.processorCount(),
+                                          static_cast<std::uint64_t>(height)));
+
+    // Each row's count of changes, and the counts of the row and of the row the sweep comes from
+    // when the row was last swept in each direction.  A row whose two counts are as they were
+    // then would join nothing, so it is passed over: the fill joins exactly the pixels, in exactly
+    // the order, of sweeping every row every time.
+    std::vector<std::uint64_t> changes(static_cast<std::size_t>(height), 1);
+    struct Seen {
+        std::uint64_t row = 0, from = 0;
+    };
+    std::vector<Seen> forward(static_cast<std::size_t>(height));
+    std::vector<Seen> backward(static_cast<std::size_t>(height));
+    auto join = [&](std::int64_t x, std::int64_t y) {
+        state[at(x, y)] = kFilled;
+        --open[static_cast<std::size_t>(y)];
+        ++changes[static_cast<std::size_t>(y)];
+        const std::uint16_t* pixel = pixelAt(x, y);
+        std::uint16_t* slot = accumulator.samples + 4 * accumulator.count;
+        for (int c = 0; c < 4; ++c) {
+            slot[c] = pixel[c];
+            accumulator.sum[c] += pixel[c];
+        }
+        ++accumulator.count;
+    };
+    // The seed is the reference: filled, not accumulated.
+    std::uint8_t& seed = state[at(seedX - x0, seedY - y0)];
+    if (seed == kOpen) --open[static_cast<std::size_t>(seedY - y0)];
+    seed = kFilled;
+
+    // Whether row y is to be swept now, coming from row `from` (none at the image's edge).
+    auto due = [&](std::vector<Seen>& seen, std::int64_t y, std::int64_t from) {
+        const auto row = static_cast<std::size_t>(y);
+        if (open[row] == 0) return false;
+        const Seen now{changes[row], from >= 0 && from < height
+                                         ? changes[static_cast<std::size_t>(from)]
+                                         : 0};
+        if (seen[row].row == now.row && seen[row].from == now.from) return false;
+        seen[row] = now;
+        return true;
+    };
+    // Sweeps instead of a stack of open pixels: the memory stays small, and the order in which
+    // pixels join (which the thinning of the list depends on) is fixed by the image alone.
     for (bool changed = true; changed;) {
         changed = false;
-        for (std::int64_t y = y0; y < y1; ++y)
-            for (std::int64_t x = x0; x < x1; ++x) {
-                if (bitOf(x, y)) continue;
-                const bool reached = (x > x0 && bitOf(x - 1, y)) || (y > y0 && bitOf(x, y - 1));
-                if (reached && matchesSeed(accumulator, seed, pixelAt(x, y))) {
-                    setBit(x, y);
+        for (std::int64_t y = 0; y < height; ++y) {
+            if (!due(forward, y, y - 1)) continue;
+            std::uint8_t* row = state.data() + at(0, y);
+            const std::uint8_t* above = y > 0 ? row - width : nullptr;
+            for (std::int64_t x = 0; x < width; ++x)
+                if (row[x] == kOpen &&
+                    ((x > 0 && row[x - 1] == kFilled) || (above && above[x] == kFilled))) {
+                    join(x, y);
                     changed = true;
                 }
-            }
-        for (std::int64_t y = y1 - 1; y >= y0; --y)
-            for (std::int64_t x = x1 - 1; x >= x0; --x) {
-                if (bitOf(x, y)) continue;
-                const bool reached =
-                    (x < x1 - 1 && bitOf(x + 1, y)) || (y < y1 - 1 && bitOf(x, y + 1));
-                if (reached && matchesSeed(accumulator, seed, pixelAt(x, y))) {
-                    setBit(x, y);
+            forward[static_cast<std::size_t>(y)].row = changes[static_cast<std::size_t>(y)];
+        }
+        for (std::int64_t y = height - 1; y >= 0; --y) {
+            if (!due(backward, y, y + 1)) continue;
+            std::uint8_t* row = state.data() + at(0, y);
+            const std::uint8_t* below = y < height - 1 ? row + width : nullptr;
+            for (std::int64_t x = width - 1; x >= 0; --x)
+                if (row[x] == kOpen &&
+                    ((x < width - 1 && row[x + 1] == kFilled) || (below && below[x] == kFilled))) {
+                    join(x, y);
                     changed = true;
                 }
-            }
+            backward[static_cast<std::size_t>(y)].row = changes[static_cast<std::size_t>(y)];
+        }
+    }
+    for (std::int64_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = state.data() + at(0, y);
+        std::uint8_t* bits = mask + y * maskRowBytes;
+        for (std::int64_t x = 0; x < width; ++x)
+            if (row[x] == kFilled) bits[x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
     }
 }
 
@@ -289,8 +385,8 @@ bool autoMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t 
               std::uint16_t outColour[4], KeyState* state, float radius) {
     Quelt_Environ environment;
     environment.features = Mav::Host::System::cpuFeatures();
-    // The filters of one small proxy are not worth waking other processors for.
-    environment.bandCount = 1;
+    // One band per processor: the batch waits for the detection of every image.
+    environment.bandCount = 0;
     return analyseAutoMask(environment, pixels, width, height, outColour, state, radius);
 }
 

@@ -57,7 +57,7 @@ void releaseWorkBuffer(AutoMaskBuffer& holder) noexcept;
 bool autoMask(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height,
               std::uint16_t outColour[4], KeyState* state, float radius);
 // The detection proper, with the min/max filters' threading environment: autoMask passes the
-// processor's features and runs the filters on the calling thread.  The result does not depend on
+// processor's features and runs the filters on every processor.  The result does not depend on
 // the environment's band count nor on the engine's worker count.
 bool analyseAutoMask(const Quelt_Environ& environment, const std::uint16_t* pixels,
                      std::ptrdiff_t width, std::ptrdiff_t height, std::uint16_t outColour[4],

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "host/system/image_buffer.h"
+#include "host/system/thread.h"
 
 namespace Mav::Host::System {
 
@@ -58,6 +61,98 @@ void fillOpaqueBlack(ImageBuffer& buffer) {
             pixel[0] = pixel[1] = pixel[2] = 0;
             pixel[3] = 255;
         }
+    }
+}
+
+// The source rows and columns that output pixel p of a reduction from `from` to `to` pixels
+// averages: those whose centres fall inside its box, a centre on the box's far edge left to the
+// next pixel.  These are the toolkit's boxes (its box average, which its high-quality scaling uses
+// when both sides shrink), so that a reduced copy is the same whichever of the two made it.
+struct Span {
+    std::int64_t first;
+    std::int64_t last;
+};
+std::vector<Span> boxSpans(std::int64_t from, std::int64_t to) {
+    std::vector<Span> spans(static_cast<std::size_t>(to));
+    for (std::int64_t p = 0; p < to; ++p) {
+        const std::int64_t end = from * (p + 1);
+        spans[static_cast<std::size_t>(p)] = {from * p / to,
+                                              end % to != 0 ? end / to : end / to - 1};
+    }
+    return spans;
+}
+
+struct BoxReduction {
+    const ImageBuffer* source;
+    ImageBuffer* target;
+    std::vector<Span> columns;
+    std::vector<Span> rows;
+    bool weighted;  // the source's alpha weighs its colours, as the toolkit's alpha does
+};
+
+// Output rows of band `index`: each row's boxes summed down their source rows into one line of
+// column sums, then across.  Sums are whole numbers, so the integer quotient is the truncated one
+// the toolkit's floating-point quotient gives.
+template <class Channel>
+void reduceBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
+    const BoxReduction& job = *static_cast<const BoxReduction*>(data);
+    const ImageBuffer& source = *job.source;
+    ImageBuffer& target = *job.target;
+    const auto height = static_cast<std::int64_t>(job.rows.size());
+    const auto band = static_cast<std::int64_t>(index);
+    const auto bands = static_cast<std::int64_t>(count);
+    const std::int64_t y0 = band * height / bands;
+    const std::int64_t y1 = (band + 1) * height / bands;
+    const std::int64_t sourceWidth = source.bounds.width();
+    const std::ptrdiff_t step = source.channels;
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(sourceWidth) * 4);
+    for (std::int64_t y = y0; y < y1; ++y) {
+        const Span rows = job.rows[static_cast<std::size_t>(y)];
+        std::fill(sums.begin(), sums.end(), 0);
+        for (std::int64_t j = rows.first; j <= rows.last; ++j) {
+            const auto* pixel =
+                reinterpret_cast<const Channel*>(source.firstPixel + j * source.rowBytes);
+            std::uint64_t* sum = sums.data();
+            for (std::int64_t i = 0; i < sourceWidth; ++i, pixel += step, sum += 4) {
+                const std::uint64_t a = job.weighted ? to8Bits(pixel[3]) : 1;
+                sum[0] += to8Bits(pixel[0]) * a;
+                sum[1] += to8Bits(pixel[1]) * a;
+                sum[2] += to8Bits(pixel[2]) * a;
+                sum[3] += a;
+            }
+        }
+        std::uint8_t* out = target.firstPixel + y * target.rowBytes;
+        for (const Span& box : job.columns) {
+            std::uint64_t total[4] = {0, 0, 0, 0};
+            for (std::int64_t i = box.first; i <= box.last; ++i)
+                for (int c = 0; c < 4; ++c) total[c] += sums[static_cast<std::size_t>(4 * i + c)];
+            // Without alpha total[3] counts the pixels; with it, a box with no cover is black.
+            for (int c = 0; c < 3; ++c)
+                out[c] = total[3] == 0 ? 0 : static_cast<std::uint8_t>(total[c] / total[3]);
+            out[3] = 255;
+            out += 4;
+        }
+    }
+}
+
+// Reduces the source onto the allocated 8-bit target, which is smaller on both sides.
+void boxReduce(const ImageBuffer& source, ImageBuffer& target) {
+    BoxReduction job{&source, &target, boxSpans(source.bounds.width(), target.bounds.width()),
+                     boxSpans(source.bounds.height(), target.bounds.height()),
+                     source.hasAlpha && source.channels >= 4};
+    Thread runner;
+    const std::uint64_t bands = std::min<std::uint64_t>(
+        runner.processorCount(), static_cast<std::uint64_t>(target.bounds.height()));
+    switch (source.bitsPerChannel) {
+        case 8:
+            runner.thread(&reduceBand<std::uint8_t>, &job, bands);
+            break;
+        case 16:
+            runner.thread(&reduceBand<std::uint16_t>, &job, bands);
+            break;
+        default:
+            runner.thread(&reduceBand<float>, &job, bands);
+            break;
     }
 }
 
@@ -156,6 +251,12 @@ void ImageBuffer::resampleDisplay(const ImageBuffer& source, Rect rect, Rect tar
 
     ImageBuffer view(source.owner);
     view.makeView(source, needed);
+    if (view.firstPixel && view.channels >= 3 && width < view.bounds.width() &&
+        height < view.bounds.height() &&
+        (view.bitsPerChannel == 8 || view.bitsPerChannel == 16 || view.bitsPerChannel == 32)) {
+        boxReduce(view, *this);
+        return;
+    }
     wxImage image;
     view.toWxImage(image);
     if (!image.IsOk() || width > kLargestToolkitSide || height > kLargestToolkitSide) {

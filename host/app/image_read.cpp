@@ -3,6 +3,7 @@
 #include <FreeImage.h>
 #include <lcms2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,7 @@
 
 #include "host/app/image_io.h"
 #include "host/app/image_io_support.h"
+#include "host/system/thread.h"
 
 namespace Mav::Host::App {
 
@@ -71,13 +73,21 @@ std::uint8_t* flippedRow(ImageBuffer& buffer, std::ptrdiff_t bitmapRow) {
     return bufferRow(buffer, buffer.bounds.height() - 1 - bitmapRow);
 }
 
+// The bitmap rows [first, last) of a plain bitmap (in `Layout`) into the buffer.
+struct PlainCopy {
+    FIBITMAP* bitmap;
+    const Layout* layout;
+    ImageBuffer* buffer;
+};
+
 template <class Channel>
-void copyThreeChannels(FIBITMAP* bitmap, ImageBuffer& buffer, Channel full) {
-    const std::ptrdiff_t width = buffer.bounds.width();
-    for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
-        const auto* from =
-            reinterpret_cast<const Channel*>(FreeImage_GetScanLine(bitmap, static_cast<int>(i)));
-        auto* to = reinterpret_cast<Channel*>(flippedRow(buffer, i));
+void copyThreeChannels(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t last,
+                       Channel full) {
+    const std::ptrdiff_t width = job.buffer->bounds.width();
+    for (std::ptrdiff_t i = first; i < last; ++i) {
+        const auto* from = reinterpret_cast<const Channel*>(
+            FreeImage_GetScanLine(job.bitmap, static_cast<int>(i)));
+        auto* to = reinterpret_cast<Channel*>(flippedRow(*job.buffer, i));
         for (std::ptrdiff_t x = 0; x < width; ++x, from += 3, to += 4) {
             to[0] = from[0];
             to[1] = from[1];
@@ -90,11 +100,11 @@ void copyThreeChannels(FIBITMAP* bitmap, ImageBuffer& buffer, Channel full) {
 // 8-bit bitmap pixels of `Step` bytes (3 or 4, colours in FreeImage's byte order); a bitmap
 // without a fourth byte gives opaque pixels.
 template <std::ptrdiff_t Step>
-void copyBytes(FIBITMAP* bitmap, ImageBuffer& buffer) {
-    const std::ptrdiff_t width = buffer.bounds.width();
-    for (std::ptrdiff_t i = 0; i < buffer.bounds.height(); ++i) {
-        const BYTE* from = FreeImage_GetScanLine(bitmap, static_cast<int>(i));
-        std::uint8_t* to = flippedRow(buffer, i);
+void copyBytes(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t last) {
+    const std::ptrdiff_t width = job.buffer->bounds.width();
+    for (std::ptrdiff_t i = first; i < last; ++i) {
+        const BYTE* from = FreeImage_GetScanLine(job.bitmap, static_cast<int>(i));
+        std::uint8_t* to = flippedRow(*job.buffer, i);
         for (std::ptrdiff_t x = 0; x < width; ++x, from += Step, to += 4) {
             to[0] = from[FI_RGBA_RED];
             to[1] = from[FI_RGBA_GREEN];
@@ -104,24 +114,37 @@ void copyBytes(FIBITMAP* bitmap, ImageBuffer& buffer) {
     }
 }
 
-void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
-    const std::ptrdiff_t width = buffer.bounds.width();
-    const std::ptrdiff_t height = buffer.bounds.height();
+void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
+    const PlainCopy& job = *static_cast<const PlainCopy*>(data);
+    const Layout& layout = *job.layout;
+    const auto height = static_cast<std::uint64_t>(job.buffer->bounds.height());
+    const auto first = static_cast<std::ptrdiff_t>(index * height / count);
+    const auto last = static_cast<std::ptrdiff_t>((index + 1) * height / count);
     if (layout.depth == 8) {
         if (layout.channels == 4)
-            copyBytes<4>(bitmap, buffer);
+            copyBytes<4>(job, first, last);
         else
-            copyBytes<3>(bitmap, buffer);
+            copyBytes<3>(job, first, last);
     } else if (layout.channels == 4) {
-        const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
-        for (std::ptrdiff_t i = 0; i < height; ++i)
-            std::memcpy(flippedRow(buffer, i), FreeImage_GetScanLine(bitmap, static_cast<int>(i)),
-                        length);
+        const auto length =
+            static_cast<std::size_t>(job.buffer->bounds.width() * job.buffer->bytesPerPixel());
+        for (std::ptrdiff_t i = first; i < last; ++i)
+            std::memcpy(flippedRow(*job.buffer, i),
+                        FreeImage_GetScanLine(job.bitmap, static_cast<int>(i)), length);
     } else if (layout.depth == 16) {
-        copyThreeChannels<std::uint16_t>(bitmap, buffer, 65535);
+        copyThreeChannels<std::uint16_t>(job, first, last, 65535);
     } else {
-        copyThreeChannels<float>(bitmap, buffer, 1.0f);
+        copyThreeChannels<float>(job, first, last, 1.0f);
     }
+}
+
+// The copy takes a fair share of a read: it runs on every processor.
+void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
+    PlainCopy job{bitmap, &layout, &buffer};
+    System::Thread runner;
+    runner.thread(&copyPlainBand, &job,
+                  std::min<std::uint64_t>(runner.processorCount(),
+                                          static_cast<std::uint64_t>(buffer.bounds.height())));
 }
 
 template <class Channel>

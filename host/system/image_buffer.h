@@ -94,8 +94,9 @@ public:
     // are; a buffer of another depth is left unchanged.
     void fromWxImage(const wxImage& image);
     // Becomes an opaque 8-bit copy of the source, scaled so that the source's domain maps onto
-    // `domain`, holding `rect`; resampled by the toolkit's high-quality scaling.  A source without
-    // pixels for the region gives opaque black.
+    // `domain`, holding `rect`; resampled as the toolkit's high-quality scaling does (a reduction
+    // on both sides, its box average, is formed here on every processor, to the same values).  A
+    // source without pixels for the region gives opaque black.
     void resampleDisplay(const ImageBuffer& source, Rect rect, Rect domain);
     // resampleDisplay onto the source's domain scaled by factor (Rect::scale).
     void resampleScaled(const ImageBuffer& source, Rect rect, float factor);

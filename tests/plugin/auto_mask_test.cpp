@@ -199,6 +199,87 @@ TEST(AutoMaskSeedFill, PixelsJoinInTheOrderOfTheSweeps) {
     }
 }
 
+// A model of the fill: every row swept forward, then backward, until a pair sets nothing.
+void modelSeedFill(const std::vector<std::uint16_t>& pixels, std::int64_t width, SpanRect rect,
+                   std::int64_t seedX, std::int64_t seedY, std::vector<bool>& filled,
+                   std::vector<std::uint16_t>& order) {
+    const auto at = [&](std::int64_t x, std::int64_t y) {
+        return pixels.data() + 4 * (y * width + x);
+    };
+    const auto index = [&](std::int64_t x, std::int64_t y) {
+        return static_cast<std::size_t>((y - rect.y0) * (rect.x1 - rect.x0) + (x - rect.x0));
+    };
+    filled.assign(static_cast<std::size_t>((rect.x1 - rect.x0) * (rect.y1 - rect.y0)), false);
+    filled[index(seedX, seedY)] = true;
+    AutoMaskAccumulator probe;
+    std::vector<std::uint16_t> scratch(4);
+    auto tryJoin = [&](std::int64_t x, std::int64_t y, bool reached) {
+        probe.samples = scratch.data();
+        probe.count = 0;
+        if (filled[index(x, y)] || !reached ||
+            !matchesSeedColour(probe, at(seedX, seedY), at(x, y)))
+            return false;
+        filled[index(x, y)] = true;
+        order.insert(order.end(), at(x, y), at(x, y) + 4);
+        return true;
+    };
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::int64_t y = rect.y0; y < rect.y1; ++y)
+            for (std::int64_t x = rect.x0; x < rect.x1; ++x)
+                changed |= tryJoin(x, y, (x > rect.x0 && filled[index(x - 1, y)]) ||
+                                             (y > rect.y0 && filled[index(x, y - 1)]));
+        for (std::int64_t y = rect.y1 - 1; y >= rect.y0; --y)
+            for (std::int64_t x = rect.x1 - 1; x >= rect.x0; --x)
+                changed |= tryJoin(x, y, (x < rect.x1 - 1 && filled[index(x + 1, y)]) ||
+                                             (y < rect.y1 - 1 && filled[index(x, y + 1)]));
+    }
+}
+
+TEST(AutoMaskSeedFill, AWindingRegionInsideAnOffsetRectangleFillsAsRowByRowSweepsWould) {
+    // Random walls, most of them thin, so the fill winds back and forth and needs many sweeps;
+    // the matching colours vary a little around the seed's, and the rectangle leaves a margin.
+    const std::int64_t width = 61, height = 43;
+    const SpanRect rect{3, 58, 2, 40};
+    std::vector<std::uint16_t> pixels(static_cast<std::size_t>(4 * width * height));
+    std::uint32_t noise = 99;
+    auto next = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return noise >> 9;
+    };
+    for (std::int64_t y = 0; y < height; ++y)
+        for (std::int64_t x = 0; x < width; ++x) {
+            std::uint16_t* p = pixels.data() + 4 * (y * width + x);
+            const bool wall = (y % 4 == 1 && x % 17 != (y / 4 * 7) % 17) || next() % 7 == 0;
+            const Colour colour = wall ? Colour{41000, 9000, 15000, 65535}
+                                       : Colour{9000, 41000, 15000, 65535};
+            for (int c = 0; c < 4; ++c)
+                p[c] = static_cast<std::uint16_t>(colour[c] - (c < 3 ? next() % 900 : 0));
+        }
+    const std::int64_t seedX = 31, seedY = 22;
+    std::vector<bool> expected;
+    std::vector<std::uint16_t> expectedOrder;
+    modelSeedFill(pixels, width, rect, seedX, seedY, expected, expectedOrder);
+    ASSERT_GT(expectedOrder.size(), 4u * 400u);
+
+    const std::ptrdiff_t maskRowBytes = (rect.x1 - rect.x0 + 7) / 8;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(maskRowBytes * (rect.y1 - rect.y0)));
+    std::vector<std::uint16_t> list(pixels.size());
+    AutoMaskAccumulator accumulator;
+    accumulator.samples = list.data();
+    seedFillMask(mask.data(), maskRowBytes, pixels.data(), 8 * width, rect, seedX, seedY,
+                 accumulator);
+    ASSERT_EQ(4 * accumulator.count, expectedOrder.size());
+    EXPECT_TRUE(std::equal(expectedOrder.begin(), expectedOrder.end(), list.begin()));
+    for (std::int64_t y = rect.y0; y < rect.y1; ++y)
+        for (std::int64_t x = rect.x0; x < rect.x1; ++x)
+            ASSERT_EQ(maskBit(mask, maskRowBytes, static_cast<int>(x - rect.x0),
+                              static_cast<int>(y - rect.y0)),
+                      expected[static_cast<std::size_t>((y - rect.y0) * (rect.x1 - rect.x0) +
+                                                        (x - rect.x0))])
+                << x << ", " << y;
+}
+
 TEST(AutoMaskSeedFill, EveryFillStartsFromAClearMaskAndASeedOutsideFillsNothing) {
     TextImage image({"##.##", "##.##", "##.##"});
     const SpanRect all{0, image.width, 0, image.height};

@@ -162,6 +162,68 @@ TEST(ImageBufferToolkit, DisplayProxyIsOpaqueEightBitOverTheRequestedRegion) {
     EXPECT_NEAR(half.pixelAddress(1, 0)[0], 255, 1);
 }
 
+// A reduced copy is the toolkit's box average of the source's 8-bit conversion, for every depth,
+// with and without alpha (which weighs the colours), for reductions by whole and by broken factors
+// on non-square images; the toolkit's own scaling of the converted source is the reference.
+TEST(ImageBufferToolkit, ReducedCopyIsTheToolkitsBoxAverageOfEveryDepth) {
+    struct Size {
+        std::int32_t width, height;
+    };
+    const Size sources[] = {{97, 61}, {40, 70}};
+    const Size targets[] = {{19, 12}, {48, 60}, {1, 1}, {96, 2}, {13, 35}};
+    std::uint32_t noise = 12345;
+    auto next = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return noise >> 8;
+    };
+    for (const int bits : {8, 16, 32})
+        for (const bool alpha : {false, true})
+            for (const Size& from : sources) {
+                ImageBuffer source(nullptr);
+                source.allocate({0, 0, from.width, from.height}, bits);
+                source.hasAlpha = alpha;
+                for (std::int32_t y = source.bounds.y0; y < source.bounds.y1; ++y)
+                    for (std::int32_t x = source.bounds.x0; x < source.bounds.x1; ++x) {
+                        // Every channel its own value; some pixels fully transparent, and a
+                        // corner whole boxes of which are.
+                        const bool clear = (x < 12 && y < 12) || next() % 5 == 0;
+                        const std::uint32_t v[4] = {next() % 65536, next() % 65536,
+                                                    next() % 65536, clear ? 0 : next() % 65536};
+                        if (bits == 8)
+                            setPixel<std::uint8_t>(source, x, y, v[0] >> 8, v[1] >> 8, v[2] >> 8,
+                                                   v[3] >> 8);
+                        else if (bits == 16)
+                            setPixel<std::uint16_t>(source, x, y, v[0], v[1], v[2], v[3]);
+                        else
+                            setPixel<float>(source, x, y, v[0] / 60000.0f - 0.05f,
+                                            v[1] / 65535.0f, v[2] / 65535.0f, v[3] / 65535.0f);
+                    }
+                for (const Size& to : targets) {
+                    if (to.width >= from.width || to.height >= from.height) continue;
+                    SCOPED_TRACE(testing::Message()
+                                 << bits << " bits, alpha " << alpha << ", " << from.width << "x"
+                                 << from.height << " to " << to.width << "x" << to.height);
+                    const Rect rect{0, 0, to.width, to.height};
+                    ImageBuffer reduced(nullptr);
+                    reduced.resampleDisplay(source, rect, rect);
+                    ASSERT_NE(reduced.firstPixel, nullptr);
+
+                    wxImage image;
+                    source.toWxImage(image);
+                    image = image.Scale(to.width, to.height, wxIMAGE_QUALITY_HIGH);
+                    ImageBuffer expected(nullptr);
+                    expected.allocate(rect, 8);
+                    expected.fromWxImage(image);
+                    for (std::int32_t y = 0; y < to.height; ++y)
+                        for (std::int32_t x = 0; x < to.width; ++x)
+                            for (int c = 0; c < 4; ++c)
+                                ASSERT_EQ(reduced.pixelAddress(x, y)[c],
+                                          expected.pixelAddress(x, y)[c])
+                                    << "pixel " << x << ", " << y << " channel " << c;
+                }
+            }
+}
+
 TEST(ImageBufferToolkit, DisplayProxyOfNothingIsOpaqueBlack) {
     ImageBuffer empty(nullptr);  // no pixels and an empty domain
     ImageBuffer proxy(nullptr);
