@@ -102,6 +102,29 @@ std::uint64_t footprintBytes(const ImageBuffer& image) {
            static_cast<std::uint64_t>(image.bitsPerChannel / 8);
 }
 
+// The rows of a source that the render has done with.  Their memory goes back to the system as
+// the rows of tiles are rendered, so that an input's source and result are not both held whole:
+// that keeps the batch, which holds up to three inputs at once, within about three images.
+class SourceRows {
+public:
+    explicit SourceRows(ImageBuffer& source) : source_(source), dropped_(source.bounds.y0) {}
+    // Rows from the first not yet dropped up to `row` (exclusive) are read no more.
+    void dropAbove(std::int64_t row) {
+        if (row <= dropped_ || !source_.firstPixel || source_.storage.empty()) return;
+        const auto rowBytes = static_cast<std::uint64_t>(source_.rowBytes);
+        const auto first =
+            static_cast<std::uint64_t>(source_.firstPixel - source_.storage.pointer());
+        source_.storage.discard(
+            first + static_cast<std::uint64_t>(dropped_ - source_.bounds.y0) * rowBytes,
+            static_cast<std::uint64_t>(row - dropped_) * rowBytes);
+        dropped_ = row;
+    }
+
+private:
+    ImageBuffer& source_;
+    std::int64_t dropped_;
+};
+
 // The decoded image of the current input is held for reads of it while it renders.
 struct HeldInput {
     HeldInput(Host& host, const ImageBuffer& image) : host(host) { host.holdDecodedInput(&image); }
@@ -371,21 +394,34 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
         const std::int64_t columns = (bounds.width() + tw - 1) / tw;
         ProgressLevel& tiles = host_.progressLevel(kTileLevel);
         tiles = {0, static_cast<std::uint64_t>(rows * columns), 1};
+        const auto tileAt = [&](std::int64_t row, std::int64_t column) {
+            const std::int64_t x0 = bounds.x0 + column * tw;
+            const std::int64_t y0 = bounds.y0 + row * th;
+            return Rect{static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0),
+                        static_cast<std::int32_t>(std::min<std::int64_t>(bounds.x1, x0 + tw)),
+                        static_cast<std::int32_t>(std::min<std::int64_t>(bounds.y1, y0 + th))};
+        };
+        SourceRows unread(source);
         for (std::int64_t row = 0; row < rows; ++row) {
             for (std::int64_t column = 0; column < columns; ++column) {
-                const std::int64_t x0 = bounds.x0 + column * tw;
-                const std::int64_t y0 = bounds.y0 + row * th;
-                const Rect tile{
-                    static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y0),
-                    static_cast<std::int32_t>(std::min<std::int64_t>(bounds.x1, x0 + tw)),
-                    static_cast<std::int32_t>(std::min<std::int64_t>(bounds.y1, y0 + th))};
                 ImageBuffer view(&host_);
-                view.makeView(*result, tile);
+                view.makeView(*result, tileAt(row, column));
                 host_.render(set, source, view, scratch, nullptr);
                 completeUnit(host_, tiles);
                 // A plug-in that reports no progress of its own is still stopped between tiles.
                 host_.throwIfAborted();
             }
+            // Source rows above every region the tiles still to come ask for are read no more.
+            std::int64_t needed = source.bounds.y1;
+            for (std::int64_t later = row + 1; later < rows; ++later)
+                for (std::int64_t column = 0; column < columns; ++column) {
+                    InputRequestList extras;
+                    const Rect region = System::intersectRect(
+                        host_.requiredInputRect(set, tileAt(later, column), bounds, extras),
+                        source.bounds);
+                    if (!region.empty()) needed = std::min<std::int64_t>(needed, region.y0);
+                }
+            unread.dropAbove(needed);
         }
     }
     // The source is done with: only the result stays until it is written.

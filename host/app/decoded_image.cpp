@@ -179,6 +179,23 @@ struct Mapping {
 
 }  // namespace
 
+void releaseDecodedRows(const Bitmap& bitmap, int first, int last) {
+    if (!bitmap || !bitmap.get_deleter().pixelMemory || first >= last || first < 0 ||
+        last > static_cast<int>(FreeImage_GetHeight(bitmap.get())))
+        return;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(FreeImage_GetScanLine(bitmap.get(), first));
+    const std::uintptr_t end =
+        reinterpret_cast<std::uintptr_t>(FreeImage_GetScanLine(bitmap.get(), last - 1)) +
+        FreeImage_GetPitch(bitmap.get());
+    const auto size = static_cast<std::uintptr_t>(page);
+    const std::uintptr_t from = (begin + size - 1) / size * size;
+    const std::uintptr_t to = end / size * size;
+    // A refusal only leaves the memory to be freed with the mapping.
+    if (from < to) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_REMOVE);
+}
+
 bool storeDecoded(int fd, const Decoded& decoded, int pages) {
     Block block;
     block.putBytes(kMagic, sizeof kMagic);
@@ -246,10 +263,11 @@ bool loadDecoded(int fd, Decoded& decoded, int& pages) {
         static_cast<std::uint64_t>(status.st_size) > std::numeric_limits<std::size_t>::max())
         return false;
     const auto size = static_cast<std::size_t>(status.st_size);
-    // Read-only and faulted in as the rows are read: read faults on shared memory map several
-    // pages at once, and populating the whole mapping up front measured slower.  Nothing writes
-    // into a decoded bitmap's pixels; the writer clones before it changes one.
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    // Faulted in as the rows are read: read faults on shared memory map several pages at once,
+    // and populating the whole mapping up front measured slower.  Nothing writes into a decoded
+    // bitmap's pixels (the writer clones before it changes one); the mapping is writable only so
+    // that rows already copied can be handed back (releaseDecodedRows).
+    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) return false;
     const std::shared_ptr<const void> memory(address, [size](const void* at) {
         ::munmap(const_cast<void*>(at), size);

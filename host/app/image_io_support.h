@@ -31,6 +31,12 @@ struct BitmapUnloader {
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 
+// Gives the memory of the bitmap's rows [first, last) back to the system when its pixels live in
+// a helper's shared memory (only whole pages inside those rows; the rows read as zeros from then
+// on), so that a reader that copies the rows elsewhere does not hold the picture twice; does
+// nothing for pixels that are FreeImage's own.
+void releaseDecodedRows(const Bitmap& bitmap, int first, int last);
+
 // Collects the messages FreeImage reports on this thread while the object lives.  FreeImage has
 // one process-wide message callback; it hands each message to the innermost live collector of the
 // calling thread and drops messages that no collector waits for.

@@ -75,6 +75,7 @@ std::uint8_t* flippedRow(ImageBuffer& buffer, std::ptrdiff_t bitmapRow) {
 
 // The bitmap rows [first, last) of a plain bitmap (in `Layout`) into the buffer.
 struct PlainCopy {
+    const Bitmap* source;
     FIBITMAP* bitmap;
     const Layout* layout;
     ImageBuffer* buffer;
@@ -114,12 +115,8 @@ void copyBytes(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t last) 
     }
 }
 
-void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
-    const PlainCopy& job = *static_cast<const PlainCopy*>(data);
+void copyPlainRows(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t last) {
     const Layout& layout = *job.layout;
-    const auto height = static_cast<std::uint64_t>(job.buffer->bounds.height());
-    const auto first = static_cast<std::ptrdiff_t>(index * height / count);
-    const auto last = static_cast<std::ptrdiff_t>((index + 1) * height / count);
     if (layout.depth == 8) {
         if (layout.channels == 4)
             copyBytes<4>(job, first, last);
@@ -138,9 +135,27 @@ void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void
     }
 }
 
+void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
+    const PlainCopy& job = *static_cast<const PlainCopy*>(data);
+    const auto height = static_cast<std::uint64_t>(job.buffer->bounds.height());
+    const auto first = static_cast<std::ptrdiff_t>(index * height / count);
+    const auto last = static_cast<std::ptrdiff_t>((index + 1) * height / count);
+    // In runs of rows, each handed back once copied: the decoded picture and the buffer are not
+    // both held whole at any time.
+    constexpr std::ptrdiff_t kRun = 64;
+    for (std::ptrdiff_t run = first; run < last; run += kRun) {
+        const std::ptrdiff_t end = std::min(last, run + kRun);
+        copyPlainRows(job, run, end);
+        if (job.source)
+            releaseDecodedRows(*job.source, static_cast<int>(run), static_cast<int>(end));
+    }
+}
+
 // The copy takes a fair share of a read: it runs on every processor.
-void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer) {
-    PlainCopy job{bitmap, &layout, &buffer};
+// The rows of `source`, when given, are handed back as they are copied.
+void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer,
+               const Bitmap* source) {
+    PlainCopy job{source, bitmap, &layout, &buffer};
     System::Thread runner;
     runner.thread(&copyPlainBand, &job,
                   std::min<std::uint64_t>(runner.processorCount(),
@@ -355,7 +370,8 @@ ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
             bitmap = std::move(converted);
         }
         image.allocateSize(size.x1, size.y1, layout.depth);
-        copyPlain(bitmap.get(), layout, image);
+        // Nothing reads the decoded pixels after the copy.
+        copyPlain(bitmap.get(), layout, image, &bitmap);
         image.hasAlpha = layout.alpha || options.previewMode;
         result.profile = own ? std::move(own) : openWorkingProfile();
     }

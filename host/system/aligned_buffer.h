@@ -29,6 +29,10 @@ public:
     void resize(std::uint64_t size);
     void release() noexcept;
     void swap(AlignedBuffer& other) noexcept;
+    // Gives the memory of the whole pages inside [offset, offset + length) of the block back to
+    // the system while the block stays allocated; those bytes read as zeros afterwards.  For parts
+    // whose content nothing reads again before the block is freed.
+    void discard(std::uint64_t offset, std::uint64_t length) noexcept;
 
     std::uint8_t* pointer() const { return pointer_; }
     std::uint64_t size() const { return size_; }

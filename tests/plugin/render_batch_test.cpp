@@ -18,6 +18,7 @@
 #include <map>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 
 #include "plugin/composite_rows.h"
+#include "plugin/matrix_text.h"
 #include "tests/plugin/render_test_support.h"
 #include "tests/support/gui_support.h"
 
@@ -280,6 +282,127 @@ TEST(BatchProxy, MadeFromTheDecodedImageItIsTheOneTheFileGives) {
                     worst = std::max(worst, std::fabs(channel(fromImage, x, y, ch) -
                                                       channel(expected, x, y, ch)));
         EXPECT_LE(worst, 1.0);
+    }
+}
+
+// The batch gives back the rows of an input that the tiles still to come do not ask for while it
+// renders, so a tall photograph is rendered in three rows of tiles from a source whose top rows
+// are gone before the last: with the softening and light-wrap margins, the lighting correction,
+// a turned and scaled subject and the auto-mask, every result is the one a render in one piece
+// from the whole source gives.
+class TallTiles : public VantreloPluginApp {
+public:
+    bool render(Parameters& set, ImageBuffer& input, ImageBuffer& output, ImageBuffer& scratch,
+                ImageList* extra) override {
+        const bool rendered = VantreloPluginApp::render(set, input, output, scratch, extra);
+        if (!result) {
+            result = std::make_unique<ImageBuffer>(nullptr);
+            result->allocate(output.domain, output.bitsPerChannel);
+            result->clearRect(output.domain);
+        }
+        result->copyOverlap(output);
+        // Whether a row near the source's top (past the first memory page, which the buffer
+        // shares) still held its pixels (opaque) when the last tile came.
+        if (output.bounds.y1 == output.domain.y1 && output.bounds.x1 == output.domain.x1)
+            topRowKept = input.pixelAddress(input.bounds.x0, input.bounds.y0 + 16)[3] != 0;
+        return rendered;
+    }
+    std::unique_ptr<ImageBuffer> result;
+    bool topRowKept = true;
+};
+
+TEST(BatchTiles, ASourceGivenBackAsTheTilesGoRendersWhatTheWholeSourceRenders) {
+    VANTRELO_REQUIRE_TOOLKIT();
+    constexpr int kW = 290, kH = 2300;  // three rows of tiles
+    const std::string turned = formatMatrixText([] {
+        Matrix3 m;
+        // Upside down, scaled and sheared a little: the bottom tiles show the top rows.
+        m.at(0, 0) = -0.9;
+        m.at(0, 1) = 0.15;
+        m.at(1, 0) = 0.1;
+        m.at(1, 1) = -0.95;
+        m.at(0, 2) = 12.0;
+        m.at(1, 2) = -30.0;
+        return m;
+    }());
+    const struct Case {
+        const char* name;
+        std::function<void(VantreloParameters&)> settings;
+        bool topRowGone;
+    } cases[] = {
+        {"plain key", [](VantreloParameters&) {}, true},
+        {"soft matte and light wrap",
+         [](VantreloParameters& set) {
+             set.setBool(true, kParamEnableSoftenMatte);
+             set.setDouble(40.0, kParamSoftenMatte);
+             set.setBool(true, kParamEnableLightWrap);
+             set.setDouble(60.0, kParamLightWrapRadius);
+         },
+         true},
+        {"lighting correction",
+         [](VantreloParameters& set) { set.setBool(true, kParamAdjustLighting); }, true},
+        {"auto-mask", [](VantreloParameters& set) { set.setBool(true, kParamEnableAutoMask); },
+         true},
+        // The turned subject's last tiles read the source's top rows.
+        {"turned subject",
+         [&](VantreloParameters& set) { set.setString(turned, kParamForegroundTransform); },
+         false},
+    };
+    // The scene's backdrop with a subject in a bar down the whole height, so that every margin a
+    // tile reads past its edges holds subject and backdrop alike.
+    const PixelFunction backdrop = scene(kW, kH);
+    const PixelFunction picture = [&backdrop](int x, int y, double v[4]) {
+        backdrop(x, y, v);
+        const double cover = std::clamp((45.0 - std::fabs(x - 145.0)) / 3.0, 0.0, 1.0);
+        const double subject[3] = {0.8 + 0.1 * std::sin(y * 0.05), 0.35, 0.25 + 0.002 * x};
+        for (int c = 0; c < 3; ++c) v[c] += (subject[c] - v[c]) * cover;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_store::ScratchFolder folder{"vantrelo-batch-tiles"};
+        const fs::path path = folder.path() / "tall.png";
+        writePng(path, kW, kH, picture, false);
+        const std::string original = test_store::fileText(path);
+
+        TallTiles keyer;
+        keyer.addInputFile(wxString::FromUTF8(path.string()));
+        keyer.initInputs();
+        keyer.ensureParameters(0);
+        auto& set = *static_cast<VantreloParameters*>(keyer.parameters(0));
+        const std::uint16_t sample[4] = {static_cast<std::uint16_t>(kBackdropColour[0] * 65535),
+                                         static_cast<std::uint16_t>(kBackdropColour[1] * 65535),
+                                         static_cast<std::uint16_t>(kBackdropColour[2] * 65535),
+                                         65535};
+        keyer.bridge.sampleMode = SampleSelect;
+        keyer.bridge.applySampleBlock(sample, 1, 1);
+        set.syncFromEngine(kParamKeyData);
+        const double grey[3] = {0.3, 0.45, 0.6};
+        set.setColour(grey, kParamBGColor);
+        c.settings(set);
+        set.applyAll();
+
+        keyer.processInputs();
+        ASSERT_TRUE(keyer.takeMessages().empty());
+        ASSERT_NE(keyer.result, nullptr);
+        EXPECT_EQ(!keyer.topRowKept, c.topRowGone);
+        const std::unique_ptr<ImageBuffer> tiled = std::move(keyer.result);
+
+        // The same set over the whole source in one piece.
+        test_store::writeText(path, original);
+        keyer.releaseWorkImages();
+        ImageBuffer source(&keyer);
+        ASSERT_TRUE(source.loadInput(0, {}, 1.0f, true));
+        ImageBuffer whole(&keyer);
+        whole.allocateSameAs(source);
+        ImageBuffer scratch(&keyer);
+        keyer.renderRect(set, source, whole, scratch, nullptr);
+        ASSERT_NE(keyer.result, nullptr);
+        ASSERT_EQ(tiled->bounds, keyer.result->bounds);
+        for (int y = 0; y < kH; ++y)
+            ASSERT_EQ(std::memcmp(tiled->pixelAddress(0, y), keyer.result->pixelAddress(0, y),
+                                  static_cast<std::size_t>(4 * kW)),
+                      0)
+                << "row " << y;
     }
 }
 
