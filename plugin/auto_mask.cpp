@@ -416,15 +416,39 @@ bool analyseAutoMask(const Quelt_Environ& environment, const std::uint16_t* pixe
     allocateWorkBuffer(samples, count * 16);
 
     // Backdrop colour: both top corners, ten pixels in.  A backdrop that covers the whole top
-    // enters twice, which leaves its average as it is.
+    // enters twice, which leaves its average as it is.  The two fills run at once, each with a
+    // mask of its own (nothing reads the masks afterwards) and the right one's samples in the
+    // second half of the list; they are then appended to the left one's, in the order one fill
+    // after the other gives, and the sums (whole numbers) add up to the same.
     AutoMaskAccumulator accumulator;
     accumulator.samples = samples.pixels;
-    const SpanRect all{0, width, 0, height};
-    auto* mask = reinterpret_cast<std::uint8_t*>(matte.pixels);
-    const std::ptrdiff_t maskRowBytes = (width + 7) / 8;
-    seedFillMask(mask, maskRowBytes, pixels, 8 * width, all, kSeedInset, kSeedInset, accumulator);
-    seedFillMask(mask, maskRowBytes, pixels, 8 * width, all, width - kSeedInset, kSeedInset,
-                 accumulator);
+    AutoMaskAccumulator right;
+    right.samples = samples.pixels + 4 * count;
+    struct CornerFills {
+        const std::uint16_t* pixels;
+        std::ptrdiff_t width;
+        SpanRect all;
+        std::uint8_t* masks[2];
+        AutoMaskAccumulator* accumulators[2];
+    } fills{pixels,
+            width,
+            SpanRect{0, width, 0, height},
+            {reinterpret_cast<std::uint8_t*>(matte.pixels),
+             reinterpret_cast<std::uint8_t*>(morphology.pixels)},
+            {&accumulator, &right}};
+    Mav::Host::System::Thread runner;
+    runner.thread(
+        [](std::uint64_t index, std::uint64_t, std::uint64_t, void* data) {
+            const CornerFills& job = *static_cast<const CornerFills*>(data);
+            const std::int64_t seedX = index == 0 ? kSeedInset : job.width - kSeedInset;
+            seedFillMask(job.masks[index], (job.width + 7) / 8, job.pixels, 8 * job.width,
+                         job.all, seedX, kSeedInset, *job.accumulators[index]);
+        },
+        &fills, 2);
+    std::memmove(accumulator.samples + 4 * accumulator.count, right.samples,
+                 4 * sizeof(std::uint16_t) * right.count);
+    accumulator.count += right.count;
+    for (int c = 0; c < 4; ++c) accumulator.sum[c] += right.sum[c];
     if (accumulator.count == 0) return false;
     assert(accumulator.count <= 2 * count);
     std::uint16_t colour[4];
