@@ -258,7 +258,8 @@ private:
         try {
             // The result is freed once the encoder has its copy: the writing of a large TIFF
             // takes most of the time an input spends in the batch.
-            writeSubjectImage(*job.image, job.path, job.writeMessage, [&job] { job.image.reset(); });
+            writeConsumedImage(*job.image, job.path, job.writeMessage,
+                               [&job] { job.image.reset(); });
         } catch (...) {
             job.failure = std::current_exception();
         }

@@ -106,6 +106,11 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 // not used after it: the caller may free the buffer there rather than hold it through the encoding.
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
                        std::string& message, const std::function<void()>& pixelsTaken = {});
+// The same for a buffer the caller is done with (the batch's result): its rows are given back to
+// the system as they are copied for the encoder, so that they and the encoder's copy are not both
+// held whole; `pixelsTaken` then runs as above.  The buffer's pixels read as zeros afterwards.
+bool writeConsumedImage(System::ImageBuffer& buffer, const std::string& path,
+                        std::string& message, const std::function<void()>& pixelsTaken);
 
 // Why OK could not write a keyed result back over the file at `path`: the message the batch would
 // give, naming the file, for a file it cannot read as a subject image (missing, of an unknown type

@@ -4,6 +4,7 @@
 #include <lcms2.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -43,12 +44,13 @@ const std::uint8_t* bufferRow(const ImageBuffer& buffer, std::ptrdiff_t row) {
     return buffer.firstPixel + row * buffer.rowBytes;
 }
 
-// Buffer rows are top-down, bitmap rows bottom-up.
+// Buffer rows [first, last) into the bitmap; buffer rows are top-down, bitmap rows bottom-up.
 template <class Channel>
-void copyThreeChannels(const ImageBuffer& buffer, FIBITMAP* target) {
+void copyThreeChannels(const ImageBuffer& buffer, FIBITMAP* target, std::ptrdiff_t first,
+                       std::ptrdiff_t last) {
     const std::ptrdiff_t width = buffer.bounds.width();
     const std::ptrdiff_t height = buffer.bounds.height();
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
+    for (std::ptrdiff_t y = first; y < last; ++y) {
         const auto* from = reinterpret_cast<const Channel*>(bufferRow(buffer, y));
         auto* to = reinterpret_cast<Channel*>(
             FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y)));
@@ -63,10 +65,11 @@ void copyThreeChannels(const ImageBuffer& buffer, FIBITMAP* target) {
 // Into 8-bit bitmap pixels of `Step` bytes (3 or 4, colours in FreeImage's byte order); alpha
 // only where there is a fourth byte.
 template <std::ptrdiff_t Step>
-void copyBytes(const ImageBuffer& buffer, FIBITMAP* target) {
+void copyBytes(const ImageBuffer& buffer, FIBITMAP* target, std::ptrdiff_t first,
+               std::ptrdiff_t last) {
     const std::ptrdiff_t width = buffer.bounds.width();
     const std::ptrdiff_t height = buffer.bounds.height();
-    for (std::ptrdiff_t y = 0; y < height; ++y) {
+    for (std::ptrdiff_t y = first; y < last; ++y) {
         const std::uint8_t* from = bufferRow(buffer, y);
         BYTE* to = FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y));
         for (std::ptrdiff_t x = 0; x < width; ++x, from += 4, to += Step) {
@@ -78,23 +81,40 @@ void copyBytes(const ImageBuffer& buffer, FIBITMAP* target) {
     }
 }
 
-void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits) {
+void copyRows(const ImageBuffer& buffer, FIBITMAP* target, int targetBits, std::ptrdiff_t first,
+              std::ptrdiff_t last) {
     const std::ptrdiff_t width = buffer.bounds.width();
     const std::ptrdiff_t height = buffer.bounds.height();
     if (buffer.bitsPerChannel == 8) {
         if (targetBits == 32)
-            copyBytes<4>(buffer, target);
+            copyBytes<4>(buffer, target, first, last);
         else
-            copyBytes<3>(buffer, target);
+            copyBytes<3>(buffer, target, first, last);
     } else if (targetBits == 64 || targetBits == 128) {
         const std::size_t length = static_cast<std::size_t>(width * buffer.bytesPerPixel());
-        for (std::ptrdiff_t y = 0; y < height; ++y)
+        for (std::ptrdiff_t y = first; y < last; ++y)
             std::memcpy(FreeImage_GetScanLine(target, static_cast<int>(height - 1 - y)),
                         bufferRow(buffer, y), length);
     } else if (buffer.bitsPerChannel == 16) {
-        copyThreeChannels<std::uint16_t>(buffer, target);
+        copyThreeChannels<std::uint16_t>(buffer, target, first, last);
     } else {
-        copyThreeChannels<float>(buffer, target);
+        copyThreeChannels<float>(buffer, target, first, last);
+    }
+}
+
+// Copies the buffer into the bitmap in runs of rows; with `giveBack` (the buffer's own storage)
+// each run's memory goes back to the system once it is copied.
+void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits,
+                System::AlignedBuffer* giveBack) {
+    constexpr std::ptrdiff_t kRun = 64;
+    const std::ptrdiff_t height = buffer.bounds.height();
+    for (std::ptrdiff_t first = 0; first < height; first += kRun) {
+        const std::ptrdiff_t last = std::min(height, first + kRun);
+        copyRows(buffer, target, targetBits, first, last);
+        if (giveBack && !giveBack->empty())
+            giveBack->discard(
+                static_cast<std::uint64_t>(bufferRow(buffer, first) - giveBack->pointer()),
+                static_cast<std::uint64_t>((last - first) * buffer.rowBytes));
     }
 }
 
@@ -181,8 +201,10 @@ std::string writeBackRefusal(const std::string& path) {
     return {};
 }
 
-bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
-                       const std::function<void()>& pixelsTaken) {
+namespace {
+
+bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
+                const std::function<void()>& pixelsTaken, System::AlignedBuffer* giveBack) {
     auto fail = [&](const std::string& reason) {
         message = writeFailure(path, reason);
         return false;
@@ -271,7 +293,7 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
                          : FreeImage_AllocateT(workType, width, height, workBits, 0, 0, 0));
         if (!target) return fail("there is not enough memory for the image");
     }
-    copyPixels(buffer, target.get(), workBits);
+    copyPixels(buffer, target.get(), workBits, giveBack);
     if (pixelsTaken) pixelsTaken();
 
     if (saveType != workType) {
@@ -326,6 +348,20 @@ bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::
     }
     if (std::string reason; !output.commit(reason)) return fail(reason);
     return true;
+}
+
+}  // namespace
+
+bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
+                       const std::function<void()>& pixelsTaken) {
+    return writeImage(buffer, path, message, pixelsTaken, nullptr);
+}
+
+bool writeConsumedImage(ImageBuffer& buffer, const std::string& path, std::string& message,
+                        const std::function<void()>& pixelsTaken) {
+    // Only a buffer that owns its pixels gives them back; a view's belong to another.
+    return writeImage(buffer, path, message, pixelsTaken,
+                      buffer.storage.empty() ? nullptr : &buffer.storage);
 }
 
 }  // namespace Mav::Host::App

@@ -20,6 +20,7 @@ namespace {
 
 using namespace ImageIoTest;
 using Mav::Host::App::workingProfileBytes;
+using Mav::Host::App::writeConsumedImage;
 using Mav::Host::App::writeSubjectImage;
 
 // A result unlike the source: colours inverted, and alpha too where the buffer has it.
@@ -533,6 +534,44 @@ bool samePixels(FIBITMAP* a, FIBITMAP* b) {
                         FreeImage_GetScanLine(b, static_cast<int>(y)), rowBytes) != 0)
             return false;
     return true;
+}
+
+// A result the batch is done with is written as the same file as one it keeps, tall enough that
+// its rows are given back in several runs as they are copied, which leave it read as zeros.
+TEST(SubjectImageWriting, AConsumedResultWritesTheSameFileAndIsGivenBackAsItIsCopied) {
+    TempFolder folder;
+    const struct Case {
+        const char* file;
+        FREE_IMAGE_FORMAT format;
+        int bits;
+        bool alpha;
+    } cases[] = {{"kept.png", FIF_PNG, 8, true},
+                 {"kept.jpg", FIF_JPEG, 8, false},
+                 {"kept16.tif", FIF_TIFF, 16, false},
+                 {"keptF.tif", FIF_TIFF, 32, true}};
+    constexpr int kW = 203, kH = 611;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        const std::string kept = folder.file(k.file);
+        const std::string consumed = folder.file(std::string("consumed-") + k.file);
+        for (const std::string& path : {kept, consumed})
+            ASSERT_TRUE(saveFixture(
+                makePattern(FIT_BITMAP, 9, 7, k.format == FIF_JPEG ? 24 : 32).get(), k.format,
+                path));
+        ImageBuffer buffer(nullptr);
+        patternBuffer(buffer, kW, kH, k.bits, k.alpha);
+        std::string message;
+        ASSERT_TRUE(writeSubjectImage(buffer, kept, message)) << message;
+        bool taken = false;
+        ASSERT_TRUE(writeConsumedImage(buffer, consumed, message, [&] { taken = true; }))
+            << message;
+        EXPECT_TRUE(taken);
+        EXPECT_EQ(fileBytes(consumed), fileBytes(kept));
+        // A row well inside the buffer, away from the pages it shares with its neighbours.
+        const std::uint8_t* row = buffer.pixelAddress(0, kH / 2);
+        EXPECT_TRUE(
+            std::all_of(row, row + buffer.rowBytes, [](std::uint8_t b) { return b == 0; }));
+    }
 }
 
 TEST(SubjectImageWriting, JpegStreamsAreWrittenAtQuality95WhateverQualityTheyHad) {
