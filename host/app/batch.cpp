@@ -10,6 +10,11 @@
 // reading, rendering and writing one input after the other gives: progress counts each input once
 // its render is done, messages are queued in input order, and a failed or cancelled input
 // leaves its file and every later one untouched while the write already under way is finished.
+//
+// Memory: no input is held twice over.  The read copies the decoder's rows out and gives them
+// back as it goes, the render gives back the source rows no tile still to come asks for, and the
+// write gives back the result's rows as it copies them for the encoder; so the three inputs in
+// flight take about three images, not six.
 
 #include <wx/frame.h>
 #include <wx/intl.h>
