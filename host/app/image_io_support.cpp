@@ -501,7 +501,13 @@ FREE_IMAGE_FORMAT identifyFormat(const std::string& path, bool mustExist, std::s
         FreeImageMessages quiet;
         format = FreeImage_GetFileTypeFromHandle(&io, &input, 0);
     }
-    if (format == FIF_UNKNOWN) format = FreeImage_GetFIFFromFilename(path.c_str());
+    if (format == FIF_UNKNOWN) {
+        // FreeImage splits each type's list of extensions with strtok, whose state is shared by
+        // the whole process: the batch's reader and writer ask at the same time.
+        static std::mutex byName;
+        const std::lock_guard<std::mutex> lock(byName);
+        format = FreeImage_GetFIFFromFilename(path.c_str());
+    }
     if (format == FIF_UNKNOWN) reason = "the image type is not recognised";
     return format;
 }
