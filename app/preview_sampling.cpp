@@ -28,12 +28,13 @@ struct HookFree {
 // The viewer counts positions from the drawing rectangle's corner, inset from the window's by the
 // panel's frame: a window position goes to the viewer less that corner, or the pixel read would lie
 // that many screen pixels right of and below the one drawn under the pointer.
-std::int32_t viewerX(const Mav::Host::Param::ViewerBase& viewer, int x) {
-    return vantrelo::saturateToInt32(std::int64_t{x} - viewer.originX);
-}
-
-std::int32_t viewerY(const Mav::Host::Param::ViewerBase& viewer, int y) {
-    return vantrelo::saturateToInt32(std::int64_t{y} - viewer.originY);
+struct ViewerPoint {
+    std::int32_t x;
+    std::int32_t y;
+};
+ViewerPoint toViewer(const Mav::Host::Param::ViewerBase& viewer, int x, int y) {
+    return {vantrelo::saturateToInt32(std::int64_t{x} - viewer.originX),
+            vantrelo::saturateToInt32(std::int64_t{y} - viewer.originY)};
 }
 
 // The colour at a position in the viewer's coordinates.
@@ -58,7 +59,8 @@ bool VantImagePreview::samplePixel(int x, int y, std::uint16_t colour[4]) {
         colour[0] = colour[1] = colour[2] = colour[3] = 0;
         return false;
     }
-    return readPixel(*viewer, viewerX(*viewer, x), viewerY(*viewer, y), colour);
+    const ViewerPoint at = toViewer(*viewer, x, y);
+    return readPixel(*viewer, at.x, at.y, colour);
 }
 
 bool VantImagePreview::samplePixelTransformed(int x, int y, const Matrix3& m,
@@ -66,7 +68,8 @@ bool VantImagePreview::samplePixelTransformed(int x, int y, const Matrix3& m,
     colour[0] = colour[1] = colour[2] = colour[3] = 0;
     if (!viewer) return false;
     int ix = 0, iy = 0;
-    viewer->viewToImage(viewerX(*viewer, x), viewerY(*viewer, y), ix, iy, false);
+    const ViewerPoint at = toViewer(*viewer, x, y);
+    viewer->viewToImage(at.x, at.y, ix, iy, false);
     const double px = ix, py = iy;
     const double w = m.at(2, 0) * px + m.at(2, 1) * py + m.at(2, 2);
     if (w == 0.0 || !std::isfinite(w)) return false;

@@ -41,7 +41,7 @@ VantreloUIApp* startProgram(vantrelo::VantreloPluginApp& host, const wxArrayStri
         wxInitAllImageHandlers();
     }
     if (wxTheApp) wxTheApp->SetAppName("Vantrelo Vudez");
-    if (!Mav::Host::App::addCommandLineFiles(imageFiles, host)) return nullptr;
+    Mav::Host::App::addCommandLineFiles(imageFiles, host);
     // The parameter frames ask for update-UI events themselves, once after each change.
     wxUpdateUIEvent::SetMode(wxUPDATE_UI_PROCESS_SPECIFIED);
     host.setRegistryRoot(kRegistryRoot);

@@ -12,12 +12,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <wx/image.h>
 #include <wx/string.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,16 +69,10 @@ FIBITMAP* photograph(std::uint32_t seed) {
     FIBITMAP* bitmap = FreeImage_AllocateT(FIT_RGB16, kWidth, kHeight, 48);
     if (!bitmap) return nullptr;
     std::uint32_t noise = seed;
-    for (std::int32_t y = 0; y < kHeight; ++y) {
-        auto* line = reinterpret_cast<FIRGB16*>(FreeImage_GetScanLine(bitmap, kHeight - 1 - y));
-        for (std::int32_t x = 0; x < kWidth; ++x) {
-            std::uint16_t p[3];
-            bench_photo::photoPixel(x, y, noise, p);
-            line[x].red = p[0];
-            line[x].green = p[1];
-            line[x].blue = p[2];
-        }
-    }
+    for (std::int32_t y = 0; y < kHeight; ++y)
+        bench_photo::photoRow(y, noise,
+                              reinterpret_cast<std::uint16_t*>(
+                                  FreeImage_GetScanLine(bitmap, kHeight - 1 - y)));
     return bitmap;
 }
 
@@ -204,11 +196,4 @@ BENCHMARK(jpegShoot)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    wxInitAllImageHandlers();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

@@ -32,4 +32,9 @@ inline void photoPixel(std::int32_t x, std::int32_t y, std::uint32_t& noise, std
     }
 }
 
+// Row y of the photograph, R, G, B of each pixel in turn (as FreeImage's 16-bit RGB pixels lie).
+inline void photoRow(std::int32_t y, std::uint32_t& noise, std::uint16_t* rgb) {
+    for (std::int32_t x = 0; x < kWidth; ++x, rgb += 3) photoPixel(x, y, noise, rgb);
+}
+
 }  // namespace bench_photo

@@ -59,7 +59,6 @@ using Mav::Host::System::Rect;
 using bench_photo::kGreen;
 using bench_photo::kHeight;
 using bench_photo::kWidth;
-using bench_photo::photoPixel;
 constexpr std::int64_t kPixels = std::int64_t{kWidth} * kHeight;
 const Rect kImage{0, 0, kWidth, kHeight};
 constexpr int kViewWidth = 1920;
@@ -79,16 +78,10 @@ const std::filesystem::path& photoFile() {
         const auto file = folder / "photo.tif";
         FIBITMAP* bitmap = FreeImage_AllocateT(FIT_RGB16, kWidth, kHeight, 48);
         std::uint32_t noise = 7;
-        for (std::int32_t y = 0; y < kHeight; ++y) {
-            auto* line = reinterpret_cast<FIRGB16*>(FreeImage_GetScanLine(bitmap, kHeight - 1 - y));
-            for (std::int32_t x = 0; x < kWidth; ++x) {
-                std::uint16_t p[3];
-                photoPixel(x, y, noise, p);
-                line[x].red = p[0];
-                line[x].green = p[1];
-                line[x].blue = p[2];
-            }
-        }
+        for (std::int32_t y = 0; y < kHeight; ++y)
+            bench_photo::photoRow(y, noise,
+                                  reinterpret_cast<std::uint16_t*>(
+                                      FreeImage_GetScanLine(bitmap, kHeight - 1 - y)));
         FreeImage_Save(FIF_TIFF, bitmap, file.c_str(), TIFF_NONE);
         FreeImage_Unload(bitmap);
         return file;

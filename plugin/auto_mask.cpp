@@ -73,18 +73,26 @@ HueValue hueValue(const std::uint16_t* pixel) {
     return {h, high};
 }
 
-bool matchesSeed(AutoMaskAccumulator& accumulator, const HueValue& seed,
-                 const std::uint16_t* pixel) {
+bool closeToSeed(const HueValue& seed, const std::uint16_t* pixel) {
     const HueValue p = hueValue(pixel);
-    if (!(std::fabs(seed.hue - p.hue) < kSeedHueTolerance &&
-          std::fabs(seed.value - p.value) < kSeedValueTolerance))
-        return false;
+    return std::fabs(seed.hue - p.hue) < kSeedHueTolerance &&
+           std::fabs(seed.value - p.value) < kSeedValueTolerance;
+}
+
+// Appends the pixel (all four channels) to the list and adds it to the sums.
+void accumulate(AutoMaskAccumulator& accumulator, const std::uint16_t* pixel) {
     std::uint16_t* slot = accumulator.samples + 4 * accumulator.count;
     for (int c = 0; c < 4; ++c) {
         slot[c] = pixel[c];
         accumulator.sum[c] += pixel[c];
     }
     ++accumulator.count;
+}
+
+bool matchesSeed(AutoMaskAccumulator& accumulator, const HueValue& seed,
+                 const std::uint16_t* pixel) {
+    if (!closeToSeed(seed, pixel)) return false;
+    accumulate(accumulator, pixel);
     return true;
 }
 
@@ -205,9 +213,7 @@ void matchBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* da
         std::uint8_t* row = job.state + y * job.width;
         std::int64_t open = 0;
         for (std::int64_t x = 0; x < job.width; ++x, pixel += 4) {
-            const HueValue p = hueValue(pixel);
-            const bool matches = std::fabs(job.seed.hue - p.hue) < kSeedHueTolerance &&
-                                 std::fabs(job.seed.value - p.value) < kSeedValueTolerance;
+            const bool matches = closeToSeed(job.seed, pixel);
             row[x] = matches ? kOpen : kOther;
             open += matches;
         }
@@ -263,13 +269,7 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
         state[at(x, y)] = kFilled;
         --open[static_cast<std::size_t>(y)];
         ++changes[static_cast<std::size_t>(y)];
-        const std::uint16_t* pixel = pixelAt(x, y);
-        std::uint16_t* slot = accumulator.samples + 4 * accumulator.count;
-        for (int c = 0; c < 4; ++c) {
-            slot[c] = pixel[c];
-            accumulator.sum[c] += pixel[c];
-        }
-        ++accumulator.count;
+        accumulate(accumulator, pixelAt(x, y));
     };
     // The seed is the reference: filled, not accumulated.
     std::uint8_t& seed = state[at(seedX - x0, seedY - y0)];

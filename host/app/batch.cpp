@@ -103,32 +103,9 @@ struct BatchJob {
 // result of its size, four channels of its depth each.
 std::uint64_t footprintBytes(const ImageBuffer& image) {
     return 2 * static_cast<std::uint64_t>(image.bounds.width()) *
-           static_cast<std::uint64_t>(image.bounds.height()) * 4 *
-           static_cast<std::uint64_t>(image.bitsPerChannel / 8);
+           static_cast<std::uint64_t>(image.bounds.height()) *
+           static_cast<std::uint64_t>(image.bytesPerPixel());
 }
-
-// The rows of a source that the render has done with.  Their memory goes back to the system as
-// the rows of tiles are rendered, so that an input's source and result are not both held whole:
-// that keeps the batch, which holds up to three inputs at once, within about three images.
-class SourceRows {
-public:
-    explicit SourceRows(ImageBuffer& source) : source_(source), dropped_(source.bounds.y0) {}
-    // Rows from the first not yet dropped up to `row` (exclusive) are read no more.
-    void dropAbove(std::int64_t row) {
-        if (row <= dropped_ || !source_.firstPixel || source_.storage.empty()) return;
-        const auto rowBytes = static_cast<std::uint64_t>(source_.rowBytes);
-        const auto first =
-            static_cast<std::uint64_t>(source_.firstPixel - source_.storage.pointer());
-        source_.storage.discard(
-            first + static_cast<std::uint64_t>(dropped_ - source_.bounds.y0) * rowBytes,
-            static_cast<std::uint64_t>(row - dropped_) * rowBytes);
-        dropped_ = row;
-    }
-
-private:
-    ImageBuffer& source_;
-    std::int64_t dropped_;
-};
 
 // The decoded image of the current input is held for reads of it while it renders.
 struct HeldInput {
@@ -195,12 +172,10 @@ namespace {
 class BatchPipeline {
 public:
     BatchPipeline(Host& host, int depth)
-        : host_(host), depth_(std::clamp(depth, 1, 3)), memory_(System::availableMemoryBytes()) {
-        options_.previewFlag = host.previewFlag();
-        options_.previewMode = host.isPreviewMode();
-        options_.highBitDepth = host.supportsHighBitDepth();
-        options_.perceptualIntent = host.usePerceptualIntent();
-    }
+        : host_(host),
+          depth_(depth),
+          memory_(System::availableMemoryBytes()),
+          options_(subjectReadOptions(host, host.isPreviewMode())) {}
     // Waits for both helpers (the write under way is finished) and queues the outcome of every
     // input that has one, in input order.
     ~BatchPipeline() {
@@ -320,7 +295,7 @@ void BatchPipeline::collectWrite(bool rethrow) {
 }
 
 void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
-    if (depth_ < 3 || reading_ || index >= count || index >= host_.inputCount()) return;
+    if (depth_ < 3 || reading_ || index >= count) return;
     std::unique_ptr<BatchJob> job = newJob(index);
     job->footprint = footprintOf(*job);
     if (!admits(*job)) return;
@@ -407,7 +382,23 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
                         static_cast<std::int32_t>(std::min<std::int64_t>(bounds.x1, x0 + tw)),
                         static_cast<std::int32_t>(std::min<std::int64_t>(bounds.y1, y0 + th))};
         };
-        SourceRows unread(source);
+        // The first source row that the tiles from each row of tiles on ask for.  The source rows
+        // above it are read no more once the rows of tiles before it are done; their memory goes
+        // back to the system then, so that the source and the result are not both held whole
+        // (which keeps the batch, holding up to three inputs at once, within about three images).
+        std::vector<std::int64_t> firstNeeded(static_cast<std::size_t>(rows + 1),
+                                              source.bounds.y1);
+        for (std::int64_t row = rows - 1; row >= 0; --row) {
+            std::int64_t first = firstNeeded[static_cast<std::size_t>(row + 1)];
+            for (std::int64_t column = 0; column < columns; ++column) {
+                InputRequestList extras;
+                const Rect region = System::intersectRect(
+                    host_.requiredInputRect(set, tileAt(row, column), bounds, extras),
+                    source.bounds);
+                if (!region.empty()) first = std::min<std::int64_t>(first, region.y0);
+            }
+            firstNeeded[static_cast<std::size_t>(row)] = first;
+        }
         for (std::int64_t row = 0; row < rows; ++row) {
             for (std::int64_t column = 0; column < columns; ++column) {
                 ImageBuffer view(&host_);
@@ -417,17 +408,7 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
                 // A plug-in that reports no progress of its own is still stopped between tiles.
                 host_.throwIfAborted();
             }
-            // Source rows above every region the tiles still to come ask for are read no more.
-            std::int64_t needed = source.bounds.y1;
-            for (std::int64_t later = row + 1; later < rows; ++later)
-                for (std::int64_t column = 0; column < columns; ++column) {
-                    InputRequestList extras;
-                    const Rect region = System::intersectRect(
-                        host_.requiredInputRect(set, tileAt(later, column), bounds, extras),
-                        source.bounds);
-                    if (!region.empty()) needed = std::min<std::int64_t>(needed, region.y0);
-                }
-            unread.dropAbove(needed);
+            source.discardRows(source.bounds.y0, firstNeeded[static_cast<std::size_t>(row + 1)]);
         }
     }
     // The source is done with: only the result stays until it is written.

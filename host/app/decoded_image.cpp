@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "host/system/memory_pages.h"
+
 // Exported by FreeImage 3.18 but missing from the header Debian ships: a bitmap without pixels,
 // as a FIF_LOAD_NOPIXELS load gives.
 extern "C" FIBITMAP* DLL_CALLCONV FreeImage_AllocateHeaderT(BOOL header_only, FREE_IMAGE_TYPE type,
@@ -183,17 +185,10 @@ void releaseDecodedRows(const Bitmap& bitmap, int first, int last) {
     if (!bitmap || !bitmap.get_deleter().pixelMemory || first >= last || first < 0 ||
         last > static_cast<int>(FreeImage_GetHeight(bitmap.get())))
         return;
-    const long page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0) return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(FreeImage_GetScanLine(bitmap.get(), first));
-    const std::uintptr_t end =
-        reinterpret_cast<std::uintptr_t>(FreeImage_GetScanLine(bitmap.get(), last - 1)) +
-        FreeImage_GetPitch(bitmap.get());
-    const auto size = static_cast<std::uintptr_t>(page);
-    const std::uintptr_t from = (begin + size - 1) / size * size;
-    const std::uintptr_t to = end / size * size;
-    // A refusal only leaves the memory to be freed with the mapping.
-    if (from < to) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_REMOVE);
+    System::releaseWholePages(FreeImage_GetScanLine(bitmap.get(), first),
+                              FreeImage_GetScanLine(bitmap.get(), last - 1) +
+                                  FreeImage_GetPitch(bitmap.get()),
+                              MADV_REMOVE);
 }
 
 bool storeDecoded(int fd, const Decoded& decoded, int pages) {

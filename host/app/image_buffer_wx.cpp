@@ -87,13 +87,13 @@ struct BoxReduction {
     ImageBuffer* target;
     std::vector<Span> columns;
     std::vector<Span> rows;
-    bool weighted;  // the source's alpha weighs its colours, as the toolkit's alpha does
 };
 
 // Output rows of band `index`: each row's boxes summed down their source rows into one line of
 // column sums, then across.  Sums are whole numbers, so the integer quotient is the truncated one
-// the toolkit's floating-point quotient gives.
-template <class Channel>
+// the toolkit's floating-point quotient gives.  With `Weighted` the source's alpha weighs its
+// colours, as the toolkit's alpha does.
+template <class Channel, bool Weighted>
 void reduceBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
     const BoxReduction& job = *static_cast<const BoxReduction*>(data);
     const ImageBuffer& source = *job.source;
@@ -114,7 +114,7 @@ void reduceBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* d
                 reinterpret_cast<const Channel*>(source.firstPixel + j * source.rowBytes);
             std::uint64_t* sum = sums.data();
             for (std::int64_t i = 0; i < sourceWidth; ++i, pixel += step, sum += 4) {
-                const std::uint64_t a = job.weighted ? to8Bits(pixel[3]) : 1;
+                const std::uint64_t a = Weighted ? to8Bits(pixel[3]) : 1;
                 sum[0] += to8Bits(pixel[0]) * a;
                 sum[1] += to8Bits(pixel[1]) * a;
                 sum[2] += to8Bits(pixel[2]) * a;
@@ -138,22 +138,24 @@ void reduceBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* d
 // Reduces the source onto the allocated 8-bit target, which is smaller on both sides.
 void boxReduce(const ImageBuffer& source, ImageBuffer& target) {
     BoxReduction job{&source, &target, boxSpans(source.bounds.width(), target.bounds.width()),
-                     boxSpans(source.bounds.height(), target.bounds.height()),
-                     source.hasAlpha && source.channels >= 4};
-    Thread runner;
-    const std::uint64_t bands = std::min<std::uint64_t>(
-        runner.processorCount(), static_cast<std::uint64_t>(target.bounds.height()));
+                     boxSpans(source.bounds.height(), target.bounds.height())};
+    const bool weighted = source.hasAlpha && source.channels >= 4;
+    TaskFunction band = nullptr;
     switch (source.bitsPerChannel) {
         case 8:
-            runner.thread(&reduceBand<std::uint8_t>, &job, bands);
+            band = weighted ? &reduceBand<std::uint8_t, true> : &reduceBand<std::uint8_t, false>;
             break;
         case 16:
-            runner.thread(&reduceBand<std::uint16_t>, &job, bands);
+            band = weighted ? &reduceBand<std::uint16_t, true> : &reduceBand<std::uint16_t, false>;
             break;
         default:
-            runner.thread(&reduceBand<float>, &job, bands);
+            band = weighted ? &reduceBand<float, true> : &reduceBand<float, false>;
             break;
     }
+    Thread runner;
+    runner.thread(band, &job,
+                  std::min<std::uint64_t>(runner.processorCount(),
+                                          static_cast<std::uint64_t>(target.bounds.height())));
 }
 
 }  // namespace

@@ -16,6 +16,15 @@ const System::ImageBuffer* SubjectImageHost::subjectDecodedImage(std::size_t) co
     return nullptr;
 }
 
+ReadOptions subjectReadOptions(const SubjectImageHost& host, bool previewMode) {
+    ReadOptions options;
+    options.previewFlag = host.subjectPreviewFlag();
+    options.previewMode = previewMode;
+    options.highBitDepth = host.subjectHighBitDepth();
+    options.perceptualIntent = host.subjectPerceptualIntent();
+    return options;
+}
+
 unsigned long lowerLogLevel() {
     const unsigned long saved = wxLog::GetLogLevel();
     wxLog::SetLogLevel(wxLOG_Error);
@@ -71,12 +80,8 @@ bool ImageBuffer::readImageFile(std::uint64_t source, bool loadPixels, std::stri
     std::size_t index = 0;
     if (!inputIndex(*host, source, index)) return report(error, noInput(source));
 
-    App::ReadOptions options;
+    App::ReadOptions options = App::subjectReadOptions(*host, owner && owner->isPreviewMode());
     options.loadPixels = loadPixels;
-    options.previewFlag = host->subjectPreviewFlag();
-    options.previewMode = owner && owner->isPreviewMode();
-    options.highBitDepth = host->subjectHighBitDepth();
-    options.perceptualIntent = host->subjectPerceptualIntent();
     App::ReadResult result = App::readSubjectImage(*this, host->subjectInputPath(index), options);
     if (!result.ok) return report(error, std::move(result.message));
     if (result.profile) host->subjectTakeProfile(std::move(result.profile));

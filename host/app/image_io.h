@@ -91,6 +91,11 @@ struct ReadResult {
     bool converted = false;  // the pixels were converted into the working profile (CMYK files)
 };
 
+// The options every read of `host`'s inputs takes; `previewMode` is the reading buffer's owner's
+// (the batch reads outside preview).  One place, so that the batch's own read of an input is the
+// read the plug-in's reduced copies of it would make.
+ReadOptions subjectReadOptions(const SubjectImageHost& host, bool previewMode);
+
 // Reads the file at `path` into `buffer` (scale 1, bounds and domain {0, 0, width, height}, four
 // channels).  A header-only read frees the buffer's pixels and sets only bounds, depth, channel
 // count, scale and the alpha flag.  On failure the buffer is unchanged.  std::bad_alloc from the
@@ -102,13 +107,12 @@ ReadResult readSubjectImage(System::ImageBuffer& buffer, const std::string& path
 // file's format (told by content, else by name).  On failure returns false with the message and
 // the file is as it was; for a file of several pages the message is
 // "\"<path>\" has several pages; Vantrelo keys only single images and left it unchanged."
-// `pixelsTaken`, when given, is called once the pixels have been copied out of `buffer`, which is
-// not used after it: the caller may free the buffer there rather than hold it through the encoding.
 bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& path,
-                       std::string& message, const std::function<void()>& pixelsTaken = {});
+                       std::string& message);
 // The same for a buffer the caller is done with (the batch's result): its rows are given back to
 // the system as they are copied for the encoder, so that they and the encoder's copy are not both
-// held whole; `pixelsTaken` then runs as above.  The buffer's pixels read as zeros afterwards.
+// held whole; `pixelsTaken` runs once all are copied, before the encoding (the caller may free the
+// buffer there).  The buffer's pixels read as zeros afterwards.
 bool writeConsumedImage(System::ImageBuffer& buffer, const std::string& path,
                         std::string& message, const std::function<void()>& pixelsTaken);
 

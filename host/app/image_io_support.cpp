@@ -268,8 +268,7 @@ HeaderFacts targaFacts(std::FILE* file) {
 }
 
 // The portable formats' text header: the magic, then numbers parted by white space and comments
-// from '#' to the line's end; the raster starts after one white-space character.  `number` is
-// false for a token that is not a whole number (the PFM scale is read as text).
+// from '#' to the line's end; the raster starts after one white-space character.
 bool nextToken(std::FILE* file, std::string& token) {
     token.clear();
     int c = std::fgetc(file);

@@ -75,8 +75,7 @@ std::uint8_t* flippedRow(ImageBuffer& buffer, std::ptrdiff_t bitmapRow) {
 
 // The bitmap rows [first, last) of a plain bitmap (in `Layout`) into the buffer.
 struct PlainCopy {
-    const Bitmap* source;
-    FIBITMAP* bitmap;
+    const Bitmap* bitmap;
     const Layout* layout;
     ImageBuffer* buffer;
 };
@@ -87,7 +86,7 @@ void copyThreeChannels(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_
     const std::ptrdiff_t width = job.buffer->bounds.width();
     for (std::ptrdiff_t i = first; i < last; ++i) {
         const auto* from = reinterpret_cast<const Channel*>(
-            FreeImage_GetScanLine(job.bitmap, static_cast<int>(i)));
+            FreeImage_GetScanLine(job.bitmap->get(), static_cast<int>(i)));
         auto* to = reinterpret_cast<Channel*>(flippedRow(*job.buffer, i));
         for (std::ptrdiff_t x = 0; x < width; ++x, from += 3, to += 4) {
             to[0] = from[0];
@@ -104,7 +103,7 @@ template <std::ptrdiff_t Step>
 void copyBytes(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t last) {
     const std::ptrdiff_t width = job.buffer->bounds.width();
     for (std::ptrdiff_t i = first; i < last; ++i) {
-        const BYTE* from = FreeImage_GetScanLine(job.bitmap, static_cast<int>(i));
+        const BYTE* from = FreeImage_GetScanLine(job.bitmap->get(), static_cast<int>(i));
         std::uint8_t* to = flippedRow(*job.buffer, i);
         for (std::ptrdiff_t x = 0; x < width; ++x, from += Step, to += 4) {
             to[0] = from[FI_RGBA_RED];
@@ -127,7 +126,7 @@ void copyPlainRows(const PlainCopy& job, std::ptrdiff_t first, std::ptrdiff_t la
             static_cast<std::size_t>(job.buffer->bounds.width() * job.buffer->bytesPerPixel());
         for (std::ptrdiff_t i = first; i < last; ++i)
             std::memcpy(flippedRow(*job.buffer, i),
-                        FreeImage_GetScanLine(job.bitmap, static_cast<int>(i)), length);
+                        FreeImage_GetScanLine(job.bitmap->get(), static_cast<int>(i)), length);
     } else if (layout.depth == 16) {
         copyThreeChannels<std::uint16_t>(job, first, last, 65535);
     } else {
@@ -146,16 +145,14 @@ void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void
     for (std::ptrdiff_t run = first; run < last; run += kRun) {
         const std::ptrdiff_t end = std::min(last, run + kRun);
         copyPlainRows(job, run, end);
-        if (job.source)
-            releaseDecodedRows(*job.source, static_cast<int>(run), static_cast<int>(end));
+        releaseDecodedRows(*job.bitmap, static_cast<int>(run), static_cast<int>(end));
     }
 }
 
-// The copy takes a fair share of a read: it runs on every processor.
-// The rows of `source`, when given, are handed back as they are copied.
-void copyPlain(FIBITMAP* bitmap, const Layout& layout, ImageBuffer& buffer,
-               const Bitmap* source) {
-    PlainCopy job{source, bitmap, &layout, &buffer};
+// The copy takes a fair share of a read: it runs on every processor.  Rows the decoder's shared
+// memory held are handed back as they are copied (nothing reads them afterwards).
+void copyPlain(const Bitmap& bitmap, const Layout& layout, ImageBuffer& buffer) {
+    PlainCopy job{&bitmap, &layout, &buffer};
     System::Thread runner;
     runner.thread(&copyPlainBand, &job,
                   std::min<std::uint64_t>(runner.processorCount(),
@@ -370,8 +367,7 @@ ReadResult readSubjectImage(ImageBuffer& buffer, const std::string& path,
             bitmap = std::move(converted);
         }
         image.allocateSize(size.x1, size.y1, layout.depth);
-        // Nothing reads the decoded pixels after the copy.
-        copyPlain(bitmap.get(), layout, image, &bitmap);
+        copyPlain(bitmap, layout, image);
         image.hasAlpha = layout.alpha || options.previewMode;
         result.profile = own ? std::move(own) : openWorkingProfile();
     }

@@ -102,19 +102,16 @@ void copyRows(const ImageBuffer& buffer, FIBITMAP* target, int targetBits, std::
     }
 }
 
-// Copies the buffer into the bitmap in runs of rows; with `giveBack` (the buffer's own storage)
-// each run's memory goes back to the system once it is copied.
+// Copies the buffer into the bitmap in runs of rows; with `consumed` (the buffer itself, which is
+// not read again) each run goes back to the system once it is copied.
 void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits,
-                System::AlignedBuffer* giveBack) {
+                ImageBuffer* consumed) {
     constexpr std::ptrdiff_t kRun = 64;
     const std::ptrdiff_t height = buffer.bounds.height();
     for (std::ptrdiff_t first = 0; first < height; first += kRun) {
         const std::ptrdiff_t last = std::min(height, first + kRun);
         copyRows(buffer, target, targetBits, first, last);
-        if (giveBack && !giveBack->empty())
-            giveBack->discard(
-                static_cast<std::uint64_t>(bufferRow(buffer, first) - giveBack->pointer()),
-                static_cast<std::uint64_t>((last - first) * buffer.rowBytes));
+        if (consumed) consumed->discardRows(buffer.bounds.y0 + first, buffer.bounds.y0 + last);
     }
 }
 
@@ -204,7 +201,7 @@ std::string writeBackRefusal(const std::string& path) {
 namespace {
 
 bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
-                const std::function<void()>& pixelsTaken, System::AlignedBuffer* giveBack) {
+                const std::function<void()>& pixelsTaken, ImageBuffer* consumed) {
     auto fail = [&](const std::string& reason) {
         message = writeFailure(path, reason);
         return false;
@@ -293,7 +290,7 @@ bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string&
                          : FreeImage_AllocateT(workType, width, height, workBits, 0, 0, 0));
         if (!target) return fail("there is not enough memory for the image");
     }
-    copyPixels(buffer, target.get(), workBits, giveBack);
+    copyPixels(buffer, target.get(), workBits, consumed);
     if (pixelsTaken) pixelsTaken();
 
     if (saveType != workType) {
@@ -352,16 +349,13 @@ bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string&
 
 }  // namespace
 
-bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
-                       const std::function<void()>& pixelsTaken) {
-    return writeImage(buffer, path, message, pixelsTaken, nullptr);
+bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
+    return writeImage(buffer, path, message, {}, nullptr);
 }
 
 bool writeConsumedImage(ImageBuffer& buffer, const std::string& path, std::string& message,
                         const std::function<void()>& pixelsTaken) {
-    // Only a buffer that owns its pixels gives them back; a view's belong to another.
-    return writeImage(buffer, path, message, pixelsTaken,
-                      buffer.storage.empty() ? nullptr : &buffer.storage);
+    return writeImage(buffer, path, message, pixelsTaken, &buffer);
 }
 
 }  // namespace Mav::Host::App

@@ -49,9 +49,8 @@ bool copyPreset(const fs::path& source, const fs::path& target) {
 
 }  // namespace
 
-bool addCommandLineFiles(const wxArrayString& imageFiles, Host& host) {
+void addCommandLineFiles(const wxArrayString& imageFiles, Host& host) {
     host.addInputFiles(imageFiles);
-    return true;
 }
 
 void reportUnwritableInputs(Host& host, std::uint64_t first) {

@@ -26,8 +26,8 @@ inline constexpr int kResetButtonId = 5111;
 
 // The image files of the command line (what the parser collected as "image files": neither the
 // program's name nor an option), in order, become inputs of the host; a file already in the list
-// is not added again, and nothing is opened.  Returns true.
-bool addCommandLineFiles(const wxArrayString& imageFiles, Host& host);
+// is not added again, and nothing is opened.
+void addCommandLineFiles(const wxArrayString& imageFiles, Host& host);
 
 // Names, in one box owned by the host's window, every input from `first` on that OK could not
 // write back, each with the message OK would give (writeBackRefusal).  They stay in the list: the

@@ -16,8 +16,8 @@
 //
 // Positions.  The picture's top-left corner lies at (originX + panX, originY + panY) in client
 // pixels, (originX, originY) being the corner of the last drawing rectangle (2, 2).  pixelAt and
-// viewToImage map against the pan offset alone, as the interactive preview expects: its overlays
-// are drawn at the pan offset plus the image position, the same frame of reference.
+// viewToImage take positions counted from that corner and map them against the pan offset; the
+// interactive preview takes (originX, originY) off window positions before it asks them.
 
 #include <cstdint>
 #include <memory>

@@ -90,18 +90,18 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 2 ? argv[2] : "";
     long long format = 0;
     long long flags = 0;
-    const auto subjectFormat = [&](const char* text) {
+    const auto takenFormat = [&](const char* text) {
         return number(text, 0, 0x7fffffff, format) &&
                isSubjectFormat(static_cast<FREE_IMAGE_FORMAT>(format));
     };
     try {
         Decoded decoded;
         int pages = -1;
-        if (mode == "decode" && argc == 6 && subjectFormat(argv[3]) &&
+        if (mode == "decode" && argc == 6 && takenFormat(argv[3]) &&
             number(argv[4], 0, 0x7fffffff, flags))
             decoded = decodeHere(argv[5], static_cast<FREE_IMAGE_FORMAT>(format),
                                  static_cast<int>(flags), beforePixels);
-        else if (mode == "pages" && argc == 5 && subjectFormat(argv[3]))
+        else if (mode == "pages" && argc == 5 && takenFormat(argv[3]))
             pages = pageCountHere(argv[4], static_cast<FREE_IMAGE_FORMAT>(format));
         else
             finish(kRefusedRequest);

@@ -123,8 +123,9 @@ void ViewerPanel::paint(wxDC& dc) {
     dc.DrawRectangle(r.x + r.width, r.y, w - r.x - r.width, r.height);
     dc.DrawRectangle(0, r.y + r.height, w, h - r.height - r.y);
 
-    if (status == kDrawNothing) return;
     switch (status) {
+        case kDrawNothing:
+            return;  // no frame either
         case kDrawSource: {
             dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
             dc.SetTextForeground(wxColour(255, 255, 0));

@@ -1,8 +1,5 @@
 #include "host/system/aligned_buffer.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -10,6 +7,7 @@
 #include <utility>
 
 #include "host/system/exceptions.h"
+#include "host/system/memory_pages.h"
 
 namespace Mav::Host::System {
 
@@ -44,14 +42,7 @@ void AlignedBuffer::release() noexcept {
 void AlignedBuffer::discard(std::uint64_t offset, std::uint64_t length) noexcept {
     if (!pointer_ || offset >= size_) return;
     length = std::min(length, size_ - offset);
-    const long page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0) return;
-    const auto size = static_cast<std::uintptr_t>(page);
-    const auto begin = reinterpret_cast<std::uintptr_t>(pointer_) + offset;
-    const std::uintptr_t from = (begin + size - 1) / size * size;
-    const std::uintptr_t to = (begin + length) / size * size;
-    // A refusal only keeps the memory until the block is freed.
-    if (from < to) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+    releaseWholePages(pointer_ + offset, pointer_ + offset + length, MADV_DONTNEED);
 }
 
 void AlignedBuffer::swap(AlignedBuffer& other) noexcept {

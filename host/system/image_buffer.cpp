@@ -1,5 +1,6 @@
 #include "host/system/image_buffer.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <limits>
@@ -120,6 +121,15 @@ void ImageBuffer::makeView(const ImageBuffer& source, Rect rect) {
     bounds = intersectRect(rect, source.bounds);
     if (!bounds.empty() && source.firstPixel)
         firstPixel = source.pixelAddress(bounds.x0, bounds.y0);
+}
+
+void ImageBuffer::discardRows(std::int64_t first, std::int64_t last) {
+    first = std::max<std::int64_t>(first, bounds.y0);
+    last = std::min<std::int64_t>(last, bounds.y1);
+    if (first >= last || !firstPixel || storage.empty()) return;
+    const auto offset = static_cast<std::uint64_t>(firstPixel - storage.pointer());
+    storage.discard(offset + static_cast<std::uint64_t>((first - bounds.y0) * rowBytes),
+                    static_cast<std::uint64_t>((last - first) * rowBytes));
 }
 
 void ImageBuffer::clearRect(Rect rect) {

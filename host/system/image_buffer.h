@@ -67,6 +67,11 @@ public:
 
     // Zeroes every byte of the pixels inside bounds and rect.
     void clearRect(Rect rect);
+    // Gives the memory of rows [first, last) (image coordinates, held ones only) back to the
+    // system for a buffer that owns its pixels and will not read those rows again: they read as
+    // zeros afterwards.  Only whole memory pages go, so rows that share one with rows kept stay.
+    // A view gives nothing back.
+    void discardRows(std::int64_t first, std::int64_t last);
     // Copies the source's pixels over the intersection of both bounds, at the same coordinates.
     // Buffers of different depth or channel count copy nothing.
     void copyOverlap(const ImageBuffer& source);

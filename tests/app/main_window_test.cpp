@@ -554,14 +554,14 @@ TEST_F(MainWindow, OpenAppendsInputsAndCreatesTheNavigationButtonsWhenThereAreTw
         wxArrayString chosen;
         for (const auto& path : c.opened) chosen.Add(wxString::FromUTF8(path.string()));
         wxString message;
-        auto previousHook = Mav::Host::App::setFileDialogHook(
-            [&](wxFileDialog& dialog, wxArrayString& paths) {
+        {
+            const ScopedFileDialogHook answer([&](wxFileDialog& dialog, wxArrayString& paths) {
                 message = dialog.GetMessage();
                 paths = chosen;
                 return chosen.empty() ? wxID_CANCEL : wxID_OK;
             });
-        sendMenu(program->window, kMenuOpenId);
-        Mav::Host::App::setFileDialogHook(previousHook);
+            sendMenu(program->window, kMenuOpenId);
+        }
         runEvents();
 
         EXPECT_EQ(message, "Open images");
@@ -647,6 +647,12 @@ void typeText(const char* text) {
 // With a window manager: the keyboard focus decides where a key goes.
 class MainWindowKeys : public ProgramFixture {
 public:
+    // The "AM Settings" window, opened by its button.
+    wxFrame* openAutoMaskWindow() {
+        click(program->control(kAutoMaskToggleId));
+        runEvents(20);
+        return program->window->autoMaskFrame;
+    }
     // Gives a control the keyboard focus, its window raised.
     void focus(wxWindow* control) {
         wxGetTopLevelParent(control)->Raise();
@@ -676,7 +682,7 @@ TEST_F(MainWindowKeys, CtrlKeysInATextFieldEditTheFieldAndCtrlXCutsWithoutExitin
     start({first});
     auto* field = program->control<wxTextCtrl>(kBackdropBlurTextId);
     ASSERT_NE(field, nullptr);
-    focus(field);
+    ASSERT_NO_FATAL_FAILURE(focus(field));
     pressKey('a', wxMOD_CONTROL);
     typeText("7");
     pressKey('a', wxMOD_CONTROL);
@@ -684,37 +690,33 @@ TEST_F(MainWindowKeys, CtrlKeysInATextFieldEditTheFieldAndCtrlXCutsWithoutExitin
     pressKey('v', wxMOD_CONTROL);
     pressKey('v', wxMOD_CONTROL);
     EXPECT_EQ(field->GetValue(), "77");
-    expectCutAndPaste(field);
+    ASSERT_NO_FATAL_FAILURE(expectCutAndPaste(field));
 }
 
 // The same in a floating window, whose keys the main window sees too.
 TEST_F(MainWindowKeys, CtrlXInAFloatingWindowsTextFieldCutsWithoutExiting) {
     start({first});
-    click(program->control(kAutoMaskToggleId));
-    runEvents(20);
-    ASSERT_NE(program->window->autoMaskFrame, nullptr);
-    auto* field = dynamic_cast<wxTextCtrl*>(
-        program->window->autoMaskFrame->FindWindow(kAutoMaskRadiusTextId));
+    wxFrame* settings = openAutoMaskWindow();
+    ASSERT_NE(settings, nullptr);
+    auto* field = dynamic_cast<wxTextCtrl*>(settings->FindWindow(kAutoMaskRadiusTextId));
     ASSERT_NE(field, nullptr);
-    focus(field);
-    expectCutAndPaste(field);
+    ASSERT_NO_FATAL_FAILURE(focus(field));
+    ASSERT_NO_FATAL_FAILURE(expectCutAndPaste(field));
 }
 
 // Ctrl+O is Open wherever the focus is, the preview and the floating windows included, and zooms
 // nothing; the viewer's other zoom-out keys still zoom out.
 TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsOut) {
     start({first});
-    click(program->control(kAutoMaskToggleId));
-    runEvents(20);
-    ASSERT_NE(program->window->autoMaskFrame, nullptr);
+    wxFrame* settings = openAutoMaskWindow();
+    ASSERT_NE(settings, nullptr);
     int dialogs = 0;
     wxString message;
-    auto previousHook =
-        Mav::Host::App::setFileDialogHook([&](wxFileDialog& dialog, wxArrayString&) {
-            ++dialogs;
-            message = dialog.GetMessage();
-            return wxID_CANCEL;
-        });
+    const ScopedFileDialogHook answer([&](wxFileDialog& dialog, wxArrayString&) {
+        ++dialogs;
+        message = dialog.GetMessage();
+        return wxID_CANCEL;
+    });
     Mav::Host::App::Viewer& viewer = program->viewer();
     const struct {
         const char* name;
@@ -722,12 +724,11 @@ TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsO
     } places[] = {{"preview", program->preview()},
                   {"text field", program->control(kBackdropBlurTextId)},
                   {"button", program->control(kResetTransformsId)},
-                  {"floating window",
-                   program->window->autoMaskFrame->FindWindow(kAutoMaskAlwaysOnId)}};
+                  {"floating window", settings->FindWindow(kAutoMaskAlwaysOnId)}};
     for (const auto& place : places) {
         SCOPED_TRACE(place.name);
         ASSERT_NE(place.control, nullptr);
-        focus(place.control);
+        ASSERT_NO_FATAL_FAILURE(focus(place.control));
         const float zoom = viewer.zoom;
         dialogs = 0;
         pressKey('o', wxMOD_CONTROL);
@@ -737,14 +738,13 @@ TEST_F(MainWindowKeys, CtrlOOpensImagesWhereverTheFocusIsAndCtrlMinusStillZoomsO
         EXPECT_FLOAT_EQ(viewer.zoom, zoom);
     }
 
-    focus(program->preview());
+    ASSERT_NO_FATAL_FAILURE(focus(program->preview()));
     const float zoom = viewer.zoom;
     dialogs = 0;
     pressKey('-', wxMOD_CONTROL);
     runEvents();
     EXPECT_LT(viewer.zoom, zoom);
     EXPECT_EQ(dialogs, 0);
-    Mav::Host::App::setFileDialogHook(previousHook);
 }
 
 }  // namespace

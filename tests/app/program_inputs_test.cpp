@@ -31,13 +31,13 @@ protected:
     void open(const std::vector<fs::path>& paths) {
         wxArrayString chosen;
         for (const auto& path : paths) chosen.Add(wxString::FromUTF8(path.string()));
-        auto previousHook = Mav::Host::App::setFileDialogHook(
-            [&](wxFileDialog&, wxArrayString& answer) {
-                answer = chosen;
+        {
+            const ScopedFileDialogHook answer([&](wxFileDialog&, wxArrayString& paths) {
+                paths = chosen;
                 return wxID_OK;
             });
-        sendMenu(program->window, kMenuOpenId);
-        Mav::Host::App::setFileDialogHook(previousHook);
+            sendMenu(program->window, kMenuOpenId);
+        }
         runEvents();
     }
     std::vector<std::string> inputs() {

@@ -35,6 +35,7 @@
 #include "app/main_window.h"
 #include "app/vant_image_preview.h"
 #include "app/vantrelo_app.h"
+#include "host/app/startup_services.h"
 #include "plugin/param_mapping.h"
 #include "plugin/parameter_schema.h"
 #include "plugin/vantrelo_plugin.h"
@@ -256,6 +257,20 @@ inline wxImage screenshot(wxWindow* window) {
     }
     return bitmap.ConvertToImage();
 }
+
+// Answers the program's file dialogs with `hook` while it lives, then gives the old answerer back
+// (also when an assertion leaves the test early).
+class ScopedFileDialogHook {
+public:
+    explicit ScopedFileDialogHook(Mav::Host::App::FileDialogHook hook)
+        : previous_(Mav::Host::App::setFileDialogHook(std::move(hook))) {}
+    ~ScopedFileDialogHook() { Mav::Host::App::setFileDialogHook(std::move(previous_)); }
+    ScopedFileDialogHook(const ScopedFileDialogHook&) = delete;
+    ScopedFileDialogHook& operator=(const ScopedFileDialogHook&) = delete;
+
+private:
+    Mav::Host::App::FileDialogHook previous_;
+};
 
 // A window manager on the test's display while it lives (focus, activation and maximising need
 // one); it is ended by its own process id.
