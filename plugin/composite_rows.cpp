@@ -44,6 +44,13 @@ void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op)
     const std::ptrdiff_t outStep = static_cast<const BandJob*>(jobPointer)->destination->channels;
     bandRowsBy<Out, Source, sourceStep>(jobPointer, index, count,
                                         [&](Out* o, const Source* s, std::ptrdiff_t width) {
+                                            // Four channels, the common case, with a constant
+                                            // stride the compiler can run on vectors.
+                                            if (outStep == 4) {
+                                                for (std::ptrdiff_t x = 0; x < width; ++x, o += 4, s += sourceStep)
+                                                    op(o, s);
+                                                return;
+                                            }
                                             for (std::ptrdiff_t x = 0; x < width; ++x, o += outStep, s += sourceStep)
                                                 op(o, s);
                                         });

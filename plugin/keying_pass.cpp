@@ -34,7 +34,7 @@ constexpr Work kOpaque = sizeof(Work) == 4 ? Work(1) : Work(65535);
 template <class Work, class Source>
 inline Work widen(Source v) {
     if constexpr (sizeof(Source) == 1)
-        return static_cast<Work>(std::uint32_t{v} * 65535u / 255u);
+        return static_cast<Work>(std::uint32_t{v} * 257u);  // = v x 65535 / 255 exactly
     else
         return static_cast<Work>(v);
 }
@@ -55,7 +55,11 @@ void copyRow(const ImageBuffer& image, std::int32_t y, const Rect& area, Work* r
     const auto* p = reinterpret_cast<const Source*>(image.pixelAddress(x0, y));
     Work* w = row + (x0 - area.x0) * 4;
     const std::ptrdiff_t step = image.channels;
-    if (step >= 4) {
+    if (step == 4) {
+        // The common case, with a constant stride so that the loop runs on vectors.
+        const std::ptrdiff_t values = static_cast<std::ptrdiff_t>(x1 - x0) * 4;
+        for (std::ptrdiff_t i = 0; i < values; ++i) w[i] = widen<Work>(p[i]);
+    } else if (step > 4) {
         for (std::int32_t x = x0; x < x1; ++x, p += step, w += 4)
             for (int c = 0; c < 4; ++c) w[c] = widen<Work>(p[c]);
     } else {

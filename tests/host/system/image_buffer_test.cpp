@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
+
+#include <unistd.h>
 
 #include "host/system/image_buffer.h"
 #include "host/system/rect.h"
@@ -109,6 +112,57 @@ TEST(ImageBuffer, StartsEmptyAndAllocatesPackedOrAlignedRows) {
     buffer.allocate({10, 10, 5, 20}, 8);
     EXPECT_EQ(buffer.firstPixel, nullptr);
     EXPECT_EQ(buffer.rowBytes, 0);
+}
+
+// Given-back rows read as zeros where they cover whole pages, and nothing outside them changes:
+// for a small image and for one large enough to be held in huge pages, with ranges that start and
+// end inside pages and cross a huge-page boundary.
+TEST(ImageBuffer, DiscardedRowsReadAsZerosAndEveryOtherByteIsKept) {
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    ASSERT_GT(pageSize, 0);
+    const auto page = static_cast<std::uintptr_t>(pageSize);
+    struct Case {
+        Rect bounds;
+        std::int32_t bits;
+        std::int64_t first, last;  // rows given back
+    };
+    const Case cases[] = {
+        {{3, 5, 403, 298}, 8, 40, 211},          // 0.5 MB
+        {{-7, 11, 1524, 888}, 16, 180, 731},     // 10.5 MB, past several 2 MB boundaries
+        {{-7, 11, 1524, 888}, 16, 11, 888},      // every row
+        {{-7, 11, 1524, 888}, 16, 500, 500},     // none
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits * 1000 + c.first);
+        FakeHost host(false);
+        ImageBuffer buffer(&host);
+        buffer.allocate(c.bounds, c.bits);
+        ASSERT_NE(buffer.firstPixel, nullptr);
+        const auto bytes = static_cast<std::size_t>(buffer.rowBytes) *
+                           static_cast<std::size_t>(c.bounds.height());
+        std::uint8_t* const begin = buffer.firstPixel;
+        for (std::size_t i = 0; i < bytes; ++i) begin[i] = static_cast<std::uint8_t>(i % 251 + 1);
+
+        buffer.discardRows(c.first, c.last);
+
+        const auto rowAt = [&](std::int64_t y) {
+            return begin + (y - c.bounds.y0) * buffer.rowBytes;
+        };
+        const auto from = reinterpret_cast<std::uintptr_t>(rowAt(std::max<std::int64_t>(c.first, c.bounds.y0)));
+        const auto to = reinterpret_cast<std::uintptr_t>(rowAt(std::min<std::int64_t>(c.last, c.bounds.y1)));
+        const std::uintptr_t wholeFrom = (from + page - 1) / page * page;
+        const std::uintptr_t wholeTo = to / page * page;
+        std::size_t wrong = 0, zeroed = 0;
+        for (std::size_t i = 0; i < bytes; ++i) {
+            const auto at = reinterpret_cast<std::uintptr_t>(begin + i);
+            const bool given = c.first < c.last && at >= wholeFrom && at < wholeTo;
+            const std::uint8_t expected = given ? 0 : static_cast<std::uint8_t>(i % 251 + 1);
+            wrong += begin[i] != expected;
+            zeroed += begin[i] == 0;
+        }
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(zeroed, wholeFrom < wholeTo && c.first < c.last ? wholeTo - wholeFrom : 0u);
+    }
 }
 
 TEST(ImageBuffer, AllocateLikeCopiesTheFormatAndForcesAlphaInPreview) {
