@@ -11,11 +11,6 @@
 
 namespace Mav::Host::System {
 
-namespace {
-constexpr std::uint64_t kHugePage = 2u << 20;
-constexpr std::uint64_t kHugeBlock = 8u << 20;
-}  // namespace
-
 void AlignedBuffer::resize(std::uint64_t size) {
     release();
     if (size == 0) return;
@@ -24,11 +19,8 @@ void AlignedBuffer::resize(std::uint64_t size) {
         size > std::numeric_limits<std::size_t>::max() - (kStorageAlignment - 1))
         throwBadAllocation();
     for (;;) {
-        const bool huge = size >= kHugeBlock;
-        const std::size_t alignment = huge ? kHugePage : kStorageAlignment;
-        const std::size_t blockSize = static_cast<std::size_t>(roundUp(size, alignment));
-        if (void* block = std::aligned_alloc(alignment, blockSize)) {
-            if (huge) ::madvise(block, blockSize, MADV_HUGEPAGE);
+        const std::size_t blockSize = static_cast<std::size_t>(roundUp(size, kStorageAlignment));
+        if (void* block = std::aligned_alloc(kStorageAlignment, blockSize)) {
             pointer_ = static_cast<std::uint8_t*>(block);
             size_ = size;
             return;
