@@ -174,7 +174,7 @@ public:
     BatchPipeline(Host& host, int depth)
         : host_(host),
           depth_(depth),
-          memory_(System::availableMemoryBytes()),
+          memory_(host.batchMemory() != 0 ? host.batchMemory() : System::availableMemoryBytes()),
           options_(subjectReadOptions(host, host.isPreviewMode())) {}
     // Waits for both helpers (the write under way is finished) and queues the outcome of every
     // input that has one, in input order.

@@ -282,6 +282,10 @@ public:
     // batch thread.  Fewer are held when the machine's available memory would not hold them.
     void setBatchDepth(int depth);
     int batchDepth() const { return batchDepth_; }
+    // The available memory, in bytes, the batch plans how many inputs to hold with; 0 (the start):
+    // what the system reports when the batch starts.
+    void setBatchMemory(std::uint64_t bytes) { batchMemory_ = bytes; }
+    std::uint64_t batchMemory() const { return batchMemory_; }
     // The current input's image as the batch read it at full resolution, which reads of the
     // current input use instead of its file while it is held; null: none.  Batch thread only.
     void holdDecodedInput(const ImageBuffer* image);
@@ -334,6 +338,7 @@ private:
     ProgressLevel levels_[kProgressLevels];
     std::thread::id uiThread_;
     int batchDepth_ = 3;
+    std::uint64_t batchMemory_ = 0;
     const ImageBuffer* decodedInput_ = nullptr;  // held for input decodedIndex_
     std::uint64_t decodedIndex_ = 0;
 };

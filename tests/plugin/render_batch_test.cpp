@@ -447,7 +447,8 @@ protected:
     // The batch over the shoot in `folder` at `depth`; returns its messages with the folder's
     // name taken out, so that two folders' messages compare.
     template <class Keyer>
-    static std::string runBatch(Keyer& keyer, const fs::path& folder, int depth) {
+    static std::string runBatch(Keyer& keyer, const fs::path& folder, int depth,
+                                std::uint64_t memory = 0) {
         for (const char* name : kNames) keyer.addInputFile(wxString::FromUTF8((folder / name).string()));
         keyer.setPreviewFlag(true);
         keyer.initInputs();
@@ -459,6 +460,7 @@ protected:
             if (i == keyer.currentInput()) set.applyAll();
         }
         keyer.setBatchDepth(depth);
+        keyer.setBatchMemory(memory);
         // On a thread of its own, as behind the progress window: messages are queued there.
         std::thread batch([&keyer] { keyer.processInputs(); });
         batch.join();
@@ -513,6 +515,31 @@ TEST_F(MixedShoot, ThePipelineWritesWhatOneInputAtATimeWrites) {
         for (std::size_t i = 0; i < std::size(kNames); ++i)
             EXPECT_EQ(test_store::fileText(folder.path() / kNames[i]), written[i]) << kNames[i];
         EXPECT_EQ(namesIn(folder.path()), namesIn(reference.path()));  // no temporary file left
+    }
+}
+
+// When memory is short the pipeline holds fewer inputs: an input larger than a third of the
+// memory goes alone, the next one read only once it is written.  What is written stays the same.
+TEST_F(MixedShoot, InputsHeldFewerAtATimeForLackOfMemoryAreWrittenTheSame) {
+    SetUpReference();
+    // Source and result of one input: 2 x 230 x 170 pixels of 4 channels, 1, 2 or 4 bytes each.
+    constexpr std::uint64_t kFloatInput = 2 * kW * kH * 16;
+    const struct {
+        const char* what;
+        std::uint64_t memory;
+    } cases[] = {
+        {"every input goes alone", 3},
+        {"the float input goes alone", 3 * (kFloatInput / 2 + 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_store::ScratchFolder folder{"vantrelo-shoot"};
+        writeShoot(folder.path());
+        VantreloPluginApp keyer;
+        EXPECT_EQ(runBatch(keyer, folder.path(), 3, c.memory), referenceMessages);
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            EXPECT_EQ(test_store::fileText(folder.path() / kNames[i]), written[i]) << kNames[i];
+        EXPECT_EQ(namesIn(folder.path()), namesIn(reference.path()));
     }
 }
 
