@@ -177,6 +177,45 @@ void fillRow16x4(std::uint16_t* o, const std::uint16_t* colour, std::ptrdiff_t w
     if (x < width) std::memcpy(o + 4 * x, colour, sizeof packed);
 }
 
+// fill8<4> then over8x4 along a row, two pixels a vector.  Each lane is
+// floor((floor(s a / 256) + o (65535 - a)) / 65535) in 32 bits, o the colour's high byte; the
+// alpha lane takes 65280 for s, which makes its first term a x 255 as over8x4 has it.  The sum
+// stays below 2^25, and below 2^26 floor(x / 65535) = (x + (x >> 16) + 1) >> 16 (checked for
+// every x).  The scalar over, with its divisions, took a sixth of the processor time of a batch
+// of JPEGs.
+void overColourRow8x4(std::uint8_t* o, const std::uint16_t* s, const std::uint16_t colour[4],
+                      std::ptrdiff_t width) {
+    const auto high = [colour](int c) { return static_cast<short>(colour[c] >> 8); };
+    const __m128i laid = _mm_set_epi16(high(3), high(2), high(1), high(0), high(3), high(2),
+                                       high(1), high(0));
+    const __m128i alphaTop = _mm_and_si128(blend16::alphaMask(), _mm_set1_epi16(-256));
+    const __m128i one = _mm_set1_epi32(1);
+    const auto quotient = [one](__m128i x) {
+        return _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(x, _mm_srli_epi32(x, 16)), one), 16);
+    };
+    std::ptrdiff_t x = 0;
+    for (; x + 2 <= width; x += 2) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * x));
+        const __m128i a = blend16::alphaLanes(pixels);
+        const __m128i top = _mm_or_si128(_mm_andnot_si128(blend16::alphaMask(), pixels), alphaTop);
+        const __m128i keep = _mm_xor_si128(a, _mm_set1_epi16(-1));
+        const __m128i keyedLow = _mm_mullo_epi16(top, a), keyedHigh = _mm_mulhi_epu16(top, a);
+        const __m128i laidLow = _mm_mullo_epi16(laid, keep), laidHigh = _mm_mulhi_epu16(laid, keep);
+        const __m128i first =
+            _mm_add_epi32(_mm_srli_epi32(_mm_unpacklo_epi16(keyedLow, keyedHigh), 8),
+                          _mm_unpacklo_epi16(laidLow, laidHigh));
+        const __m128i second =
+            _mm_add_epi32(_mm_srli_epi32(_mm_unpackhi_epi16(keyedLow, keyedHigh), 8),
+                          _mm_unpackhi_epi16(laidLow, laidHigh));
+        const __m128i words = _mm_packs_epi32(quotient(first), quotient(second));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 4 * x), _mm_packus_epi16(words, words));
+    }
+    if (x < width) {
+        fill8<4>(o + 4 * x, colour);
+        over8x4(o + 4 * x, s + 4 * x);
+    }
+}
+
 }  // namespace
 
 // ---- Float ----
@@ -352,7 +391,18 @@ void compositeOverRows8x3(void* job, std::uint64_t index, std::uint64_t count, s
 }
 
 void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {
-    keyedOverColourRows<std::uint8_t>(job, index, count, fill8<4>, over8x4);
+    const BandJob& whole = *static_cast<const BandJob*>(job);
+    if (whole.destination->channels != 4) {
+        keyedOverColourRows<std::uint8_t>(job, index, count, fill8<4>, over8x4);
+        return;
+    }
+    const KeyedOverColour& parts = *static_cast<const KeyedOverColour*>(whole.source);
+    BandJob keyedJob = whole;
+    keyedJob.source = parts.keyed;
+    bandRowsBy<std::uint8_t, std::uint16_t, 4>(
+        &keyedJob, index, count, [&](std::uint8_t* o, const std::uint16_t* s, std::ptrdiff_t width) {
+            overColourRow8x4(o, s, parts.colour, width);
+        });
 }
 
 void compositeOverColourRows8x3(void* job, std::uint64_t index, std::uint64_t count, std::uint64_t) {

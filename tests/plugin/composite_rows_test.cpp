@@ -256,6 +256,40 @@ TEST(CompositeRows, OverColourAndOverImageAreTheirTwoStepsInOne) {
     }
 }
 
+// The 8-bit blend over a colour runs two pixels a vector: against the fill and the over it fuses,
+// on long rows of every kind of keyed value (alpha 0, 1, 255, 256, 32768, 65534, 65535 and random
+// ones), for colours whose bytes all differ, and an odd width so the last pixel goes alone.
+TEST(CompositeRows, EightBitOverAColourOnVectorsIsItsTwoSteps) {
+    TestHost host;
+    const Rect bounds{-2, 1, 4097, 4};  // 4099 x 3
+    auto keyed = makeImage(&host, bounds, 16, 4);
+    std::uint32_t seed = 2024;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 16;
+    };
+    const std::uint32_t special[] = {0, 1, 255, 256, 32768, 65534, 65535};
+    int k = 0;
+    for (std::int32_t y = bounds.y0; y < bounds.y1; ++y)
+        for (std::int32_t x = bounds.x0; x < bounds.x1; ++x, ++k)
+            for (int c = 0; c < 4; ++c)
+                write(*keyed, x, y, c, k % 3 == 0 ? special[(k / 3 + c) % 7] : next());
+    const std::uint16_t colours[][4] = {{52000, 30000, 12000, 65535}, {65535, 1, 257, 40000}, {0, 0, 0, 0}};
+    for (const auto& colour : colours) {
+        SCOPED_TRACE(colour[0]);
+        auto fused = makeImage(&host, bounds, 8, 4);
+        auto separate = makeImage(&host, bounds, 8, 4);
+        BandJob fill{&host, separate.get(), colour, &bounds};
+        runBands(host, fillColorRows8x4, &fill, 3);
+        BandJob over{&host, separate.get(), keyed.get(), &bounds};
+        runBands(host, compositeOverRows8x4, &over, 3);
+        const KeyedOverColour parts{keyed.get(), colour};
+        BandJob both{&host, fused.get(), &parts, &bounds};
+        runBands(host, compositeOverColourRows8x4, &both, 2);
+        EXPECT_TRUE(stage_test::samePixels(*fused, *separate));
+    }
+}
+
 // The vector rows of the 16-bit blends against the scalar formulas, pixel for pixel, on every
 // kind of value (alpha 0, 65535, 1, 32768, random) and an odd length so the scalar end runs too.
 TEST(OverBlends, VectorRowsAreTheScalarFormulasBitForBit) {
