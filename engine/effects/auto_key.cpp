@@ -1,12 +1,17 @@
 #include "engine/effects/auto_key.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "engine/keying/colour_model.h"
 #include "engine/keying/engine_block.h"
+#include "engine/keying/keying_workers.h"
 #include "engine/keying/sampling_tools.h"
 #include "engine/keying/numeric.h"
 
@@ -32,13 +37,40 @@ struct PixelSampling {
     // body(k, pixel) for the k-th visited pixel.
     template <class Body>
     void forEach(Body body) const {
-        std::ptrdiff_t k = 0;
-        for (std::ptrdiff_t y = 0; y < height; y += stepY) {
-            const std::uint16_t* row = pixels + 4 * y * width;
+        forEachInRows(0, rows(), body);
+    }
+    // The same over the visited rows first .. first + count - 1 only.
+    template <class Body>
+    void forEachInRows(std::ptrdiff_t first, std::ptrdiff_t count, Body body) const {
+        std::ptrdiff_t k = first * columns();
+        for (std::ptrdiff_t r = first; r < first + count; ++r) {
+            const std::uint16_t* row = pixels + 4 * r * stepY * width;
             for (std::ptrdiff_t x = 0; x < width; x += stepX) body(k++, row + 4 * x);
         }
     }
 };
+
+// body(band, firstRow, rowCount) over the visited rows, split into `bands` bands, each on an engine
+// worker when there are two or more.  Passes whose bands only write their own part of the results
+// (and whose sums are whole numbers, the same in any order) give what one pass in order gives.
+// False when a band could not be run.
+template <class Body>
+bool forRowBands(const PixelSampling& sampling, int bands, Body body) {
+    if (bands <= 1) {
+        body(0, std::ptrdiff_t{0}, sampling.rows());
+        return true;
+    }
+    return launchWorkers(bands, [&](int i, int n) {
+        const Band band = bandOf(i, n, sampling.rows());
+        auto run = [&body, i](std::ptrdiff_t start, std::ptrdiff_t count) { body(i, start, count); };
+        return std::make_unique<BandWorker<decltype(run)>>(band, 1, band.count, false, false, run);
+    });
+}
+
+// The engine's workers for a pass over `sampling`: one for a small image.
+int rowBandsFor(const PixelSampling& sampling) {
+    return sampling.count() >= 65536 ? std::max(1, keyingBandCount()) : 1;
+}
 
 bool usableSampling(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
                     std::ptrdiff_t stepY) {
@@ -114,8 +146,11 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
     float along[4], across[4];
     backdropChromaAxes(backdrop[0], backdrop[1], backdrop[2], along, across);
     ChromaDirection direction{};
-    meanChromaDirection(sampling.pixels, sampling.width, sampling.height, sampling.stepX, sampling.stepY, along, across,
-                        &direction);
+    if (!meanChromaDirection(sampling.pixels, sampling.width, sampling.height, sampling.stepX, sampling.stepY, along,
+                             across, &direction)) {
+        report(failed, true);
+        return false;
+    }
 
     // Each pixel's bin, kept so that the band tests below need no second projection.  Bins lie
     // between about -700 and 128, well inside 16 bits.
@@ -126,12 +161,33 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
         return false;
     }
     std::int16_t* bins = binBlock.as<std::int16_t>();
-    sampling.forEach([&](std::ptrdiff_t k, const std::uint16_t* pixel) {
-        const std::int32_t bin =
-            chromaBin(chromaCoordinates(pixel, along, across), direction.dAlong, direction.dAcross);
-        bins[k] = static_cast<std::int16_t>(std::clamp<std::int32_t>(bin, -32768, 32767));
-        counts.add(bin);
-    });
+    // Each band counts into a histogram of its own; the counts add up to those of one pass.
+    const int binBands = rowBandsFor(sampling);
+    std::vector<std::int64_t> bandCounts;
+    try {
+        bandCounts.assign(static_cast<std::size_t>(binBands) * kBinCount, 0);
+    } catch (const std::bad_alloc&) {
+        report(failed, true);
+        return false;
+    }
+    if (!forRowBands(sampling, binBands, [&](int band, std::ptrdiff_t first, std::ptrdiff_t count) {
+            std::int64_t* own = bandCounts.data() + static_cast<std::size_t>(band) * kBinCount;
+            sampling.forEachInRows(first, count, [&](std::ptrdiff_t k, const std::uint16_t* pixel) {
+                const std::int32_t bin = chromaBin(chromaCoordinates(pixel, along, across),
+                                                   direction.dAlong, direction.dAcross);
+                bins[k] = static_cast<std::int16_t>(std::clamp<std::int32_t>(bin, -32768, 32767));
+                if (bin >= 0 && bin < kBinCount) ++own[bin];
+            });
+        })) {
+        report(failed, true);
+        return false;
+    }
+    for (int bin = 0; bin < kBinCount; ++bin) {
+        std::int64_t total = 0;
+        for (int band = 0; band < binBands; ++band)
+            total += bandCounts[static_cast<std::size_t>(band) * kBinCount + static_cast<std::size_t>(bin)];
+        counts[bin] = saturateToInt32(total);
+    }
 
     const std::int32_t greyBin =
         chromaBin(ChromaCoordinates{0, truncToInt32(along[3])}, direction.dAlong, direction.dAcross);
@@ -262,13 +318,26 @@ bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     if (!out || !along || !across || !usableSampling(pixels, width, height, stepX, stepY)) return false;
     const PixelSampling sampling{pixels, width, height, stepX, stepY};
     // Exact sums: a single-precision running sum stalls once it is large against each addend and
-    // leaves the mean of a 24-Mpixel photograph far off.
+    // leaves the mean of a 24-Mpixel photograph far off.  Whole numbers, so the bands' sums add up
+    // to the sum in order.
+    const int bands = rowBandsFor(sampling);
+    std::array<std::int64_t, 2 * 32> sums{};  // the engine runs at most 32 workers
+    if (!forRowBands(sampling, bands, [&](int band, std::ptrdiff_t first, std::ptrdiff_t count) {
+            std::int64_t bandAcross = 0, bandAlong = 0;
+            sampling.forEachInRows(first, count, [&](std::ptrdiff_t, const std::uint16_t* pixel) {
+                const ChromaCoordinates c = chromaCoordinates(pixel, along, across);
+                bandAcross += c.across;
+                bandAlong += c.along;
+            });
+            sums[2 * static_cast<std::size_t>(band)] = bandAcross;
+            sums[2 * static_cast<std::size_t>(band) + 1] = bandAlong;
+        }))
+        return false;
     std::int64_t sumAcross = 0, sumAlong = 0;
-    sampling.forEach([&](std::ptrdiff_t, const std::uint16_t* pixel) {
-        const ChromaCoordinates c = chromaCoordinates(pixel, along, across);
-        sumAcross += c.across;
-        sumAlong += c.along;
-    });
+    for (int band = 0; band < bands; ++band) {
+        sumAcross += sums[2 * static_cast<std::size_t>(band)];
+        sumAlong += sums[2 * static_cast<std::size_t>(band) + 1];
+    }
     const std::ptrdiff_t n = sampling.count();
     const std::int32_t meanAcross = n > 0 ? static_cast<std::int32_t>(sumAcross / n) : 0;
     const std::int32_t meanAlong = n > 0 ? static_cast<std::int32_t>(sumAlong / n) : 0;

@@ -474,6 +474,43 @@ TEST_F(AutoKey, SampledVariantEqualsTheCoreOnTheDecimatedImage) {
     }
 }
 
+// On a photograph large enough for the engine's workers, the mean, the bins and the counts are
+// worked out in bands of rows; whatever the number of workers, the key is the one a single pass in
+// order shapes.
+TEST_F(AutoKey, AnyNumberOfWorkersShapesTheKeyOnePassShapes) {
+    const Photo photo = bluePhoto(331, 217, {90, 40, 250, 217}, 1.0f, 0.8f, 2500, 17);
+    ASSERT_GE(photo.width * photo.height, 65536);
+    float along[4], across[4];
+    backdropChromaAxes(kBlue[0], kBlue[1], kBlue[2], along, across);
+    const auto run = [&](int workers, bool mask, KeyState& key, ChromaDirection& direction) {
+        setWorkerThreadCount(workers);
+        EXPECT_TRUE(meanChromaDirection(photo.pixels.data(), photo.width, photo.height, 1, 1, along, across,
+                                        &direction));
+        key = keyAround(kBlue, 1.0f, 90000.0f, 90000.0f);
+        if (mask)
+            return makeAutoKeyMask(photo.pixels.data(), photo.width, photo.height, kBlue[0], kBlue[1], kBlue[2], &key,
+                                   0.1f, 0.2f, 0.9f, 1.1f);
+        return autoKeyFromHistogram(kBlue[0], kBlue[1], kBlue[2], photo.pixels.data(), photo.width, photo.height,
+                                    &key, true, true, false, 0.2f, 0.1f, false, true, 1.0f, 1.0f);
+    };
+    for (bool mask : {false, true}) {
+        SCOPED_TRACE(mask ? "mask" : "full key");
+        KeyState alone{};
+        ChromaDirection inOrder{};
+        const bool used = run(1, mask, alone, inOrder);
+        ASSERT_TRUE(used);
+        for (int workers : {2, 3, 8}) {
+            SCOPED_TRACE(workers);
+            KeyState banded{};
+            ChromaDirection direction{};
+            EXPECT_EQ(run(workers, mask, banded, direction), used);
+            EXPECT_TRUE(sameRadii(banded, alone));
+            EXPECT_EQ(direction.meanAlong, inOrder.meanAlong);
+            EXPECT_EQ(direction.meanAcross, inOrder.meanAcross);
+        }
+    }
+}
+
 // A list of more than 10000 samples keeps every s-th sample (s = number / 10000) in its first
 // 9999 entries and its own sample 9999 in the last.
 TEST_F(AutoKey, SampledListsAreCutToTenThousandEntries) {
