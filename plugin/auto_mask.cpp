@@ -295,24 +295,33 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
             if (!due(forward, y, y - 1)) continue;
             std::uint8_t* row = state.data() + at(0, y);
             const std::uint8_t* above = y > 0 ? row - width : nullptr;
-            for (std::int64_t x = 0; x < width; ++x)
-                if (row[x] == kOpen &&
-                    ((x > 0 && row[x - 1] == kFilled) || (above && above[x] == kFilled))) {
+            // Only open pixels can join, and nothing else in the row changes as the sweep goes, so
+            // the sweep looks at the open ones alone, left to right.
+            for (auto* p = static_cast<std::uint8_t*>(std::memchr(row, kOpen, static_cast<std::size_t>(width)));
+                 p; p = static_cast<std::uint8_t*>(
+                        std::memchr(p + 1, kOpen, static_cast<std::size_t>(row + width - p - 1)))) {
+                const std::int64_t x = p - row;
+                if ((x > 0 && row[x - 1] == kFilled) || (above && above[x] == kFilled)) {
                     join(x, y);
                     changed = true;
                 }
+            }
             forward[static_cast<std::size_t>(y)].row = changes[static_cast<std::size_t>(y)];
         }
         for (std::int64_t y = height - 1; y >= 0; --y) {
             if (!due(backward, y, y + 1)) continue;
             std::uint8_t* row = state.data() + at(0, y);
             const std::uint8_t* below = y < height - 1 ? row + width : nullptr;
-            for (std::int64_t x = width - 1; x >= 0; --x)
-                if (row[x] == kOpen &&
-                    ((x < width - 1 && row[x + 1] == kFilled) || (below && below[x] == kFilled))) {
+            for (auto* p = static_cast<std::uint8_t*>(::memrchr(row, kOpen, static_cast<std::size_t>(width)));
+                 p; p = p == row ? nullptr
+                                 : static_cast<std::uint8_t*>(
+                                       ::memrchr(row, kOpen, static_cast<std::size_t>(p - row)))) {
+                const std::int64_t x = p - row;
+                if ((x < width - 1 && row[x + 1] == kFilled) || (below && below[x] == kFilled)) {
                     join(x, y);
                     changed = true;
                 }
+            }
             backward[static_cast<std::size_t>(y)].row = changes[static_cast<std::size_t>(y)];
         }
     }
