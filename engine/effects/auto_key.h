@@ -111,8 +111,9 @@ struct ChromaDirection {
     float dAlong;
     float dAcross;
 };
-// Over every stepX-th column of every stepY-th row.  False for unusable arguments (a null image
-// with pixels, negative sizes, steps below 1); an image without pixels gives the along direction.
+// Over every stepX-th column of every stepY-th row, on the engine's workers for a large image.
+// False for unusable arguments (a null image with pixels, negative sizes, steps below 1) and when
+// the workers could not be had; an image without pixels gives the along direction.
 bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std::ptrdiff_t height, std::ptrdiff_t stepX,
                          std::ptrdiff_t stepY, const float along[4], const float across[4], ChromaDirection* out);
 
