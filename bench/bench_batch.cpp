@@ -1,8 +1,9 @@
 // The OK batch over a shoot: six 6000 x 4000 photographs as 16-bit LZW TIFFs, and six and twelve
 // as JPEGs (quality 75; a longer shoot spreads the first read and the last write, which nothing
-// overlaps, over more photographs), each keyed with the auto-mask on and written back over its file, the batch
-// running on a thread of its own as behind the progress window.  In the same run, one of the
-// photographs read and written alone, the time the batch per image is measured against.
+// overlaps, over more photographs), each keyed with the auto-mask on and written back over its
+// file, the batch running on a thread of its own as behind the progress window.  In the same
+// run, one of the photographs read and written alone, the time the batch per image is measured
+// against.
 //
 // Counters: s_per_image (wall seconds of the batch over the number of photographs), read_write_s
 // (reading plus writing one photograph alone), ratio (the two over each other), peak_rss_MB and
@@ -85,7 +86,8 @@ const Shoot& shoot() {
         shootFolder() = fs::temp_directory_path() / ("vantrelo-bench-batch-" + std::to_string(::getpid()));
         fs::create_directories(shootFolder());
         for (int i = 0; i < kJpegs; ++i) {
-            if (i < kPhotos) made.tiff.push_back(shootFolder() / ("photo" + std::to_string(i) + ".tif"));
+            if (i < kPhotos)
+                made.tiff.push_back(shootFolder() / ("photo" + std::to_string(i) + ".tif"));
             made.jpeg.push_back(shootFolder() / ("photo" + std::to_string(i) + ".jpg"));
         }
         std::vector<std::thread> writers;
@@ -197,7 +199,13 @@ void jpegShoot(benchmark::State& state) {
 }
 
 BENCHMARK(tiffShoot)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
-BENCHMARK(jpegShoot)->ArgName("photos")->Arg(kPhotos)->Arg(kJpegs)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+BENCHMARK(jpegShoot)
+    ->ArgName("photos")
+    ->Arg(kPhotos)
+    ->Arg(kJpegs)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(3);
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "host/system/exceptions.h"
 #include "host/system/system_info.h"
 #include "host/system/thread.h"
+#include "kernels/band_job.h"
 #include "plugin/engine_status.h"
 #include "plugin/key_state_set.h"
 
@@ -205,9 +206,8 @@ struct MatchJob {
 // Band `index` of the rows: which pixels match the seed.
 void matchBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void* data) {
     const MatchJob& job = *static_cast<const MatchJob*>(data);
-    const auto bands = static_cast<std::int64_t>(count);
-    const auto band = static_cast<std::int64_t>(index);
-    for (std::int64_t y = band * job.height / bands; y < (band + 1) * job.height / bands; ++y) {
+    const BandRange band = bandRange(0, job.height, index, count);
+    for (std::ptrdiff_t y = band.begin; y < band.end; ++y) {
         const auto* pixel =
             reinterpret_cast<const std::uint16_t*>(job.pixels + y * job.pixelRowBytes);
         std::uint8_t* row = job.state + y * job.width;
@@ -287,6 +287,17 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
         seen[row] = now;
         return true;
     };
+    // Only open pixels can join, and nothing else in a row changes as a sweep goes along it, so a
+    // sweep looks at the open ones alone: the first at or after x (width: none), the last before
+    // x (-1: none).
+    const auto nextOpen = [width](const std::uint8_t* row, std::int64_t x) -> std::int64_t {
+        const void* open = std::memchr(row + x, kOpen, static_cast<std::size_t>(width - x));
+        return open ? static_cast<const std::uint8_t*>(open) - row : width;
+    };
+    const auto previousOpen = [](const std::uint8_t* row, std::int64_t x) -> std::int64_t {
+        const void* open = ::memrchr(row, kOpen, static_cast<std::size_t>(x));
+        return open ? static_cast<const std::uint8_t*>(open) - row : -1;
+    };
     // Sweeps instead of a stack of open pixels: the memory stays small, and the order in which
     // pixels join (which the thinning of the list depends on) is fixed by the image alone.
     for (bool changed = true; changed;) {
@@ -295,12 +306,7 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
             if (!due(forward, y, y - 1)) continue;
             std::uint8_t* row = state.data() + at(0, y);
             const std::uint8_t* above = y > 0 ? row - width : nullptr;
-            // Only open pixels can join, and nothing else in the row changes as the sweep goes, so
-            // the sweep looks at the open ones alone, left to right.
-            for (auto* p = static_cast<std::uint8_t*>(std::memchr(row, kOpen, static_cast<std::size_t>(width)));
-                 p; p = static_cast<std::uint8_t*>(
-                        std::memchr(p + 1, kOpen, static_cast<std::size_t>(row + width - p - 1)))) {
-                const std::int64_t x = p - row;
+            for (std::int64_t x = nextOpen(row, 0); x < width; x = nextOpen(row, x + 1)) {
                 if ((x > 0 && row[x - 1] == kFilled) || (above && above[x] == kFilled)) {
                     join(x, y);
                     changed = true;
@@ -312,11 +318,7 @@ void seedFillMask(std::uint8_t* mask, std::ptrdiff_t maskRowBytes, const std::ui
             if (!due(backward, y, y + 1)) continue;
             std::uint8_t* row = state.data() + at(0, y);
             const std::uint8_t* below = y < height - 1 ? row + width : nullptr;
-            for (auto* p = static_cast<std::uint8_t*>(::memrchr(row, kOpen, static_cast<std::size_t>(width)));
-                 p; p = p == row ? nullptr
-                                 : static_cast<std::uint8_t*>(
-                                       ::memrchr(row, kOpen, static_cast<std::size_t>(p - row)))) {
-                const std::int64_t x = p - row;
+            for (std::int64_t x = previousOpen(row, width); x >= 0; x = previousOpen(row, x)) {
                 if ((x < width - 1 && row[x + 1] == kFilled) || (below && below[x] == kFilled)) {
                     join(x, y);
                     changed = true;

@@ -44,13 +44,6 @@ void bandRows(void* jobPointer, std::uint64_t index, std::uint64_t count, Op op)
     const std::ptrdiff_t outStep = static_cast<const BandJob*>(jobPointer)->destination->channels;
     bandRowsBy<Out, Source, sourceStep>(jobPointer, index, count,
                                         [&](Out* o, const Source* s, std::ptrdiff_t width) {
-                                            // Four channels, the common case, with a constant
-                                            // stride the compiler can run on vectors.
-                                            if (outStep == 4) {
-                                                for (std::ptrdiff_t x = 0; x < width; ++x, o += 4, s += sourceStep)
-                                                    op(o, s);
-                                                return;
-                                            }
                                             for (std::ptrdiff_t x = 0; x < width; ++x, o += outStep, s += sourceStep)
                                                 op(o, s);
                                         });
@@ -400,7 +393,8 @@ void compositeOverColourRows8x4(void* job, std::uint64_t index, std::uint64_t co
     BandJob keyedJob = whole;
     keyedJob.source = parts.keyed;
     bandRowsBy<std::uint8_t, std::uint16_t, 4>(
-        &keyedJob, index, count, [&](std::uint8_t* o, const std::uint16_t* s, std::ptrdiff_t width) {
+        &keyedJob, index, count,
+        [&](std::uint8_t* o, const std::uint16_t* s, std::ptrdiff_t width) {
             overColourRow8x4(o, s, parts.colour, width);
         });
 }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -50,20 +50,20 @@ struct PixelSampling {
     }
 };
 
-// body(band, firstRow, rowCount) over the visited rows, split into `bands` bands, each on an engine
-// worker when there are two or more.  Passes whose bands only write their own part of the results
-// (and whose sums are whole numbers, the same in any order) give what one pass in order gives.
-// False when a band could not be run.
+// body(slot, firstRow, rowCount) over the visited rows, split into `bands` bands (runSpanWorkers)
+// when there are two or more; each band has a slot of its own, 0 .. bands - 1, for its partial
+// results.  Passes whose bands write only their own part of the results, and whose partial results
+// are whole numbers that add up the same in any order, give what one pass in order gives.  False
+// when a band could not be run.
 template <class Body>
 bool forRowBands(const PixelSampling& sampling, int bands, Body body) {
     if (bands <= 1) {
         body(0, std::ptrdiff_t{0}, sampling.rows());
         return true;
     }
-    return launchWorkers(bands, [&](int i, int n) {
-        const Band band = bandOf(i, n, sampling.rows());
-        auto run = [&body, i](std::ptrdiff_t start, std::ptrdiff_t count) { body(i, start, count); };
-        return std::make_unique<BandWorker<decltype(run)>>(band, 1, band.count, false, false, run);
+    std::atomic<int> nextSlot{0};
+    return runSpanWorkers(bands, sampling.rows(), [&](std::ptrdiff_t first, std::ptrdiff_t count) {
+        body(nextSlot++, first, count);
     });
 }
 
@@ -170,8 +170,8 @@ bool runAutoKey(const std::uint16_t* backdrop, const PixelSampling& sampling, Ke
         report(failed, true);
         return false;
     }
-    if (!forRowBands(sampling, binBands, [&](int band, std::ptrdiff_t first, std::ptrdiff_t count) {
-            std::int64_t* own = bandCounts.data() + static_cast<std::size_t>(band) * kBinCount;
+    if (!forRowBands(sampling, binBands, [&](int slot, std::ptrdiff_t first, std::ptrdiff_t count) {
+            std::int64_t* own = bandCounts.data() + static_cast<std::size_t>(slot) * kBinCount;
             sampling.forEachInRows(first, count, [&](std::ptrdiff_t k, const std::uint16_t* pixel) {
                 const std::int32_t bin = chromaBin(chromaCoordinates(pixel, along, across),
                                                    direction.dAlong, direction.dAcross);
@@ -322,15 +322,15 @@ bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     // to the sum in order.
     const int bands = rowBandsFor(sampling);
     std::array<std::int64_t, 2 * 32> sums{};  // the engine runs at most 32 workers
-    if (!forRowBands(sampling, bands, [&](int band, std::ptrdiff_t first, std::ptrdiff_t count) {
+    if (!forRowBands(sampling, bands, [&](int slot, std::ptrdiff_t first, std::ptrdiff_t count) {
             std::int64_t bandAcross = 0, bandAlong = 0;
             sampling.forEachInRows(first, count, [&](std::ptrdiff_t, const std::uint16_t* pixel) {
                 const ChromaCoordinates c = chromaCoordinates(pixel, along, across);
                 bandAcross += c.across;
                 bandAlong += c.along;
             });
-            sums[2 * static_cast<std::size_t>(band)] = bandAcross;
-            sums[2 * static_cast<std::size_t>(band) + 1] = bandAlong;
+            sums[2 * static_cast<std::size_t>(slot)] = bandAcross;
+            sums[2 * static_cast<std::size_t>(slot) + 1] = bandAlong;
         }))
         return false;
     std::int64_t sumAcross = 0, sumAlong = 0;

@@ -12,7 +12,9 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +38,15 @@ using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;
 // on), so that a reader that copies the rows elsewhere does not hold the picture twice; does
 // nothing for pixels that are FreeImage's own.
 void releaseDecodedRows(const Bitmap& bitmap, int first, int last);
+
+// body(runFirst, runLast) over rows [first, last) in runs of 64, in order: a large picture is
+// copied between the decoder, the image buffer and the encoder in such runs, each handed back
+// once it is copied, so that the two copies are never both held whole.
+template <class Body>
+void forEachRowRun(std::ptrdiff_t first, std::ptrdiff_t last, Body body) {
+    constexpr std::ptrdiff_t kRun = 64;
+    for (std::ptrdiff_t run = first; run < last; run += kRun) body(run, std::min(last, run + kRun));
+}
 
 // Collects the messages FreeImage reports on this thread while the object lives.  FreeImage has
 // one process-wide message callback; it hands each message to the innermost live collector of the

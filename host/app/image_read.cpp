@@ -139,14 +139,10 @@ void copyPlainBand(std::uint64_t index, std::uint64_t count, std::uint64_t, void
     const auto height = static_cast<std::uint64_t>(job.buffer->bounds.height());
     const auto first = static_cast<std::ptrdiff_t>(index * height / count);
     const auto last = static_cast<std::ptrdiff_t>((index + 1) * height / count);
-    // In runs of rows, each handed back once copied: the decoded picture and the buffer are not
-    // both held whole at any time.
-    constexpr std::ptrdiff_t kRun = 64;
-    for (std::ptrdiff_t run = first; run < last; run += kRun) {
-        const std::ptrdiff_t end = std::min(last, run + kRun);
+    forEachRowRun(first, last, [&job](std::ptrdiff_t run, std::ptrdiff_t end) {
         copyPlainRows(job, run, end);
         releaseDecodedRows(*job.bitmap, static_cast<int>(run), static_cast<int>(end));
-    }
+    });
 }
 
 // The copy takes a fair share of a read: it runs on every processor.  Rows the decoder's shared

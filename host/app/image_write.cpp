@@ -4,7 +4,6 @@
 #include <lcms2.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -102,17 +101,14 @@ void copyRows(const ImageBuffer& buffer, FIBITMAP* target, int targetBits, std::
     }
 }
 
-// Copies the buffer into the bitmap in runs of rows; with `consumed` (the buffer itself, which is
-// not read again) each run goes back to the system once it is copied.
+// Copies the buffer into the bitmap; with `consumed` (the buffer itself, which is not read again)
+// each run of rows goes back to the system once it is copied.
 void copyPixels(const ImageBuffer& buffer, FIBITMAP* target, int targetBits,
                 ImageBuffer* consumed) {
-    constexpr std::ptrdiff_t kRun = 64;
-    const std::ptrdiff_t height = buffer.bounds.height();
-    for (std::ptrdiff_t first = 0; first < height; first += kRun) {
-        const std::ptrdiff_t last = std::min(height, first + kRun);
+    forEachRowRun(0, buffer.bounds.height(), [&](std::ptrdiff_t first, std::ptrdiff_t last) {
         copyRows(buffer, target, targetBits, first, last);
         if (consumed) consumed->discardRows(buffer.bounds.y0 + first, buffer.bounds.y0 + last);
-    }
+    });
 }
 
 // FreeImage turns colour into grey when it reduces a picture to a palette, so palette depths

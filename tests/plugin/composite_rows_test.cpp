@@ -274,7 +274,8 @@ TEST(CompositeRows, EightBitOverAColourOnVectorsIsItsTwoSteps) {
         for (std::int32_t x = bounds.x0; x < bounds.x1; ++x, ++k)
             for (int c = 0; c < 4; ++c)
                 write(*keyed, x, y, c, k % 3 == 0 ? special[(k / 3 + c) % 7] : next());
-    const std::uint16_t colours[][4] = {{52000, 30000, 12000, 65535}, {65535, 1, 257, 40000}, {0, 0, 0, 0}};
+    const std::uint16_t colours[][4] = {
+        {52000, 30000, 12000, 65535}, {65535, 1, 257, 40000}, {0, 0, 0, 0}};
     for (const auto& colour : colours) {
         SCOPED_TRACE(colour[0]);
         auto fused = makeImage(&host, bounds, 8, 4);

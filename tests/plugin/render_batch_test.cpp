@@ -519,27 +519,53 @@ TEST_F(MixedShoot, ThePipelineWritesWhatOneInputAtATimeWrites) {
 }
 
 // When memory is short the pipeline holds fewer inputs: an input larger than a third of the
-// memory goes alone, the next one read only once it is written.  What is written stays the same.
+// memory goes alone, read only once the input before it is written, and the one after it is read
+// only once it is written.  What is written stays the same.
 TEST_F(MixedShoot, InputsHeldFewerAtATimeForLackOfMemoryAreWrittenTheSame) {
     SetUpReference();
+    // Notes, as the work on each input begins (its prepare, right after the write of the input
+    // before it was started), the inputs before it whose files are not yet as the batch leaves
+    // them.
+    class WatchingKeyer : public VantreloPluginApp {
+    public:
+        WatchingKeyer(fs::path folder, const std::vector<std::string>& final)
+            : folder_(std::move(folder)), final_(final) {}
+        void prepare(Parameters& set, const Rect& output) override {
+            const std::uint64_t current = currentInput();
+            for (std::uint64_t i = 0; i < current; ++i)
+                if (test_store::fileText(folder_ / kNames[i]) != final_[i])
+                    unwritten.push_back({current, i});
+            VantreloPluginApp::prepare(set, output);
+        }
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> unwritten;  // (rendering, before it)
+
+    private:
+        const fs::path folder_;
+        const std::vector<std::string>& final_;
+    };
     // Source and result of one input: 2 x 230 x 170 pixels of 4 channels, 1, 2 or 4 bytes each.
     constexpr std::uint64_t kFloatInput = 2 * kW * kH * 16;
     const struct {
         const char* what;
         std::uint64_t memory;
+        // From this input on, each is worked on only once every input before it is written.
+        std::uint64_t firstAlone;
     } cases[] = {
-        {"every input goes alone", 3},
-        {"the float input goes alone", 3 * (kFloatInput / 2 + 1)},
+        {"every input goes alone", 3, 0},
+        {"the float input goes alone", 3 * (kFloatInput / 2 + 1), kReadOnly},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test_store::ScratchFolder folder{"vantrelo-shoot"};
         writeShoot(folder.path());
-        VantreloPluginApp keyer;
+        WatchingKeyer keyer(folder.path(), written);
         EXPECT_EQ(runBatch(keyer, folder.path(), 3, c.memory), referenceMessages);
         for (std::size_t i = 0; i < std::size(kNames); ++i)
             EXPECT_EQ(test_store::fileText(folder.path() / kNames[i]), written[i]) << kNames[i];
         EXPECT_EQ(namesIn(folder.path()), namesIn(reference.path()));
+        for (const auto& [rendering, before] : keyer.unwritten)
+            EXPECT_LT(rendering, c.firstAlone)
+                << kNames[rendering] << " rendered while " << kNames[before] << " was not written";
     }
 }
 

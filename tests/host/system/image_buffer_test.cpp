@@ -132,7 +132,7 @@ TEST(ImageBuffer, DiscardedRowsReadAsZerosAndEveryOtherByteIsKept) {
         {{-7, 11, 1524, 888}, 16, 500, 500},     // none
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.bits * 1000 + c.first);
+        SCOPED_TRACE(testing::Message() << c.bits << "-bit, rows " << c.first << " to " << c.last);
         FakeHost host(false);
         ImageBuffer buffer(&host);
         buffer.allocate(c.bounds, c.bits);
@@ -147,8 +147,10 @@ TEST(ImageBuffer, DiscardedRowsReadAsZerosAndEveryOtherByteIsKept) {
         const auto rowAt = [&](std::int64_t y) {
             return begin + (y - c.bounds.y0) * buffer.rowBytes;
         };
-        const auto from = reinterpret_cast<std::uintptr_t>(rowAt(std::max<std::int64_t>(c.first, c.bounds.y0)));
-        const auto to = reinterpret_cast<std::uintptr_t>(rowAt(std::min<std::int64_t>(c.last, c.bounds.y1)));
+        const auto from =
+            reinterpret_cast<std::uintptr_t>(rowAt(std::max<std::int64_t>(c.first, c.bounds.y0)));
+        const auto to =
+            reinterpret_cast<std::uintptr_t>(rowAt(std::min<std::int64_t>(c.last, c.bounds.y1)));
         const std::uintptr_t wholeFrom = (from + page - 1) / page * page;
         const std::uintptr_t wholeTo = to / page * page;
         std::size_t wrong = 0, zeroed = 0;
