@@ -36,18 +36,11 @@ void VantThread::runGuarded() noexcept {
 }
 
 void VantThread::start() noexcept {
-    // std::thread reports a refused thread as std::system_error, but it also allocates the
-    // thread's start record and so may throw std::bad_alloc; either way no thread runs the band.
-    try {
-        thread_ = std::thread([this] { runGuarded(); });
-    } catch (...) {
+    if (!thread_.start([](void* self) { static_cast<VantThread*>(self)->runGuarded(); }, this))
         runGuarded();
-    }
 }
 
-void VantThread::join() {
-    if (thread_.joinable()) thread_.join();
-}
+void VantThread::join() { thread_.join(); }
 
 bool runWorkers(std::vector<std::unique_ptr<VantThread>>& workers) {
     for (auto& worker : workers) worker->start();

@@ -10,9 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <type_traits>
 #include <vector>
+
+#include "base/band_thread.h"
 
 namespace vantrelo {
 
@@ -79,7 +80,7 @@ private:
         return reinterpret_cast<T*>(reinterpret_cast<Byte*>(array) + elements * elementBytes);
     }
 
-    std::thread thread_;
+    base::BandThread thread_;
     std::ptrdiff_t bandStart_, bandCount_, width_, height_;
     bool twoDimensional_, byRows_;
     bool failed_ = false;

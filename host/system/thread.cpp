@@ -1,12 +1,11 @@
 #include "host/system/thread.h"
 
 #include <array>
+#include <memory>
 #include <new>
-#include <stdexcept>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "base/band_thread.h"
 #include "host/system/exceptions.h"
 #include "host/system/system_info.h"
 
@@ -24,7 +23,7 @@ enum BandExit : int {
 };
 
 struct BandRecord {
-    std::thread thread;  // not joinable for band 0 and for a band that runs on the caller
+    vantrelo::base::BandThread thread;  // not running for band 0 and for a band run by the caller
     TaskFunction task = nullptr;
     void* data = nullptr;
     std::uint64_t index = 0;
@@ -46,7 +45,8 @@ int runBand(TaskFunction task, std::uint64_t index, std::uint64_t count, void* d
 }
 
 // Thread procedure of bands 1 to n - 1.
-void forkJoinPartEntry(BandRecord* record) noexcept {
+void forkJoinPartEntry(void* band) noexcept {
+    auto* record = static_cast<BandRecord*>(band);
     record->exitCode = runBand(record->task, record->index, record->count, record->data);
 }
 
@@ -68,17 +68,15 @@ void Thread::thread(TaskFunction task, void* data, std::uint64_t count) {
     }
 
     std::array<BandRecord, kStackBands> stackBands;
-    std::vector<BandRecord> heapBands;
+    std::unique_ptr<BandRecord[]> heapBands;
     BandRecord* bands = stackBands.data();
     if (count > kStackBands) {
         try {
-            heapBands.resize(count);
+            heapBands.reset(new BandRecord[count]);
         } catch (const std::bad_alloc&) {
             throwBadAllocation();
-        } catch (const std::length_error&) {
-            throwBadAllocation();
         }
-        bands = heapBands.data();
+        bands = heapBands.get();
     }
 
     // Every band thread is started before the caller does any work of its own.
@@ -88,21 +86,17 @@ void Thread::thread(TaskFunction task, void* data, std::uint64_t count) {
         band.data = data;
         band.index = i;
         band.count = count;
-        if (i == 0) continue;
-        try {
-            band.thread = std::thread(forkJoinPartEntry, &band);
-        } catch (...) {
-            // Left without a thread: the caller runs this band after its own.
-        }
+        // Left without a thread, a band is run by the caller after its own.
+        if (i != 0) band.thread.start(forkJoinPartEntry, &band);
     }
 
     bands[0].exitCode = runBand(task, 0, count, data);
     for (std::uint64_t i = 1; i < count; ++i)
-        if (!bands[i].thread.joinable()) forkJoinPartEntry(&bands[i]);
+        if (!bands[i].thread.running()) forkJoinPartEntry(&bands[i]);
 
     int result = bands[0].exitCode;
     for (std::uint64_t i = 1; i < count; ++i) {
-        if (bands[i].thread.joinable()) bands[i].thread.join();
+        bands[i].thread.join();
         if (bands[i].exitCode != kBandFinished) result = bands[i].exitCode;
     }
 
