@@ -28,7 +28,7 @@ struct BitmapUnloader {
         if (bitmap) FreeImage_Unload(bitmap);
     }
     // The memory the bitmap's pixels live in when they are not FreeImage's own (the shared memory
-    // a helper decoded into); released after the bitmap.
+    // a helper decoded into, the block an encoder's copy is made in); released after the bitmap.
     std::shared_ptr<const void> pixelMemory;
 };
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapUnloader>;

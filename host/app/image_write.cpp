@@ -2,6 +2,7 @@
 
 #include <FreeImage.h>
 #include <lcms2.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "host/app/image_io.h"
@@ -196,6 +198,35 @@ std::string writeBackRefusal(const std::string& path) {
 
 namespace {
 
+// A bitmap of the given shape whose pixels live in a block of our own that nothing has written
+// yet.  FreeImage zeroes the block it allocates, which puts every page of it in place before the
+// copy begins: the writer then holds the encoder's whole copy beside the whole result, and pays a
+// pass over the block that the copy makes again.  Here the pages come as the copy reaches them,
+// while the copy gives the result's rows back.  The bytes past each row's pixels are zero, as in
+// a bitmap FreeImage allocates.
+Bitmap encoderBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits) {
+    const std::uint64_t pitch =
+        (static_cast<std::uint64_t>(width) * static_cast<unsigned>(bits) + 31) / 32 * 4;
+    if (pitch > static_cast<std::uint64_t>(std::numeric_limits<int>::max()) ||
+        pitch > std::numeric_limits<std::size_t>::max() / static_cast<std::uint64_t>(height))
+        return {};
+    const auto bytes = static_cast<std::size_t>(pitch * static_cast<std::uint64_t>(height));
+    void* block =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return {};
+    std::shared_ptr<const void> memory(block, [bytes](const void* at) {
+        ::munmap(const_cast<void*>(at), bytes);
+    });
+    const bool masks = type == FIT_BITMAP;
+    Bitmap bitmap(FreeImage_ConvertFromRawBitsEx(
+        FALSE, static_cast<BYTE*>(block), type, width, height, static_cast<int>(pitch),
+        static_cast<unsigned>(bits), masks ? FI_RGBA_RED_MASK : 0u,
+        masks ? FI_RGBA_GREEN_MASK : 0u, masks ? FI_RGBA_BLUE_MASK : 0u, FALSE));
+    if (!bitmap || FreeImage_GetPitch(bitmap.get()) != pitch) return {};
+    bitmap.get_deleter().pixelMemory = std::move(memory);
+    return bitmap;
+}
+
 bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
                 const std::function<void()>& pixelsTaken, ImageBuffer* consumed) {
     auto fail = [&](const std::string& reason) {
@@ -280,10 +311,7 @@ bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string&
         FreeImage_GetBPP(old.get()) == static_cast<unsigned>(workBits))
         target.reset(FreeImage_Clone(old.get()));
     if (!target) {
-        target.reset(workType == FIT_BITMAP
-                         ? FreeImage_Allocate(width, height, workBits, FI_RGBA_RED_MASK,
-                                              FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK)
-                         : FreeImage_AllocateT(workType, width, height, workBits, 0, 0, 0));
+        target = encoderBitmap(workType, width, height, workBits);
         if (!target) return fail("there is not enough memory for the image");
     }
     copyPixels(buffer, target.get(), workBits, consumed);
