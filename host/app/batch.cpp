@@ -36,6 +36,7 @@
 #include "host/app/message_box.h"
 #include "host/app/progress.h"
 #include "host/system/exceptions.h"
+#include "host/system/memory_pages.h"
 #include "host/system/system_info.h"
 #include "host/system/worker_thread.h"
 
@@ -452,6 +453,7 @@ void Host::processInputs() {
         levels_[kInputLevel] = {0, n, 1};
         // Held for the whole batch: the helpers read and write while the batch thread works on.
         const QuietLogScope quiet;
+        System::returnLargeBlocksWhenFreed();
         BatchPipeline pipeline(*this, batchDepth_);
         for (std::uint64_t i = 0; i < n && !abortFlag_; ++i) {
             selectInput(i);

@@ -1,7 +1,8 @@
 #pragma once
-// Handing memory back to the system while it stays allocated, for large images whose rows are
-// done with before the block is freed.
+// Handing memory back to the system: while it stays allocated, for large images whose rows are
+// done with before the block is freed; and as soon as a large block is freed.
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -20,5 +21,12 @@ inline void releaseWholePages(const void* begin, const void* end, int advice) no
     const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(end) / size * size;
     if (from < to) ::madvise(reinterpret_cast<void*>(from), to - from, advice);
 }
+
+// From now on every block of a mebibyte or more is mapped for itself and goes back to the system
+// as soon as it is freed.  The C library would otherwise raise that threshold to the largest block
+// freed so far (up to 32 MiB) and then keep such blocks in its per-thread arenas after they are
+// freed: the scratch rows and reduced copies of a batch's inputs, freed on one thread and
+// allocated on another, held more than a third of an image beside the three the batch allows.
+inline void returnLargeBlocksWhenFreed() noexcept { ::mallopt(M_MMAP_THRESHOLD, 1 << 20); }
 
 }  // namespace Mav::Host::System

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "host/system/image_buffer.h"
+#include "host/system/memory_pages.h"
 #include "host/system/rect.h"
 #include "host/system/system_host.h"
 
@@ -165,6 +168,28 @@ TEST(ImageBuffer, DiscardedRowsReadAsZerosAndEveryOtherByteIsKept) {
         EXPECT_EQ(zeroed, wholeFrom < wholeTo && c.first < c.last ? wholeTo - wholeFrom : 0u);
     }
 }
+
+// The sanitizer's allocator keeps its own books and has no such threshold.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(MemoryPages, BlocksOfAMebibyteStayMappedForThemselvesAfterALargerOneIsFreed) {
+    Mav::Host::System::returnLargeBlocksWhenFreed();
+    static void* volatile block = nullptr;  // keeps the compiler from leaving the blocks out
+    const auto touchAndFree = [](std::size_t bytes) {
+        block = std::malloc(bytes);
+        ASSERT_NE(block, nullptr);
+        static_cast<volatile char*>(block)[bytes - 1] = 1;
+    };
+    // Freed, a 16 MiB block would raise the C library's threshold to its size.
+    touchAndFree(16u << 20);
+    std::free(block);
+    const std::size_t mappedBefore = ::mallinfo2().hblkhd;
+    touchAndFree(1u << 20);
+    const std::size_t mappedDuring = ::mallinfo2().hblkhd;
+    std::free(block);
+    EXPECT_GE(mappedDuring, mappedBefore + (1u << 20));
+    EXPECT_EQ(::mallinfo2().hblkhd, mappedBefore);
+}
+#endif
 
 TEST(ImageBuffer, AllocateLikeCopiesTheFormatAndForcesAlphaInPreview) {
     FakeHost interactive(true), batch(false);
