@@ -218,11 +218,13 @@ private:
         return bytes;
     }
     // Whether `job` may join the inputs held now.
-    bool admits(const BatchJob& job) const {
+    bool admits(const BatchJob& job) {
         std::vector<std::uint64_t> held;
         for (const BatchJob* other : {reading_.get(), rendering_.get(), writing_.get()})
             if (other) held.push_back(other->footprint);
-        return batchMayHold(held, job.footprint, depth_, memory_);
+        const bool admitted = batchMayHold(held, job.footprint, depth_, memory_);
+        if (!admitted) dropEncoderBlock_ = true;
+        return admitted;
     }
     static void read(BatchJob& job, const ReadOptions& options) {
         try {
@@ -235,12 +237,12 @@ private:
             job.failure = std::current_exception();
         }
     }
-    static void write(BatchJob& job) {
+    static void write(BatchJob& job, EncoderBlock* kept) {
         try {
             // The result is freed once the encoder has its copy: the writing of a large TIFF
             // takes most of the time an input spends in the batch.
             writeConsumedImage(*job.image, job.path, job.writeMessage,
-                               [&job] { job.image.reset(); });
+                               [&job] { job.image.reset(); }, kept);
         } catch (...) {
             job.failure = std::current_exception();
         }
@@ -264,6 +266,11 @@ private:
     std::unique_ptr<BatchJob> reading_;
     std::unique_ptr<BatchJob> rendering_;
     std::unique_ptr<BatchJob> writing_;
+    // The writer's block for the encoder's copy, kept from one write to the next (only the write
+    // under way touches it) until an input is refused for lack of memory: it is about as large as
+    // the result it copies, which an input's footprint counts twice over.
+    EncoderBlock encoderBlock_;
+    bool dropEncoderBlock_ = false;
     // The messages of the inputs run so far, in order; an input is settled once its outcome is
     // known, and messages are queued up to the first input that is not.
     struct Note {
@@ -289,6 +296,10 @@ void BatchPipeline::settle(std::uint64_t position, std::string message) {
 
 void BatchPipeline::collectWrite(bool rethrow) {
     writer_.wait();
+    if (dropEncoderBlock_) {
+        encoderBlock_ = {};
+        dropEncoderBlock_ = false;
+    }
     if (!writing_) return;
     const std::unique_ptr<BatchJob> job = std::move(writing_);
     settle(writingNote_, job->writeMessage);
@@ -342,7 +353,8 @@ void BatchPipeline::run(std::uint64_t index, std::uint64_t count, Parameters& se
     writing_ = std::move(rendering_);
     writingNote_ = position;
     BatchJob& written = *writing_;
-    if (depth_ < 2 || !writer_.start([&written] { write(written); })) write(written);
+    if (depth_ < 2 || !writer_.start([this, &written] { write(written, &encoderBlock_); }))
+        write(written, &encoderBlock_);
     if (depth_ < 2) collectWrite(true);
     readAhead(index + 1, count);
 }

@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "host/app/colour_profile.h"
@@ -113,8 +114,16 @@ bool writeSubjectImage(const System::ImageBuffer& buffer, const std::string& pat
 // the system as they are copied for the encoder, so that they and the encoder's copy are not both
 // held whole; `pixelsTaken` runs once all are copied, before the encoding (the caller may free the
 // buffer there).  The buffer's pixels read as zeros afterwards.
+// With `kept`, the encoder's copy is made in the block it holds when that has the size needed, and
+// the block stays there for the next write: a block of this size taken fresh is zeroed by the
+// system page by page as the copy first writes it.
+struct EncoderBlock {
+    std::shared_ptr<void> memory;
+    std::uint64_t bytes = 0;
+};
 bool writeConsumedImage(System::ImageBuffer& buffer, const std::string& path,
-                        std::string& message, const std::function<void()>& pixelsTaken);
+                        std::string& message, const std::function<void()>& pixelsTaken,
+                        EncoderBlock* kept = nullptr);
 
 // Why OK could not write a keyed result back over the file at `path`: the message the batch would
 // give, naming the file, for a file it cannot read as a subject image (missing, of an unknown type

@@ -198,28 +198,41 @@ std::string writeBackRefusal(const std::string& path) {
 
 namespace {
 
-// A bitmap of the given shape whose pixels live in a block of our own that nothing has written
-// yet.  FreeImage zeroes the block it allocates, which puts every page of it in place before the
-// copy begins: the writer then holds the encoder's whole copy beside the whole result, and pays a
-// pass over the block that the copy makes again.  Here the pages come as the copy reaches them,
+// A bitmap of the given shape whose pixels live in a block of our own: the one `kept` holds when it
+// has the size needed, else one that nothing has written yet (then held by `kept`).  FreeImage
+// zeroes the block it allocates, which puts every page of it in place before the copy begins: the
+// writer then holds the encoder's whole copy beside the whole result, and pays a pass over the
+// block that the copy makes again.  A new block here gets its pages as the copy reaches them,
 // while the copy gives the result's rows back.  The bytes past each row's pixels are zero, as in
-// a bitmap FreeImage allocates.
-Bitmap encoderBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits) {
-    const std::uint64_t pitch =
-        (static_cast<std::uint64_t>(width) * static_cast<unsigned>(bits) + 31) / 32 * 4;
+// a bitmap FreeImage allocates; the copy writes all others.
+Bitmap encoderBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits, EncoderBlock* kept) {
+    const std::uint64_t pixelBytes =
+        (static_cast<std::uint64_t>(width) * static_cast<unsigned>(bits) + 7) / 8;
+    const std::uint64_t pitch = (pixelBytes + 3) / 4 * 4;  // FreeImage's rows end on 4 bytes
     if (pitch > static_cast<std::uint64_t>(std::numeric_limits<int>::max()) ||
         pitch > std::numeric_limits<std::size_t>::max() / static_cast<std::uint64_t>(height))
         return {};
     const auto bytes = static_cast<std::size_t>(pitch * static_cast<std::uint64_t>(height));
-    void* block =
-        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return {};
-    std::shared_ptr<const void> memory(block, [bytes](const void* at) {
-        ::munmap(const_cast<void*>(at), bytes);
-    });
+
+    std::shared_ptr<void> memory;
+    if (kept && kept->memory && kept->bytes == bytes && kept->memory.use_count() == 1) {
+        memory = kept->memory;
+        auto* rows = static_cast<std::uint8_t*>(memory.get());
+        if (pitch > pixelBytes)
+            for (int y = 0; y < height; ++y)
+                std::memset(rows + static_cast<std::uint64_t>(y) * pitch + pixelBytes, 0,
+                            static_cast<std::size_t>(pitch - pixelBytes));
+    } else {
+        if (kept) *kept = {};  // never two blocks at once
+        void* block =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) return {};
+        memory.reset(block, [bytes](void* at) { ::munmap(at, bytes); });
+        if (kept) *kept = {memory, bytes};
+    }
     const bool masks = type == FIT_BITMAP;
     Bitmap bitmap(FreeImage_ConvertFromRawBitsEx(
-        FALSE, static_cast<BYTE*>(block), type, width, height, static_cast<int>(pitch),
+        FALSE, static_cast<BYTE*>(memory.get()), type, width, height, static_cast<int>(pitch),
         static_cast<unsigned>(bits), masks ? FI_RGBA_RED_MASK : 0u,
         masks ? FI_RGBA_GREEN_MASK : 0u, masks ? FI_RGBA_BLUE_MASK : 0u, FALSE));
     if (!bitmap || FreeImage_GetPitch(bitmap.get()) != pitch) return {};
@@ -228,7 +241,8 @@ Bitmap encoderBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits) {
 }
 
 bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string& message,
-                const std::function<void()>& pixelsTaken, ImageBuffer* consumed) {
+                const std::function<void()>& pixelsTaken, ImageBuffer* consumed,
+                EncoderBlock* kept) {
     auto fail = [&](const std::string& reason) {
         message = writeFailure(path, reason);
         return false;
@@ -311,7 +325,7 @@ bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string&
         FreeImage_GetBPP(old.get()) == static_cast<unsigned>(workBits))
         target.reset(FreeImage_Clone(old.get()));
     if (!target) {
-        target = encoderBitmap(workType, width, height, workBits);
+        target = encoderBitmap(workType, width, height, workBits, kept);
         if (!target) return fail("there is not enough memory for the image");
     }
     copyPixels(buffer, target.get(), workBits, consumed);
@@ -374,12 +388,12 @@ bool writeImage(const ImageBuffer& buffer, const std::string& path, std::string&
 }  // namespace
 
 bool writeSubjectImage(const ImageBuffer& buffer, const std::string& path, std::string& message) {
-    return writeImage(buffer, path, message, {}, nullptr);
+    return writeImage(buffer, path, message, {}, nullptr, nullptr);
 }
 
 bool writeConsumedImage(ImageBuffer& buffer, const std::string& path, std::string& message,
-                        const std::function<void()>& pixelsTaken) {
-    return writeImage(buffer, path, message, pixelsTaken, &buffer);
+                        const std::function<void()>& pixelsTaken, EncoderBlock* kept) {
+    return writeImage(buffer, path, message, pixelsTaken, &buffer, kept);
 }
 
 }  // namespace Mav::Host::App

@@ -574,6 +574,37 @@ TEST(SubjectImageWriting, AConsumedResultWritesTheSameFileAndIsGivenBackAsItIsCo
     }
 }
 
+// The batch's writer keeps the block the encoder's copy is made in from one write to the next.
+// Each file must still be what a write of its result alone gives: a second result of the same byte
+// count but narrower rows finds the first one's pixels where its own rows now end (BMP stores those
+// bytes), and a result of another size gets a block of its own.
+TEST(SubjectImageWriting, AKeptEncoderBlockGivesEveryFileAFreshWriteWouldGive) {
+    TempFolder folder;
+    const struct Case {
+        const char* file;
+        FREE_IMAGE_FORMAT format;
+        int width, height;
+    } cases[] = {{"wide.bmp", FIF_BMP, 16, 4},   // 48-byte rows
+                 {"narrow.bmp", FIF_BMP, 5, 12},  // 15 bytes of pixels in 16-byte rows
+                 {"again.bmp", FIF_BMP, 5, 12},
+                 {"other.jpg", FIF_JPEG, 203, 61}};
+    Mav::Host::App::EncoderBlock kept;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        const std::string alone = folder.file(std::string("alone-") + k.file);
+        const std::string reused = folder.file(k.file);
+        for (const std::string& path : {alone, reused})
+            ASSERT_TRUE(saveFixture(makePattern(FIT_BITMAP, 9, 7, 24).get(), k.format, path));
+        ImageBuffer buffer(nullptr);
+        patternBuffer(buffer, k.width, k.height, 8, false);
+        std::string message;
+        ASSERT_TRUE(writeSubjectImage(buffer, alone, message)) << message;
+        ASSERT_TRUE(writeConsumedImage(buffer, reused, message, {}, &kept)) << message;
+        EXPECT_EQ(fileBytes(reused), fileBytes(alone));
+        EXPECT_TRUE(kept.memory);
+    }
+}
+
 TEST(SubjectImageWriting, JpegStreamsAreWrittenAtQuality95WhateverQualityTheyHad) {
     TempFolder folder;
     for (const auto& [file, format] :
