@@ -2,8 +2,9 @@
 // the modal progress window, and written over its own file.
 //
 // The inputs go through the batch as a pipeline of three stages: while input n renders on every
-// processor, input n + 1 is read and decoded and input n - 1 is written, each on a helper thread
-// of its own (StageWorker).  Every image is decoded once: the render's reduced copies of the
+// processor, the inputs after it are read and decoded (two at a time while memory holds them)
+// and input n - 1 is written, each on a helper thread of its own (StageWorker); at most three
+// inputs are held at once.  Every image is decoded once: the render's reduced copies of the
 // input (the plug-in's source proxy) are made from the image read for it (holdDecodedInput).
 // Only the batch thread talks to the host (selecting inputs, progress, messages); the helpers
 // touch only their own files and images.  What the window shows and what the files hold is what
@@ -20,6 +21,8 @@
 #include <wx/intl.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -72,21 +75,30 @@ public:
     bool start(std::function<void()> work) {
         wait();  // the thread that runs the work before must not see it change
         work_ = std::move(work);
+        done_ = false;
         try {
             thread_.start(&StageWorker::entry, this);
             return true;
         } catch (const Mav::Exception&) {
+            done_ = true;
             return false;
         }
     }
     // Waits for the work started last; at once when there is none.
     void wait() { thread_.join(); }
+    // Whether the work started last has ended (then wait() returns at once).
+    bool done() const { return done_.load(std::memory_order_acquire); }
 
 private:
-    static void entry(void* self) { static_cast<StageWorker*>(self)->work_(); }
+    static void entry(void* self) {
+        auto& worker = *static_cast<StageWorker*>(self);
+        worker.work_();
+        worker.done_.store(true, std::memory_order_release);
+    }
 
     System::WorkerThread thread_;
     std::function<void()> work_;
+    std::atomic<bool> done_{true};
 };
 
 // One input on its way through the batch.
@@ -180,8 +192,10 @@ public:
     // Waits for both helpers (the write under way is finished) and queues the outcome of every
     // input that has one, in input order.
     ~BatchPipeline() {
-        reader_.wait();
-        reading_.reset();
+        for (Ahead& ahead : ahead_) {
+            ahead.reader.wait();
+            ahead.job.reset();
+        }
         try {
             collectWrite(false);
         } catch (...) {
@@ -217,12 +231,18 @@ private:
         probed_ = {job.index + 1, bytes};
         return bytes;
     }
+    // The footprints of the inputs held now.
+    std::vector<std::uint64_t> held() const {
+        std::vector<std::uint64_t> footprints;
+        for (const Ahead& ahead : ahead_)
+            if (ahead.job) footprints.push_back(ahead.job->footprint);
+        for (const BatchJob* other : {rendering_.get(), writing_.get()})
+            if (other) footprints.push_back(other->footprint);
+        return footprints;
+    }
     // Whether `job` may join the inputs held now.
     bool admits(const BatchJob& job) {
-        std::vector<std::uint64_t> held;
-        for (const BatchJob* other : {reading_.get(), rendering_.get(), writing_.get()})
-            if (other) held.push_back(other->footprint);
-        const bool admitted = batchMayHold(held, job.footprint, depth_, memory_);
+        const bool admitted = batchMayHold(held(), job.footprint, depth_, memory_);
         if (!admitted) dropEncoderBlock_ = true;
         return admitted;
     }
@@ -248,12 +268,15 @@ private:
         }
         job.image.reset();  // its memory is free as soon as the file is
     }
-    // Starts reading input `index` ahead when it may be held now.
+    // Starts reading inputs ahead, from input `index` on, while they may be held now.
     void readAhead(std::uint64_t index, std::uint64_t count);
     // Input `index` read: by the reader when it was read ahead, else here.
     std::unique_ptr<BatchJob> take(std::uint64_t index);
     // Waits for the write under way and settles its input.
     void collectWrite(bool rethrow);
+    // While an input renders: once the write before it has ended well, its input is settled and
+    // its room goes to the next read.
+    void collectEndedWrite();
     void settle(std::uint64_t position, std::string message);
     void render(BatchJob& job, Parameters& set);
 
@@ -261,9 +284,17 @@ private:
     const int depth_;
     const std::uint64_t memory_;  // available when the batch started; 0: not known
     ReadOptions options_;
-    StageWorker reader_;
+    // The inputs read ahead, each on a reader of its own: a read (the decoder's process, then
+    // the copy of its rows) leaves most processors idle, and for a JPEG it takes longer than the
+    // render and the write, so one reader alone would set the pace of the whole batch.
+    struct Ahead {
+        StageWorker reader;
+        std::unique_ptr<BatchJob> job;
+    };
+    std::array<Ahead, 2> ahead_;
+    std::uint64_t nextRead_ = 0;  // the first input not read yet
+    std::uint64_t count_ = 0;     // the inputs of the batch
     StageWorker writer_;
-    std::unique_ptr<BatchJob> reading_;
     std::unique_ptr<BatchJob> rendering_;
     std::unique_ptr<BatchJob> writing_;
     // The writer's block for the encoder's copy, kept from one write to the next (only the write
@@ -306,21 +337,41 @@ void BatchPipeline::collectWrite(bool rethrow) {
     if (job->failure && rethrow) std::rethrow_exception(job->failure);
 }
 
+void BatchPipeline::collectEndedWrite() {
+    if (!writing_ || !writer_.done() || writing_->failure) return;
+    collectWrite(false);
+    readAhead(nextRead_, count_);
+}
+
 void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
-    if (depth_ < 3 || reading_ || index >= count) return;
-    std::unique_ptr<BatchJob> job = newJob(index);
-    job->footprint = footprintOf(*job);
-    if (!admits(*job)) return;
-    BatchJob& started = *job;
-    reading_ = std::move(job);
-    if (!reader_.start([&started, options = options_] { read(started, options); }))
-        read(started, options_);
+    if (depth_ < 3) return;
+    nextRead_ = std::max(nextRead_, index);
+    for (Ahead& ahead : ahead_) {
+        // Inputs are read in order: none is read ahead past one that may not be held yet.
+        if (ahead.job) continue;
+        if (nextRead_ >= count || held().size() >= static_cast<std::size_t>(depth_)) return;
+        std::unique_ptr<BatchJob> job = newJob(nextRead_);
+        job->footprint = footprintOf(*job);
+        if (!admits(*job)) return;
+        ++nextRead_;
+        BatchJob& started = *job;
+        ahead.job = std::move(job);
+        if (!ahead.reader.start([&started, options = options_] { read(started, options); }))
+            read(started, options_);
+    }
 }
 
 std::unique_ptr<BatchJob> BatchPipeline::take(std::uint64_t index) {
-    reader_.wait();
-    if (reading_ && reading_->index == index) return std::move(reading_);
-    reading_.reset();
+    std::unique_ptr<BatchJob> taken;
+    for (Ahead& ahead : ahead_) {
+        if (!ahead.job || ahead.job->index > index) continue;
+        ahead.reader.wait();
+        // An input passed over (it has no parameter set) is dropped unused.
+        if (ahead.job->index == index) taken = std::move(ahead.job);
+        ahead.job.reset();
+    }
+    nextRead_ = std::max(nextRead_, index + 1);
+    if (taken) return taken;
     std::unique_ptr<BatchJob> job = newJob(index);
     if (writing_) {
         // Room for it first, when the write under way must end before it may be held.
@@ -335,6 +386,8 @@ void BatchPipeline::run(std::uint64_t index, std::uint64_t count, Parameters& se
     if (index >= host_.inputCount()) return;  // no file: nothing to read, render or write
     const std::size_t position = notes_.size();
     notes_.emplace_back();
+    count_ = count;
+    readAhead(index, count);
     rendering_ = take(index);
     readAhead(index + 1, count);
     BatchJob& job = *rendering_;
@@ -371,7 +424,9 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
     {
         const HeldInput held(host_, source);
         host_.prepare(set, bounds);
+        collectEndedWrite();
         host_.analyse(set, bounds);
+        collectEndedWrite();
 
         std::int32_t tileWidth = 256;
         std::int32_t tileHeight = 256;
@@ -422,6 +477,7 @@ void BatchPipeline::render(BatchJob& job, Parameters& set) {
                 host_.throwIfAborted();
             }
             source.discardRows(source.bounds.y0, firstNeeded[static_cast<std::size_t>(row + 1)]);
+            collectEndedWrite();
         }
     }
     // The source is done with: only the result stays until it is written.
