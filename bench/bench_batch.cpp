@@ -16,6 +16,7 @@
 
 #include <wx/string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -198,7 +199,43 @@ void jpegShoot(benchmark::State& state) {
     batch(state, {all.begin(), all.begin() + state.range(0)}, kPixelsMiB * 4.0);
 }
 
+// Cancel pressed at several moments of a shoot's batch: the seconds from the press until the
+// batch has stopped (the reads and the write under way are finished, nothing else begins).
+void cancelled(benchmark::State& state, const std::vector<fs::path>& files) {
+    double worst = 0.0, total = 0.0;
+    int presses = 0;
+    for (auto _ : state) {
+        double stopping = 0.0;
+        for (const double after : {0.1, 0.6, 1.2, 2.0, 3.5}) {
+            restoreShoot(files);
+            auto plugin = keyerOver(files);
+            std::thread worker([&] { plugin->processInputs(); });
+            std::this_thread::sleep_for(std::chrono::duration<double>(after));
+            const auto pressed = std::chrono::steady_clock::now();
+            plugin->requestAbort();
+            worker.join();
+            const double seconds = secondsSince(pressed);
+            plugin->takeMessages();
+            worst = std::max(worst, seconds);
+            total += seconds;
+            stopping += seconds;
+            ++presses;
+        }
+        state.SetIterationTime(stopping);
+    }
+    state.counters["worst_stop_s"] = worst;
+    state.counters["mean_stop_s"] = total / presses;
+}
+
+void tiffCancel(benchmark::State& state) { cancelled(state, shoot().tiff); }
+void jpegCancel(benchmark::State& state) {
+    const std::vector<fs::path>& all = shoot().jpeg;
+    cancelled(state, {all.begin(), all.begin() + kPhotos});
+}
+
 BENCHMARK(tiffShoot)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(3);
+BENCHMARK(tiffCancel)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
+BENCHMARK(jpegCancel)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(jpegShoot)
     ->ArgName("photos")
     ->Arg(kPhotos)

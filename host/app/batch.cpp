@@ -344,7 +344,8 @@ void BatchPipeline::collectEndedWrite() {
 }
 
 void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
-    if (depth_ < 3) return;
+    // After Cancel nothing new starts: every read begun is one more the batch waits for.
+    if (depth_ < 3 || host_.abortRequested()) return;
     nextRead_ = std::max(nextRead_, index);
     for (Ahead& ahead : ahead_) {
         // Inputs are read in order: none is read ahead past one that may not be held yet.
