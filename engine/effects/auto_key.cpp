@@ -321,7 +321,7 @@ bool meanChromaDirection(const std::uint16_t* pixels, std::ptrdiff_t width, std:
     // leaves the mean of a 24-Mpixel photograph far off.  Whole numbers, so the bands' sums add up
     // to the sum in order.
     const int bands = rowBandsFor(sampling);
-    std::array<std::int64_t, 2 * 32> sums{};  // the engine runs at most 32 workers
+    std::array<std::int64_t, 2 * kMostKeyingBands> sums{};
     if (!forRowBands(sampling, bands, [&](int slot, std::ptrdiff_t first, std::ptrdiff_t count) {
             std::int64_t bandAcross = 0, bandAlong = 0;
             sampling.forEachInRows(first, count, [&](std::ptrdiff_t, const std::uint16_t* pixel) {

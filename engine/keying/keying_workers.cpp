@@ -8,7 +8,7 @@
 
 namespace vantrelo {
 
-int keyingBandCount() { return std::clamp<int>(workerThreadCount(), 1, 32); }
+int keyingBandCount() { return std::clamp<int>(workerThreadCount(), 1, kMostKeyingBands); }
 
 vantproc_VantThread::vantproc_VantThread(int index, int bandCount, const std::uint16_t* X, const std::uint16_t* Y,
                                          const std::uint16_t* S, const std::uint16_t* M, std::uint16_t* O,

@@ -16,7 +16,10 @@
 
 namespace vantrelo {
 
-// The worker count the launchers use: workerThreadCount() limited to 1..32.
+// The most bands a launcher splits a span into.
+constexpr int kMostKeyingBands = 32;
+
+// The worker count the launchers use: workerThreadCount() limited to 1..kMostKeyingBands.
 int keyingBandCount();
 
 // vantproc over 16-bit pixels.

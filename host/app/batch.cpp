@@ -184,9 +184,11 @@ namespace {
 
 class BatchPipeline {
 public:
-    BatchPipeline(Host& host, int depth)
+    // Over inputs 0 .. count - 1: none at or past `count` is read ahead.
+    BatchPipeline(Host& host, int depth, std::uint64_t count)
         : host_(host),
           depth_(depth),
+          count_(count),
           memory_(host.batchMemory() != 0 ? host.batchMemory() : System::availableMemoryBytes()),
           options_(subjectReadOptions(host, host.isPreviewMode())) {}
     // Waits for both helpers (the write under way is finished) and queues the outcome of every
@@ -206,8 +208,8 @@ public:
     BatchPipeline& operator=(const BatchPipeline&) = delete;
 
     // Reads (or takes the read of), renders and hands on for writing the current input, which is
-    // input `index` of `count`.
-    void run(std::uint64_t index, std::uint64_t count, Parameters& set);
+    // input `index`.
+    void run(std::uint64_t index, Parameters& set);
     // Waits for the last write and queues its outcome.
     void finish() { collectWrite(true); }
 
@@ -268,8 +270,8 @@ private:
         }
         job.image.reset();  // its memory is free as soon as the file is
     }
-    // Starts reading inputs ahead, from input `index` on, while they may be held now.
-    void readAhead(std::uint64_t index, std::uint64_t count);
+    // Starts reading inputs ahead, from the first not read yet on, while they may be held now.
+    void readAhead();
     // Input `index` read: by the reader when it was read ahead, else here.
     std::unique_ptr<BatchJob> take(std::uint64_t index);
     // Waits for the write under way and settles its input.
@@ -282,6 +284,7 @@ private:
 
     Host& host_;
     const int depth_;
+    const std::uint64_t count_;
     const std::uint64_t memory_;  // available when the batch started; 0: not known
     ReadOptions options_;
     // The inputs read ahead, each on a reader of its own: a read (the decoder's process, then
@@ -293,7 +296,6 @@ private:
     };
     std::array<Ahead, 2> ahead_;
     std::uint64_t nextRead_ = 0;  // the first input not read yet
-    std::uint64_t count_ = 0;     // the inputs of the batch
     StageWorker writer_;
     std::unique_ptr<BatchJob> rendering_;
     std::unique_ptr<BatchJob> writing_;
@@ -340,17 +342,16 @@ void BatchPipeline::collectWrite(bool rethrow) {
 void BatchPipeline::collectEndedWrite() {
     if (!writing_ || !writer_.done() || writing_->failure) return;
     collectWrite(false);
-    readAhead(nextRead_, count_);
+    readAhead();
 }
 
-void BatchPipeline::readAhead(std::uint64_t index, std::uint64_t count) {
+void BatchPipeline::readAhead() {
     // After Cancel nothing new starts: every read begun is one more the batch waits for.
     if (depth_ < 3 || host_.abortRequested()) return;
-    nextRead_ = std::max(nextRead_, index);
     for (Ahead& ahead : ahead_) {
         // Inputs are read in order: none is read ahead past one that may not be held yet.
         if (ahead.job) continue;
-        if (nextRead_ >= count || held().size() >= static_cast<std::size_t>(depth_)) return;
+        if (nextRead_ >= count_ || held().size() >= static_cast<std::size_t>(depth_)) return;
         std::unique_ptr<BatchJob> job = newJob(nextRead_);
         job->footprint = footprintOf(*job);
         if (!admits(*job)) return;
@@ -383,14 +384,14 @@ std::unique_ptr<BatchJob> BatchPipeline::take(std::uint64_t index) {
     return job;
 }
 
-void BatchPipeline::run(std::uint64_t index, std::uint64_t count, Parameters& set) {
+void BatchPipeline::run(std::uint64_t index, Parameters& set) {
     if (index >= host_.inputCount()) return;  // no file: nothing to read, render or write
     const std::size_t position = notes_.size();
     notes_.emplace_back();
-    count_ = count;
-    readAhead(index, count);
+    nextRead_ = std::max(nextRead_, index);  // the inputs passed over are not read
+    readAhead();
     rendering_ = take(index);
-    readAhead(index + 1, count);
+    readAhead();
     BatchJob& job = *rendering_;
     if (job.failure) std::rethrow_exception(job.failure);
     if (!job.read.ok) {
@@ -410,7 +411,7 @@ void BatchPipeline::run(std::uint64_t index, std::uint64_t count, Parameters& se
     if (depth_ < 2 || !writer_.start([this, &written] { write(written, &encoderBlock_); }))
         write(written, &encoderBlock_);
     if (depth_ < 2) collectWrite(true);
-    readAhead(index + 1, count);
+    readAhead();
 }
 
 void BatchPipeline::render(BatchJob& job, Parameters& set) {
@@ -523,10 +524,10 @@ void Host::processInputs() {
         // Held for the whole batch: the helpers read and write while the batch thread works on.
         const QuietLogScope quiet;
         System::returnLargeBlocksWhenFreed();
-        BatchPipeline pipeline(*this, batchDepth_);
+        BatchPipeline pipeline(*this, batchDepth_, n);
         for (std::uint64_t i = 0; i < n && !abortFlag_; ++i) {
             selectInput(i);
-            if (Parameters* set = currentParameters()) pipeline.run(currentInput_, n, *set);
+            if (Parameters* set = currentParameters()) pipeline.run(currentInput_, *set);
             flushMessages();
             completeUnit(*this, levels_[kInputLevel]);
         }
@@ -556,8 +557,8 @@ void Host::processInputs() {
 
 void Host::renderInTiles(Parameters& set) {
     const QuietLogScope quiet;
-    BatchPipeline single(*this, 1);
-    single.run(currentInput_, currentInput_ + 1, set);
+    BatchPipeline single(*this, 1, currentInput_ + 1);
+    single.run(currentInput_, set);
     single.finish();
 }
 
